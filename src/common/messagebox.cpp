@@ -1,0 +1,49 @@
+#include "common/messagebox.h"
+
+namespace MessageBox {
+namespace {
+
+std::optional<QMessageBox::StandardButton> g_nextAnswer;
+std::optional<Shown> g_lastShown;
+
+QMessageBox::StandardButton run(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                const QString &text, QMessageBox::StandardButtons buttons,
+                                QMessageBox::StandardButton defaultButton)
+{
+    g_lastShown = Shown{title, text, buttons};
+    if (g_nextAnswer) {
+        const auto answer = *g_nextAnswer;
+        g_nextAnswer.reset();
+        return answer;
+    }
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    box.setTextFormat(Qt::PlainText);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text)
+{
+    return run(parent, QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No,
+               QMessageBox::Yes);
+}
+
+void information(QWidget *parent, const QString &title, const QString &text)
+{
+    run(parent, QMessageBox::NoIcon, title, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void error(QWidget *parent, const QString &title, const QString &text)
+{
+    run(parent, QMessageBox::Critical, title, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void setNextAnswer(QMessageBox::StandardButton answer) { g_nextAnswer = answer; }
+
+std::optional<Shown> lastShown() { return g_lastShown; }
+
+void clearLastShown() { g_lastShown.reset(); }
+
+}  // namespace MessageBox

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+// Message boxes with the program's exact titles, texts and buttons. Tests
+// preset the next answer so that no box ever waits for a click.
+namespace MessageBox {
+
+QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text);
+void information(QWidget *parent, const QString &title, const QString &text);
+void error(QWidget *parent, const QString &title, const QString &text);
+
+// The next box returns this answer without being shown.
+void setNextAnswer(QMessageBox::StandardButton answer);
+
+struct Shown {
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+};
+// What the last box said (answered by the hook or by the user).
+std::optional<Shown> lastShown();
+void clearLastShown();
+
+}  // namespace MessageBox

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <QtGlobal>
+
+#include <chrono>
+#include <optional>
+
+namespace Module1 {
+
+using Days = std::chrono::sys_days;
+
+// Today's local date. Tests pin it with setToday(); nothing else reads the clock.
+Days today();
+void setToday(std::optional<Days> fixed);
+
+// A date from year, month, day with carry-over: month 13 is January of the
+// next year, day 0 the last day of the month before. Year 0 is valid.
+Days dateSerial(int year, int month, int day);
+
+// Seconds since midnight from hour, minute, second with carry-over; the
+// result may lie outside one day.
+qint64 timeSerial(int hour, int minute, int second);
+
+// The difference from `from` to `to` counted in a unit code
+// (yyyy q m y d w ww h n s; Sunday starts a week), saturated to 16 bits.
+// An empty or unknown unit counts days.
+qint16 dateDiff(QStringView unit, Days from, Days to);
+
+// Time of day in the locale's long format with seconds, without a time-zone
+// token ("2:05:00 PM" under US English). Out-of-day values wrap into a day.
+QString longTimeText(int hour, int minute, int second);
+
+// The locale's short date, as the status bar shows it.
+QString shortDateText(Days date);
+
+}  // namespace Module1

@@ -1,0 +1,109 @@
+#include "store/ordering.h"
+
+#include "store/dates.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+#include <vector>
+
+namespace Module1 {
+namespace {
+
+QString padded(qint64 value, int width)
+{
+    return QString::number(value).rightJustified(width, u'0');
+}
+
+const QString *keyOf(const Task &t, int column)
+{
+    switch (column) {
+    case 0: return &t.title;
+    case 1: return &t.forWhom;
+    default: return &t.sortKey;
+    }
+}
+
+}  // namespace
+
+void sortTasks()
+{
+    const int n = taskCount;
+    bool descending = false;
+    int column = 0;
+    switch (sortMode) {
+    case 0: case 1: case 2: column = sortMode; break;
+    case 10: case 11: case 12: column = sortMode - 10; descending = true; break;
+    default: return;
+    }
+    if (n < 2)
+        return;
+
+    // Rank the keys once (equal keys share a rank), then run the exchange
+    // sort on integer ranks and indices; the records move once at the end.
+    std::vector<QString> keys(n);
+    for (int i = 0; i < n; ++i) {
+        const QString &k = *keyOf(tasks[i], column);
+        keys[i] = (!descending && column < 2) ? k.toLower() : k;
+    }
+    std::vector<int> byKey(n);
+    std::iota(byKey.begin(), byKey.end(), 0);
+    std::sort(byKey.begin(), byKey.end(), [&](int a, int b) { return keys[a] < keys[b]; });
+    std::vector<int> rank(n);
+    for (int r = 0, i = 0; i < n; ++i) {
+        if (i > 0 && keys[byKey[i]] != keys[byKey[i - 1]])
+            ++r;
+        rank[byKey[i]] = r;
+    }
+
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    for (int j = 0; j < n - 1; ++j) {
+        for (int i = j; i < n; ++i) {
+            const bool before = descending ? rank[j] < rank[i] : rank[j] > rank[i];
+            if (before) {
+                std::swap(rank[j], rank[i]);
+                std::swap(order[j], order[i]);
+            }
+        }
+    }
+
+    std::vector<Task> moved(n);
+    for (int i = 0; i < n; ++i)
+        moved[i] = std::move(tasks[order[i]]);
+    std::move(moved.begin(), moved.end(), tasks.begin());
+}
+
+QString formatDate(qint16 &day, qint16 &month, qint16 &year)
+{
+    static const std::array<QString, 13> names = {
+        QStringLiteral("January"), QStringLiteral("February"), QStringLiteral("March"),
+        QStringLiteral("April"),   QStringLiteral("May"),      QStringLiteral("June"),
+        QStringLiteral("July"),    QStringLiteral("August"),   QStringLiteral("September"),
+        QStringLiteral("October"), QStringLiteral("November"), QStringLiteral("December"),
+        QString()};
+    if (month == 0)
+        month = 1;
+    // A month outside the table has no name; its number keeps the date readable.
+    const QString name = (month >= 1 && month <= 13) ? names[month - 1] : QString::number(month);
+
+    const QString dayText = QString::number(day).rightJustified(2, u'0');
+    QString yearText = (year >= 0 ? QStringLiteral(" ") : QString()) + QString::number(year);
+    yearText = yearText.right(2).trimmed().rightJustified(2, u'0');
+    return name + u' ' + dayText + u'/' + yearText;
+}
+
+QString makeSortKey(const Task &t)
+{
+    return padded(t.year, 4) + u'-' + padded(t.month, 2) + QStringLiteral(" - ") +
+           padded(t.day, 2) + u' ' + padded(t.hour, 2) + u':' + padded(t.minute, 2) + u':' +
+           padded(t.second, 2);
+}
+
+QString makeDueText(const Task &t)
+{
+    return shortDateText(dateSerial(t.year, t.month, t.day)) + QStringLiteral(" at ") +
+           longTimeText(t.hour, t.minute, t.second);
+}
+
+}  // namespace Module1

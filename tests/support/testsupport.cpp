@@ -1,0 +1,39 @@
+#include "support/testsupport.h"
+
+#include "store/tables.h"
+
+#include <QFile>
+#include <QLocale>
+
+#include <stdexcept>
+
+namespace testsupport {
+
+void resetWorld()
+{
+    Module1::resetTables();
+    Module1::setToday(Module1::Days{kToday});
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+QString testDataPath(const QString &name)
+{
+    return QStringLiteral(QUILLET_TEST_DATA_DIR "/") + name;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + path.toStdString());
+    return f.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+}  // namespace testsupport

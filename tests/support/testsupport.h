@@ -1,0 +1,24 @@
+#pragma once
+
+#include "store/dates.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+namespace testsupport {
+
+// The date every test runs on unless it pins another: Tuesday 2026-12-08.
+inline constexpr std::chrono::year_month_day kToday{std::chrono::year{2026},
+                                                     std::chrono::month{12},
+                                                     std::chrono::day{8}};
+
+// Clears the tables, pins today to kToday and the locale to US English.
+void resetWorld();
+
+QString testDataPath(const QString &name);
+QByteArray readFile(const QString &path);
+void writeFile(const QString &path, const QByteArray &bytes);
+
+}  // namespace testsupport
