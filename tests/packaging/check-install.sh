@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and validates what a desktop
+# sees: the launcher, the icon, the metainfo and the wrapper's directory.
+set -euo pipefail
+build_dir=$1
+prefix=$(mktemp -d)
+home=$(mktemp -d)
+trap 'rm -rf "$prefix" "$home"' EXIT
+
+cmake --install "$build_dir" --prefix "$prefix" > /dev/null
+
+for f in bin/quillet bin/quillet-launch share/applications/quillet.desktop \
+         share/icons/hicolor/scalable/apps/quillet.svg \
+         share/metainfo/io.github.quillet.Quillet.metainfo.xml; do
+  [ -e "$prefix/$f" ] || { echo "missing $f"; exit 1; }
+done
+desktop-file-validate "$prefix/share/applications/quillet.desktop"
+grep -q '^Icon=quillet$' "$prefix/share/applications/quillet.desktop"
+grep -q '^Categories=Office;ProjectManagement;$' "$prefix/share/applications/quillet.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/io.github.quillet.Quillet.metainfo.xml"
+
+# The wrapper runs the program in the data directory, creating it.
+sed -i "s|^exec .*|exec pwd|" "$prefix/bin/quillet-launch"
+out=$(HOME="$home" XDG_DATA_HOME= "$prefix/bin/quillet-launch")
+[ "$out" = "$home/.local/share/quillet" ] || { echo "wrapper ran in '$out'"; exit 1; }
+out=$(HOME="$home" XDG_DATA_HOME="$home/data" "$prefix/bin/quillet-launch")
+[ "$out" = "$home/data/quillet" ] || { echo "wrapper ran in '$out'"; exit 1; }
+echo "install check passed"
