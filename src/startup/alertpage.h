@@ -1,0 +1,35 @@
+#pragma once
+
+#include "store/dates.h"
+
+#include <QString>
+#include <QtGlobal>
+
+// The start-up alert page: which tasks the rules announce, as HTML text.
+struct AlertPage {
+    QString html;
+    bool announced = false;
+};
+
+// Six upper-case hex digits, red first; the top byte is ignored.
+QString colorText(qint32 color);
+
+// Sets sortMode to 2, sorts the tasks, then builds the page from the tables,
+// `today` and the default locale. Formatting a due date sets a month of 0
+// to 1 in the task, as the list does.
+AlertPage buildAlertPage(Module1::Days today);
+
+// <runtime dir>/quillet/al.html, or empty when there is no private folder to
+// put it in. Creates the folder (0700) on first use.
+QString alertPagePath();
+
+// Writes the page through an atomic replace. False (with the reason) when
+// there is no usable path or the write failed.
+bool writeAlertPage(const QString &html, QString *error = nullptr);
+
+// A page built for today and put in its file.
+struct PublishedPage {
+    AlertPage page;
+    bool written = false;
+};
+PublishedPage publishAlertPage();

@@ -1,0 +1,116 @@
+#include "startup/frmstartup.h"
+
+#include "common/twips.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBrowser>
+
+#include <algorithm>
+
+frmStartup::frmStartup(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
+{
+    setWindowTitle(QStringLiteral("Quillet Alert!"));
+    setAttribute(Qt::WA_QuitOnClose, true);
+    resize(twipsToPixels(6120), twipsToPixels(4365));
+
+    // Created first, so the buttons lie above it.
+    WebBrowser1 = new QTextBrowser(this);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    prepareAlertBrowser(WebBrowser1);
+
+    cmdExit = new QPushButton(QStringLiteral("&Exit"), this);
+    cmdExit->setObjectName(QStringLiteral("cmdExit"));
+    cmdShowAll = new QPushButton(QStringLiteral("&Show all..."), this);
+    cmdShowAll->setObjectName(QStringLiteral("cmdShowAll"));
+    for (QPushButton *b : {cmdExit, cmdShowAll}) {
+        b->setFont(sansFont());
+        b->setAutoDefault(false);
+    }
+    // The strip keeps its twips where the captions fit; a larger system font
+    // widens a button rather than clipping its caption.
+    const auto place = [](QPushButton *b, double left, double width) {
+        const int w = std::max(twipsToPixels(width), b->fontMetrics().horizontalAdvance(
+                                                         b->text().remove(u'&')) + 12);
+        const int h = std::max(twipsToPixels(255), b->fontMetrics().height() + 4);
+        b->setGeometry(twipsToPixels(left), 0, w, h);
+    };
+    place(cmdExit, 0, 1095);
+    place(cmdShowAll, std::max(1200.0, pixelsToTwips(cmdExit->geometry().right() + 7)), 1335);
+    cmdExit->raise();
+    cmdShowAll->raise();
+
+    setTabOrder(WebBrowser1, cmdExit);
+    setTabOrder(cmdExit, cmdShowAll);
+
+    connect(cmdExit, &QPushButton::clicked, qApp, &QCoreApplication::quit);
+    connect(cmdShowAll, &QPushButton::clicked, this, &frmStartup::cmdShowAll_Click);
+}
+
+void prepareAlertBrowser(QTextBrowser *browser)
+{
+    browser->setOpenLinks(false);
+    browser->setOpenExternalLinks(false);
+    browser->setSearchPaths({});
+    browser->setTabChangesFocus(true);
+    browser->setFrameShape(QFrame::NoFrame);
+}
+
+bool frmStartup::makepage()
+{
+    m_last = publishAlertPage();
+    return m_last.page.announced;
+}
+
+void frmStartup::adoptPage(const PublishedPage &page) { m_last = page; }
+
+void frmStartup::loadPageInto(QTextBrowser *browser) const
+{
+    if (!browser)
+        return;
+    prepareAlertBrowser(browser);
+    if (m_last.written) {
+        QFile file(alertPagePath());
+        if (file.open(QIODevice::ReadOnly)) {
+            browser->setHtml(QString::fromUtf8(file.readAll()));
+            return;
+        }
+    }
+    browser->setHtml(m_last.page.html);
+}
+
+void frmStartup::setShowAll(std::function<void()> showAll) { m_showAll = std::move(showAll); }
+
+void frmStartup::placeOnScreen()
+{
+    const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect screenRect = s->geometry();
+    const int w = qRound(screenRect.width() / 1.5);
+    const int h = qRound(screenRect.height() / 1.5);
+    setGeometry(screenRect.x() + screenRect.width() / 2 - w / 2,
+                screenRect.y() + screenRect.height() / 2 - h / 2, w, h);
+}
+
+void frmStartup::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    WebBrowser1->setGeometry(0, 0, width(), height());
+}
+
+void frmStartup::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    WebBrowser1->setFocus();
+}
+
+void frmStartup::cmdShowAll_Click()
+{
+    hide();
+    if (m_showAll)
+        m_showAll();
+}

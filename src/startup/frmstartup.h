@@ -1,0 +1,52 @@
+#pragma once
+
+#include "startup/alertpage.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QPushButton;
+class QTextBrowser;
+
+// The borderless alert box the program starts with.
+class frmStartup : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frmStartup(QWidget *parent = nullptr);
+
+    // Rewrites the page; true when anything was announced.
+    bool makepage();
+    // Takes a page that was built (and perhaps written) before this window
+    // existed, so the start does not build it twice.
+    void adoptPage(const PublishedPage &page);
+
+    // Shows the page last made: from its file, or from memory when the file
+    // could not be written or read back.
+    void loadPageInto(QTextBrowser *browser) const;
+
+    // What "&Show all..." opens after hiding this window.
+    void setShowAll(std::function<void()> showAll);
+
+    // Two thirds of the screen each way, centred.
+    void placeOnScreen();
+
+    QTextBrowser *WebBrowser1 = nullptr;
+    QPushButton *cmdExit = nullptr;
+    QPushButton *cmdShowAll = nullptr;
+
+private:
+    void cmdShowAll_Click();
+
+    PublishedPage m_last;
+    std::function<void()> m_showAll;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+};
+
+// Makes a browser safe for the page: task texts go in unescaped, so links
+// must not lead anywhere.
+void prepareAlertBrowser(QTextBrowser *browser);
