@@ -1,0 +1,447 @@
+#include "printers.h"
+#include "store/ordering.h"
+#include "store/tables.h"
+#include "store/taskfile.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace Module1;
+using testsupport::readFile;
+using testsupport::testDataPath;
+using testsupport::writeFile;
+
+namespace {
+
+// Lines joined with CR LF, each one ended.
+QByteArray crlf(std::initializer_list<const char *> lines)
+{
+    QByteArray out;
+    for (const char *l : lines)
+        out += QByteArray(l) + "\r\n";
+    return out;
+}
+
+class TaskFile : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path() const { return dir.filePath(QStringLiteral("tasks.txt")); }
+    FileStatus loadBytes(const QByteArray &bytes)
+    {
+        writeFile(path(), bytes);
+        return loadTasks(path());
+    }
+    QTemporaryDir dir;
+};
+
+struct ReaderCase {
+    const char *name;
+    QByteArray bytes;
+    int tasks;
+    int rules;
+    std::function<void()> check;
+};
+
+const QString s(const char *utf8) { return QString::fromUtf8(utf8); }
+
+TEST_F(TaskFile, ReaderRules)
+{
+    const ReaderCase cases[] = {
+        {"only comments, sections and empty lines", crlf({"; a", "[Tasks]", "", "   ", "[Alerts]", ";"}), 0, 0, [] {}},
+        {"empty file", "", 0, 0, [] {}},
+        {"lone CR ends a line", "ttl=A\rfor=B\r\nact=addtask\r", 1, 0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s("A"));
+             EXPECT_EQ(tasks[0].forWhom, s("B"));
+         }},
+        {"lone LF stays inside the line", "ttl=A\nB\r\ndes=x\ny\r\nact=addtask\r\n", 1, 0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s("A\nB"));
+             EXPECT_EQ(tasks[0].description, s("x\ny"));
+         }},
+        {"a file of LF lines is one line", "ttl=A\nact=addtask\n", 0, 0, [] {}},
+        {"no line end after the last line", "ttl=A\r\nact=addtask", 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("A")); }},
+        {"only blanks are trimmed", crlf({"  ttl= Report  ", "for=\tx\t", "act=addtask"}), 1, 0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s(" Report"));
+             EXPECT_EQ(tasks[0].forWhom, s("\tx\t"));
+         }},
+        {"a leading tab spoils the key", crlf({"\tttl=X", "act=addtask"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("")); }},
+        {"the fourth character is unseen", crlf({"ttl:Report", "for Me", "act=addtask", "ttlXOther", "act?addtask"}), 2,
+         0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s("Report"));
+             EXPECT_EQ(tasks[0].forWhom, s("Me"));
+             EXPECT_EQ(tasks[1].title, s("Other"));
+         }},
+        {"a longer key leaves its tail in the value", crlf({"ttle=x", "act=addtask"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("=x")); }},
+        {"keys are case sensitive, unknown keys ignored",
+         crlf({"ttl=keep", "TTL=Report", "Ttl=R", "foo=bar", "xyz", "act=addtask"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("keep")); }},
+        {"comment and section lines are skipped after trimming",
+         crlf({"ttl=keep", "  ;ttl=no", "[ttl=no", "  [x]", "act=addtask"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("keep")); }},
+        {"lines shorter than four characters are ignored",
+         crlf({"ttl=keep", "ttl", "tt", "t", " ab ", "ab=", "act=addtask"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("keep")); }},
+        {"a four-character line sets an empty value", crlf({"ttl=keep", "act=addtask", "ttl=", "act=addtask"}), 2, 0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s("keep"));
+             EXPECT_EQ(tasks[1].title, s(""));
+         }},
+        {"an act line without a value commits a task", crlf({"ttl=x", "act", "act="}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("x")); }},
+        {"the pending record lives for the whole load",
+         crlf({"ttl=one", "des=first", "day=5", "del=Y", "act=addtask", "ttl=two", "act=addtask", "val=3", "unt=d",
+               "clr=255", "alr=on", "act=addalert", "val=4", "act=addalert", "act=addtask"}),
+         3, 2,
+         [] {
+             EXPECT_EQ(tasks[1].title, s("two"));
+             EXPECT_EQ(tasks[1].description, s("first"));
+             EXPECT_EQ(tasks[1].day, 5);
+             EXPECT_EQ(tasks[1].deleted, s("Y"));
+             EXPECT_EQ(tasks[2].title, s("two"));
+             EXPECT_EQ(alertRules[1].interval, 4);
+             EXPECT_EQ(alertRules[1].unit, s("d"));
+             EXPECT_EQ(alertRules[1].color, 255);
+             EXPECT_TRUE(alertRules[1].popup);
+         }},
+        {"the first task without des has an empty one", crlf({"ttl=x", "act=addtask"}), 1, 0,
+         [] {
+             EXPECT_EQ(tasks[0].description, s(""));
+             EXPECT_EQ(tasks[0].deleted, s(""));
+             EXPECT_EQ(tasks[0].year, 0);
+         }},
+        {"lines after the last act are lost", crlf({"ttl=a", "act=addtask", "ttl=b", "val=9"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, s("a")); }},
+        {"act decides the kind",
+         crlf({"ttl=1", "act=addtask", "ttl=2", "act=addTask", "ttl=3", "act=x", "ttl=4", "act=AddAlert", "ttl=5",
+               "act=", "val=1", "act=addalert", "act=addalert "}),
+         5, 2,
+         [] {
+             EXPECT_EQ(tasks[4].title, s("5"));
+             EXPECT_EQ(alertRules[0].interval, 1);
+         }},
+        {"only alr=on is true",
+         crlf({"alr=on", "act=addalert", "alr=On", "act=addalert", "alr=yes", "act=addalert", "alr=off",
+               "act=addalert", "alr=on  ", "act=addalert", "alr= on", "act=addalert", "alr=ON", "act=addalert",
+               "alr=1", "act=addalert"}),
+         0, 8,
+         [] {
+             const bool expected[] = {true, false, false, false, true, false, false, false};
+             for (int i = 0; i < 8; ++i)
+                 EXPECT_EQ(alertRules[i].popup, expected[i]) << i;
+         }},
+        {"numbers", crlf({"day=07", "mon=12abc", "yea=abc", "hou=6.5", "min=7.5", "sec=1 2", "act=addtask"}), 1, 0,
+         [] {
+             EXPECT_EQ(tasks[0].day, 7);
+             EXPECT_EQ(tasks[0].month, 12);
+             EXPECT_EQ(tasks[0].year, 0);
+             EXPECT_EQ(tasks[0].hour, 6);
+             EXPECT_EQ(tasks[0].minute, 8);
+             EXPECT_EQ(tasks[0].second, 12);
+         }},
+        {"numbers too large saturate to the field",
+         crlf({"day=40000", "mon=-40000", "yea=1e9", "hou=&H10", "min=&O17", "act=addtask", "val=99999",
+               "clr=-1", "act=addalert", "val=-99999", "clr=99999999999", "act=addalert", "clr=-99999999999",
+               "act=addalert", "clr=&HFF0000", "act=addalert"}),
+         1, 4,
+         [] {
+             EXPECT_EQ(tasks[0].day, 32767);
+             EXPECT_EQ(tasks[0].month, -32768);
+             EXPECT_EQ(tasks[0].year, 32767);
+             EXPECT_EQ(tasks[0].hour, 16);
+             EXPECT_EQ(tasks[0].minute, 15);
+             EXPECT_EQ(alertRules[0].interval, 32767);
+             EXPECT_EQ(alertRules[0].color, -1);
+             EXPECT_EQ(alertRules[1].interval, -32768);
+             EXPECT_EQ(alertRules[1].color, 2147483647);
+             EXPECT_EQ(alertRules[2].color, -2147483647 - 1);
+             EXPECT_EQ(alertRules[3].color, 0xFF0000);
+         }},
+        {"descriptions are decoded", crlf({"des=first|~second|||~", "act=addtask"}), 1, 0,
+         [] { EXPECT_EQ(tasks[0].description, s("first\r\nsecond||\r\n")); }},
+        {"derived fields", crlf({"yea=2026", "mon=3", "day=7", "hou=14", "min=5", "sec=0", "act=addtask"}), 1, 0,
+         [] {
+             EXPECT_EQ(tasks[0].sortKey, s("2026-03 - 07 14:05:00"));
+             EXPECT_EQ(tasks[0].dueText, s("3/7/26 at 2:05:00 PM"));
+         }},
+        {"a NUL byte is just a character", QByteArray("ttl=a\0b\r\nact=addtask\r\n", 22), 1, 0,
+         [] { EXPECT_EQ(tasks[0].title, QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::resetWorld();
+        const FileStatus st = loadBytes(c.bytes);
+        EXPECT_EQ(st.code, FileStatus::Ok);
+        EXPECT_TRUE(st.error.isEmpty()) << st.error.toStdString();
+        EXPECT_EQ(taskCount, c.tasks);
+        EXPECT_EQ(alertRuleCount, c.rules);
+        c.check();
+    }
+}
+
+TEST_F(TaskFile, LoadKeepsSlotsPastTheCount)
+{
+    tasks[5].title = QStringLiteral("leftover");
+    alertRules[3].unit = QStringLiteral("m");
+    taskCount = 6;
+    alertRuleCount = 4;
+    ASSERT_TRUE(loadBytes(crlf({"ttl=a", "act=addtask", "ttl=b", "act=addtask"})));
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_EQ(alertRuleCount, 0);
+    EXPECT_EQ(tasks[5].title, QStringLiteral("leftover"));
+    EXPECT_EQ(alertRules[3].unit, QStringLiteral("m"));
+}
+
+const char kSampleName[] = "store_sample_tasks.txt";
+
+TEST_F(TaskFile, SampleLoadsAsWritten)
+{
+    ASSERT_TRUE(loadTasks(testDataPath(kSampleName)));
+    ASSERT_EQ(taskCount, 3);
+    ASSERT_EQ(alertRuleCount, 3);
+    EXPECT_EQ(tasks[0].title, QStringLiteral("Pay rent"));
+    EXPECT_EQ(tasks[0].forWhom, QStringLiteral("Me"));
+    EXPECT_EQ(tasks[0].day, 1);
+    EXPECT_EQ(tasks[0].month, 4);
+    EXPECT_EQ(tasks[0].year, 2026);
+    EXPECT_EQ(tasks[0].hour, 9);
+    EXPECT_EQ(tasks[0].deleted, QStringLiteral("N"));
+    EXPECT_EQ(tasks[0].description, QStringLiteral("Bank transfer\r\nRef 12"));
+    EXPECT_EQ(tasks[0].sortKey, QStringLiteral("2026-04 - 01 09:00:00"));
+    EXPECT_EQ(tasks[1].title, QString::fromUtf8("Café “Zum Löwen” € 20"));
+    EXPECT_EQ(tasks[1].deleted, QStringLiteral("Y"));
+    EXPECT_EQ(tasks[1].description, QStringLiteral(" leading blank\nlone LF"));
+    EXPECT_EQ(tasks[2].year, -5);
+    EXPECT_EQ(tasks[2].minute, -1);
+    EXPECT_EQ(tasks[2].description, QString());
+    EXPECT_EQ(alertRules[0], (AlertRule{3, QStringLiteral("d"), 255, true}));
+    EXPECT_EQ(alertRules[1], (AlertRule{-2, QStringLiteral("ww"), -1, false}));
+    EXPECT_EQ(alertRules[2], (AlertRule{14, QString(), 16776960, false}));
+}
+
+TEST_F(TaskFile, RoundTripIsByteForByte)
+{
+    const QByteArray original = readFile(testDataPath(kSampleName));
+    ASSERT_FALSE(original.contains("\n\n")) << "the sample must use CR LF only";
+    writeFile(path(), original);
+    ASSERT_TRUE(loadTasks(path()));
+    const auto before = tasks;
+    ASSERT_TRUE(saveTasks(path()));
+    EXPECT_EQ(readFile(path()), original);
+    EXPECT_EQ(serializeTables(), original);
+    EXPECT_TRUE(tasks == before) << "saving must not change the tables";
+}
+
+TEST_F(TaskFile, WriterLayout)
+{
+    Task t;
+    t.title = QStringLiteral("Pay rent");
+    t.forWhom = QStringLiteral("Me");
+    t.day = 1;
+    t.month = 4;
+    t.year = 2026;
+    t.hour = 9;
+    t.deleted = QStringLiteral("N");
+    t.description = QStringLiteral("Bank transfer\r\nRef 12");
+    tasks[0] = t;
+    taskCount = 1;
+    alertRules[0] = AlertRule{3, QStringLiteral("d"), 255, true};
+    alertRules[1] = AlertRule{-7, QStringLiteral("d"), -16777216, false};
+    alertRuleCount = 2;
+    const QByteArray expected =
+        crlf({"; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE", "", "[Tasks]", "",
+              "ttl=Pay rent", "for=Me", "day=1", "mon=4", "yea=2026", "hou=9", "min=0", "sec=0", "del=N",
+              "des=Bank transfer|~Ref 12", "act=addtask", "", "[Alerts]", "", "val=3", "unt=d", "clr=255", "alr=on",
+              "act=addalert", "", "val=-7", "unt=d", "clr=-16777216", "alr=off", "act=addalert", "", ""});
+    EXPECT_EQ(serializeTables(), expected);
+    ASSERT_TRUE(saveTasks(path()));
+    EXPECT_EQ(readFile(path()), expected);
+}
+
+TEST_F(TaskFile, EmptyTablesGiveTenLines)
+{
+    ASSERT_TRUE(saveTasks(path()));
+    const QByteArray bytes = readFile(path());
+    EXPECT_EQ(bytes, crlf({"; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE", "",
+                           "[Tasks]", "", "[Alerts]", "", ""}));
+    EXPECT_EQ(bytes.count("\r\n"), 10);
+}
+
+TEST_F(TaskFile, SavedFileReadsBackTheSameTables)
+{
+    for (int i = 0; i < 50; ++i) {
+        Task &t = tasks[i];
+        t.title = QStringLiteral("task %1 ").arg(i).trimmed();
+        t.forWhom = QString::fromUtf8("für %1").arg(i);
+        t.year = qint16(1990 + i);
+        t.month = qint16(i % 14);
+        t.day = qint16(i - 10);
+        t.hour = qint16(i % 24);
+        t.minute = qint16(i);
+        t.second = qint16(-i);
+        t.deleted = (i % 3) ? QStringLiteral("N") : QStringLiteral("Y");
+        t.description = QStringLiteral("line one\r\nline two\r\n\r\n%1").arg(i);
+    }
+    taskCount = 50;
+    alertRules[0] = AlertRule{-32768, QStringLiteral("yyyy"), -2147483647 - 1, true};
+    alertRules[1] = AlertRule{32767, QString(), 2147483647, false};
+    alertRuleCount = 2;
+    ASSERT_TRUE(saveTasks(path()));
+    const auto savedTasks = tasks;
+    const auto savedRules = alertRules;
+    resetTables();
+    ASSERT_TRUE(loadTasks(path()));
+    ASSERT_EQ(taskCount, 50);
+    ASSERT_EQ(alertRuleCount, 2);
+    for (int i = 0; i < 50; ++i) {
+        Task expected = savedTasks[i];
+        expected.sortKey = makeSortKey(expected);
+        expected.dueText = makeDueText(expected);
+        EXPECT_EQ(tasks[i], expected) << i;
+    }
+    EXPECT_EQ(alertRules[0], savedRules[0]);
+    EXPECT_EQ(alertRules[1], savedRules[1]);
+}
+
+QByteArray manyRecords(int taskRecords, int ruleRecords)
+{
+    QByteArray out = crlf({"; Quillet", "[Tasks]"});
+    for (int i = 0; i < taskRecords; ++i)
+        out += "ttl=t" + QByteArray::number(i) + "\r\nact=addtask\r\n";
+    for (int i = 0; i < ruleRecords; ++i)
+        out += "val=" + QByteArray::number(i) + "\r\nact=addalert\r\n";
+    return out;
+}
+
+void fillSomething()
+{
+    for (int i = 0; i < kTaskSlots; ++i)
+        tasks[i].title = QStringLiteral("before %1").arg(i);
+    for (int i = 0; i < kRuleSlots; ++i)
+        alertRules[i].interval = qint16(i + 1000);
+    taskCount = 3;
+    alertRuleCount = 2;
+}
+
+TEST_F(TaskFile, FullTablesLoad)
+{
+    ASSERT_TRUE(loadBytes(manyRecords(1001, 101)));
+    EXPECT_EQ(taskCount, 1001);
+    EXPECT_EQ(alertRuleCount, 101);
+    EXPECT_EQ(tasks[1000].title, QStringLiteral("t1000"));
+    EXPECT_EQ(alertRules[100].interval, 100);
+}
+
+TEST_F(TaskFile, TooManyRecordsAreRefusedAndChangeNothing)
+{
+    struct {
+        int tasks, rules;
+        FileStatus::Code code;
+    } const cases[] = {
+        {1002, 0, FileStatus::TooManyTasks},
+        {0, 102, FileStatus::TooManyRules},
+        {1002, 102, FileStatus::TooManyTasks},
+        {5000, 1, FileStatus::TooManyTasks},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.tasks << " tasks, " << c.rules << " rules");
+        fillSomething();
+        const auto tasksBefore = tasks;
+        const auto rulesBefore = alertRules;
+        const FileStatus st = loadBytes(manyRecords(c.tasks, c.rules));
+        EXPECT_EQ(st.code, c.code);
+        EXPECT_FALSE(st.ok());
+        EXPECT_FALSE(st.error.isEmpty());
+        EXPECT_EQ(taskCount, 3);
+        EXPECT_EQ(alertRuleCount, 2);
+        EXPECT_TRUE(tasks == tasksBefore);
+        EXPECT_TRUE(alertRules == rulesBefore);
+    }
+}
+
+TEST_F(TaskFile, MissingFileGivesEmptyTables)
+{
+    fillSomething();
+    const FileStatus st = loadTasks(dir.filePath(QStringLiteral("nothing-here.txt")));
+    EXPECT_EQ(st.code, FileStatus::Missing);
+    EXPECT_FALSE(st.ok());
+    EXPECT_EQ(taskCount, 0);
+    EXPECT_EQ(alertRuleCount, 0);
+}
+
+TEST_F(TaskFile, UnreadableFileChangesNothing)
+{
+    // chmod 000 does not stop root; a directory cannot be read as a file by anyone.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("tasks.txt")));
+    fillSomething();
+    const auto tasksBefore = tasks;
+    const FileStatus st = loadTasks(path());
+    EXPECT_EQ(st.code, FileStatus::Unreadable);
+    EXPECT_FALSE(st.error.isEmpty());
+    EXPECT_EQ(taskCount, 3);
+    EXPECT_EQ(alertRuleCount, 2);
+    EXPECT_TRUE(tasks == tasksBefore);
+}
+
+TEST_F(TaskFile, DefaultPathIsTasksTxtInTheCurrentDirectory)
+{
+    const QString old = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    tasks[0].title = QStringLiteral("here");
+    taskCount = 1;
+    const FileStatus saved = saveTasks();
+    resetTables();
+    const FileStatus loaded = loadTasks();
+    QDir::setCurrent(old);
+    ASSERT_TRUE(saved);
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(QFile::exists(path()));
+    EXPECT_EQ(tasks[0].title, QStringLiteral("here"));
+}
+
+TEST_F(TaskFile, Windows1252FallbackAndUtf8WrittenBack)
+{
+    // \x80 euro, \xE9 e acute, \x93 \x94 curly double quotes, \x91 \x92 single ones
+    ASSERT_TRUE(loadBytes("ttl=\x80 caf\xE9 \x93quoted\x94 \x91x\x92\r\nact=addtask\r\n"));
+    ASSERT_EQ(taskCount, 1);
+    EXPECT_EQ(tasks[0].title, QString::fromUtf8("€ café “quoted” ‘x’"));
+    ASSERT_TRUE(saveTasks(path()));
+    EXPECT_TRUE(readFile(path()).contains("ttl=\xE2\x82\xAC caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x80\x98x\xE2\x80\x99\r\n"));
+}
+
+TEST_F(TaskFile, ValidUtf8IsReadAsUtf8)
+{
+    ASSERT_TRUE(loadBytes("ttl=caf\xC3\xA9 \xE2\x82\xAC\r\nact=addtask\r\n"));
+    EXPECT_EQ(tasks[0].title, QString::fromUtf8("café €"));
+}
+
+TEST_F(TaskFile, OneBadByteMakesTheWholeFileWindows1252)
+{
+    ASSERT_TRUE(loadBytes("ttl=caf\xC3\xA9\r\nact=addtask\r\nttl=\xE9\r\nact=addtask\r\n"));
+    ASSERT_EQ(taskCount, 2);
+    EXPECT_EQ(tasks[0].title, QString::fromUtf8("cafÃ©"));
+    EXPECT_EQ(tasks[1].title, QString::fromUtf8("é"));
+}
+
+TEST_F(TaskFile, SaveIntoMissingDirectoryFails)
+{
+    tasks[0].title = QStringLiteral("x");
+    taskCount = 1;
+    const FileStatus st = saveTasks(dir.filePath(QStringLiteral("no/such/dir/tasks.txt")));
+    EXPECT_EQ(st.code, FileStatus::WriteFailed);
+    EXPECT_FALSE(st.error.isEmpty());
+    EXPECT_EQ(tasks[0].title, QStringLiteral("x"));
+    EXPECT_EQ(taskCount, 1);
+}
+
+}  // namespace
