@@ -94,6 +94,7 @@ void frmStartup::placeOnScreen()
     const int h = qRound(screenRect.height() / 1.5);
     setGeometry(screenRect.x() + screenRect.width() / 2 - w / 2,
                 screenRect.y() + screenRect.height() / 2 - h / 2, w, h);
+    WebBrowser1->setGeometry(0, 0, w, h);
 }
 
 void frmStartup::resizeEvent(QResizeEvent *event)

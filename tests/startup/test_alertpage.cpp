@@ -1,0 +1,279 @@
+#include "startup/alertpage.h"
+#include "store/ordering.h"
+#include "store/tables.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Module1;
+
+namespace {
+
+const QString kHead = QStringLiteral("<head><title>Alerts</title></head>\r\n"
+                                     "<body><center><p align=center>\r\n"
+                                     "<h2>Attention!</h2>\r\n");
+const QString kTail = QStringLiteral("</p></center></body></html>\r\n");
+
+// One block as the page format lays it out, for a task due at 9:05:00 AM.
+QString block(const QString &c, const QString &title, const QString &due, const QString &tLine,
+              const QString &description = QString(), const QString &forWhom = "Me")
+{
+    return "<table width=95% align=center border=0 cellspacing=8 bgcolor=#" + c + ">\r\n"
+           "<tr><td bgcolor=#ffffff>\r\n"
+           "<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 cellspacing=0>"
+           "<tr><td colspan=2>\r\n"
+           "<b> " + title + "</b></td></tr><tr><td>\r\n"
+           "<small><B>For: </b> " + forWhom + " </small></td><td>\r\n"
+           "<small><b>Due: </b> " + due + " at 9:05:00 AM</small> </td><td>\r\n" +
+           tLine + "\r\n"
+           "</td></tr><tr><td colspan=3 bgcolor=#" + c + "></td></tr></table>" + description +
+           "\r\n"
+           "</small></td></tR></table><br>\r\n";
+}
+
+const QString kToday = QStringLiteral("<small><b>T -: </b> <B>Today!</b> </small>");
+const QString kLate = QStringLiteral("<small><b>T -: </b> <B>Late!</b> </small>");
+
+void addTask(const QString &title, int y, int m, int d, const QString &deleted = "N",
+             const QString &description = QString())
+{
+    Task &t = tasks[taskCount++];
+    t.title = title;
+    t.forWhom = QStringLiteral("Me");
+    t.year = qint16(y);
+    t.month = qint16(m);
+    t.day = qint16(d);
+    t.hour = 9;
+    t.minute = 5;
+    t.second = 0;
+    t.deleted = deleted;
+    t.description = description;
+    t.sortKey = makeSortKey(t);
+}
+
+void addRule(int interval, bool popup, qint32 color, const QString &unit = "d")
+{
+    alertRules[alertRuleCount++] = AlertRule{qint16(interval), unit, color, popup};
+}
+
+TEST(AlertPage, NoRulesGivesTheFourLines)
+{
+    addTask("Pay rent", 2026, 12, 8);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_FALSE(page.announced);
+    EXPECT_EQ(page.html, kHead + kTail);
+}
+
+TEST(AlertPage, RuleWithoutPopupAnnouncesNothing)
+{
+    addTask("Pay rent", 2026, 12, 8);
+    addRule(10, false, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_FALSE(page.announced);
+    EXPECT_EQ(page.html, kHead + kTail);
+}
+
+TEST(AlertPage, IntervalZeroTakesTodayAndOverdueNotTomorrow)
+{
+    addTask("Tomorrow", 2026, 12, 9);
+    addTask("Today", 2026, 12, 8);
+    addTask("Yesterday", 2026, 12, 7);
+    addRule(0, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_TRUE(page.announced);
+    EXPECT_EQ(page.html, kHead + block("FF0000", "Yesterday", "December 07/26", kLate) +
+                             block("FF0000", "Today", "December 08/26", kToday) + kTail);
+}
+
+TEST(AlertPage, DaysLeftCountsCalendarDays)
+{
+    addTask("Report", 2026, 12, 13);
+    addRule(5, true, 65280);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.html,
+              kHead +
+                  block("00FF00", "Report", "December 13/26",
+                        "<small><b>T -: </b> 5 days left </small>") +
+                  kTail);
+}
+
+TEST(AlertPage, DaysLeftCarriesOverMonthsAndYears)
+{
+    // Month 13 of 2026 is January 2027: 24 days from 8 December.
+    addTask("New year", 2026, 13, 1);
+    addRule(30, true, 0);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_NE(page.html.indexOf("<small><b>T -: </b> 24 days left </small>"), -1) << page.html.toStdString();
+}
+
+TEST(AlertPage, DeletedTaskIsLeftOutAndAnnouncesNothing)
+{
+    addTask("Gone", 2026, 12, 8, "Y");
+    addRule(3, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_FALSE(page.announced);
+    EXPECT_EQ(page.html, kHead + kTail);
+}
+
+TEST(AlertPage, LowerCaseYIsCurrent)
+{
+    addTask("Kept", 2026, 12, 8, "y");
+    addRule(3, true, 255);
+    EXPECT_TRUE(buildAlertPage(today()).announced);
+}
+
+struct ColourCase {
+    qint32 color;
+    const char *text;
+};
+
+class ColourText : public ::testing::TestWithParam<ColourCase> {};
+
+TEST_P(ColourText, RedFirstUpperCase)
+{
+    EXPECT_EQ(colorText(GetParam().color), QString::fromLatin1(GetParam().text));
+}
+
+INSTANTIATE_TEST_SUITE_P(AlertPage, ColourText,
+                         ::testing::Values(ColourCase{255, "FF0000"},
+                                           ColourCase{16711680, "0000FF"},
+                                           ColourCase{0, "000000"}, ColourCase{65280, "00FF00"},
+                                           ColourCase{0x0A0B0C, "0C0B0A"},
+                                           ColourCase{-1, "FFFFFF"},  // top byte ignored
+                                           ColourCase{0x7F123456, "563412"}));
+
+TEST(AlertPage, ColourOfABlockComesFromTheRule)
+{
+    addTask("Blue", 2026, 12, 8);
+    addRule(3, true, 16711680);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.html, kHead + block("0000FF", "Blue", "December 08/26", kToday) + kTail);
+}
+
+// The rule walk: which rule counts and whose colour the block takes.
+struct WalkCase {
+    const char *name;
+    std::vector<AlertRule> rules;
+    int dueInDays;
+    bool announced;
+    const char *color;  // when announced
+};
+
+class RuleWalk : public ::testing::TestWithParam<WalkCase> {};
+
+TEST_P(RuleWalk, ChoosesAnnouncementAndColour)
+{
+    const WalkCase &c = GetParam();
+    const Days due = today() + std::chrono::days{c.dueInDays};
+    const std::chrono::year_month_day ymd{due};
+    addTask("T", int(ymd.year()), int(unsigned(ymd.month())), int(unsigned(ymd.day())));
+    for (const AlertRule &r : c.rules)
+        alertRules[alertRuleCount++] = r;
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.announced, c.announced);
+    if (c.announced) {
+        EXPECT_TRUE(page.html.contains(QStringLiteral("cellspacing=8 bgcolor=#%1>").arg(c.color)))
+            << page.html.toStdString();
+    }
+}
+
+const AlertRule kRedA{7, "d", 255, true};
+const AlertRule kYellowB{3, "d", 65535, false};
+
+INSTANTIATE_TEST_SUITE_P(
+    AlertPage, RuleWalk,
+    ::testing::Values(
+        WalkCase{"EqualIntervalsLaterColour", {{5, "d", 255, true}, {5, "d", 16711680, true}}, 2,
+                 true, "0000FF"},
+        WalkCase{"PopupThenNarrowerNoPopupKeepsIt", {kRedA, kYellowB}, 2, true, "FF0000"},
+        WalkCase{"NarrowerFirstBlocksWiderPopup", {kYellowB, kRedA}, 2, false, ""},
+        WalkCase{"NarrowerRuleOutOfRangeDoesNotBlock", {kYellowB, kRedA}, 5, true, "FF0000"},
+        WalkCase{"LastCountingPopupGivesColour",
+                 {{10, "d", 255, true}, {6, "d", 65280, true}, {4, "d", 16711680, false}}, 1,
+                 true, "00FF00"},
+        WalkCase{"WiderAfterNarrowerDoesNotCount", {{2, "d", 255, true}, {9, "d", 65280, true}},
+                 1, true, "FF0000"},
+        WalkCase{"OverdueCoveredByEveryRule", {{0, "d", 255, true}}, -400, true, "FF0000"},
+        WalkCase{"NegativeIntervalNeedsOverdue", {{-2, "d", 255, true}}, -1, false, ""},
+        WalkCase{"NegativeIntervalOverdueEnough", {{-2, "d", 255, true}}, -3, true, "FF0000"},
+        WalkCase{"FarFutureBeyondSixteenBits", {{32767, "d", 255, true}}, 40000, false, ""},
+        WalkCase{"WeeksUnit", {{1, "ww", 255, true}}, 6, true, "FF0000"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AlertPage, AscendingDueOrderWhateverTheOrderBefore)
+{
+    addTask("Third", 2026, 12, 10);
+    addTask("First", 2026, 11, 30);
+    addTask("Second", 2026, 12, 8);
+    addRule(5, true, 255);
+    sortMode = 10;
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(sortMode, 2);
+    EXPECT_EQ(tasks[0].title, "First");
+    EXPECT_EQ(tasks[2].title, "Third");
+    EXPECT_EQ(page.html, kHead + block("FF0000", "First", "November 30/26", kLate) +
+                             block("FF0000", "Second", "December 08/26", kToday) +
+                             block("FF0000", "Third", "December 10/26",
+                                   "<small><b>T -: </b> 2 days left </small>") +
+                             kTail);
+}
+
+TEST(AlertPage, TextsGoInAsTheyAre)
+{
+    addTask("Call <b>Bob</b> & \"Ann\"", 2026, 12, 8, "N", "line one\r\nline two");
+    addRule(1, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.html, kHead +
+                             block("FF0000", "Call <b>Bob</b> & \"Ann\"", "December 08/26",
+                                   kToday, "line one\r\nline two") +
+                             kTail);
+}
+
+TEST(AlertPage, MonthZeroIsShownAsJanuaryAndSetInTheTask)
+{
+    addTask("Zero", 2027, 0, 5);  // month 0 of 2027 is December 2026
+    addRule(0, false, 0);
+    addRule(0, true, 255);
+    tasks[0].year = 2027;
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_TRUE(page.html.contains("January 05/27")) << page.html.toStdString();
+    EXPECT_EQ(tasks[0].month, 1);
+}
+
+TEST(AlertPage, TimeFollowsTheLocale)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    addTask("Zeit", 2026, 12, 8);
+    tasks[0].hour = 14;
+    tasks[0].minute = 75;  // carries into 15:15
+    addRule(0, true, 255);
+    EXPECT_TRUE(buildAlertPage(today()).html.contains(" at 15:15:00</small>"));
+}
+
+TEST(AlertPagePath, IsAPrivateFolderUnderTheRuntimeDir)
+{
+    const QString path = alertPagePath();
+    ASSERT_FALSE(path.isEmpty());
+    EXPECT_TRUE(path.endsWith("/quillet/al.html"));
+    const QFileInfo folder(QFileInfo(path).path());
+    EXPECT_TRUE(folder.isDir());
+    EXPECT_FALSE(folder.isSymLink());
+    EXPECT_EQ(folder.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
+              QFile::Permissions());
+}
+
+TEST(AlertPagePath, WriterPutsThePageBytesThere)
+{
+    addTask("Write me", 2026, 12, 8);
+    addRule(0, true, 255);
+    const PublishedPage published = publishAlertPage();
+    ASSERT_TRUE(published.written);
+    EXPECT_EQ(testsupport::readFile(alertPagePath()), published.page.html.toUtf8());
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "startup/frmstartup.h"
+#include "store/tables.h"
+#include "support/testsupport.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <gtest/gtest.h>
+
+using namespace Module1;
+
+namespace {
+
+void announceOneTask()
+{
+    Task &t = tasks[taskCount++];
+    t.title = QStringLiteral("Pay rent");
+    t.year = 2026;
+    t.month = 12;
+    t.day = 8;
+    t.deleted = QStringLiteral("N");
+    alertRules[alertRuleCount++] = AlertRule{3, QStringLiteral("d"), 255, true};
+}
+
+TEST(frmStartup, TwoThirdsOfTheScreenAndCentred)
+{
+    frmStartup w;
+    w.placeOnScreen();
+    const QRect s = w.screen()->geometry();
+    EXPECT_NEAR(w.width(), s.width() / 1.5, 1);
+    EXPECT_NEAR(w.height(), s.height() / 1.5, 1);
+    EXPECT_NEAR(w.geometry().center().x(), s.center().x(), 1);
+    EXPECT_NEAR(w.geometry().center().y(), s.center().y(), 1);
+    EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(w.WebBrowser1->geometry(), w.rect());
+}
+
+TEST(frmStartup, ButtonsAboveTheBrowserAndReachable)
+{
+    frmStartup w;
+    w.placeOnScreen();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_EQ(w.cmdExit->text(), "&Exit");
+    EXPECT_EQ(w.cmdShowAll->text(), "&Show all...");
+    for (QPushButton *b : {w.cmdExit, w.cmdShowAll}) {
+        EXPECT_EQ(w.childAt(b->geometry().center()), b);
+        EXPECT_EQ(b->y(), 0);
+        EXPECT_GE(b->width(), b->fontMetrics().horizontalAdvance(b->text().remove('&')));
+    }
+    EXPECT_LT(w.cmdExit->geometry().right(), w.cmdShowAll->x());
+    // Tab order: browser, Exit, Show all.
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.WebBrowser1->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cmdExit);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cmdShowAll);
+}
+
+TEST(frmStartup, AltSHidesAndShowsTheMainWindow)
+{
+    announceOneTask();
+    frmStartup w;
+    int shown = 0;
+    w.setShowAll([&] { ++shown; });
+    ASSERT_TRUE(w.makepage());
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(frmStartup, PageIsShownFromItsFile)
+{
+    announceOneTask();
+    frmStartup w;
+    ASSERT_TRUE(w.makepage());
+    QTextBrowser other;
+    w.loadPageInto(&other);
+    EXPECT_TRUE(other.toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(other.toPlainText().contains("Today!"));
+    EXPECT_FALSE(other.openLinks());
+}
+
+TEST(frmStartup, UnwrittenPageIsShownFromMemory)
+{
+    PublishedPage page;
+    page.page.html = QStringLiteral("<h2>Only in memory</h2>");
+    page.page.announced = true;
+    page.written = false;
+    frmStartup w;
+    w.adoptPage(page);
+    w.loadPageInto(w.WebBrowser1);
+    EXPECT_EQ(w.WebBrowser1->toPlainText(), "Only in memory");
+}
+
+TEST(frmStartup, MakepageWithNothingAnnouncedIsFalse)
+{
+    frmStartup w;
+    EXPECT_FALSE(w.makepage());
+    QTextBrowser b;
+    w.loadPageInto(&b);
+    EXPECT_EQ(b.toPlainText().trimmed(), "Attention!");
+}
+
+}  // namespace

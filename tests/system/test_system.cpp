@@ -1,0 +1,221 @@
+// Whole-program runs of the built binary in a temporary directory.
+#include "support/testsupport.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kHeader = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n"
+                           "; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n";
+
+QByteArray taskRecord(const QByteArray &title, const QDate &due, const QByteArray &del = "N")
+{
+    return "ttl=" + title + "\r\nfor=Me\r\nday=" + QByteArray::number(due.day()) +
+           "\r\nmon=" + QByteArray::number(due.month()) + "\r\nyea=" +
+           QByteArray::number(due.year()) + "\r\nhou=9\r\nmin=5\r\nsec=0\r\ndel=" + del +
+           "\r\ndes=\r\nact=addtask\r\n\r\n";
+}
+
+QByteArray ruleRecord(int interval, bool popup, int color = 255)
+{
+    return "val=" + QByteArray::number(interval) + "\r\nunt=d\r\nclr=" +
+           QByteArray::number(color) + "\r\nalr=" + (popup ? "on" : "off") +
+           "\r\nact=addalert\r\n\r\n";
+}
+
+QByteArray file(const QByteArray &taskRecords, const QByteArray &ruleRecords)
+{
+    return kHeader + taskRecords + "[Alerts]\r\n\r\n" + ruleRecords + "\r\n";
+}
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(runtime.isValid());
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("LANG", "en_US.UTF-8");
+    }
+
+    void start(QProcess &p, bool offscreen)
+    {
+        if (offscreen)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(QUILLET_BINARY), {});
+        ASSERT_TRUE(p.waitForStarted(5000));
+    }
+
+    // Waits, bounded, for the process to print `text` on stderr.
+    static bool waitForStderr(QProcess &p, const QByteArray &text, QByteArray &seen)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000 && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(100);
+            seen += p.readAllStandardError();
+            if (seen.contains(text))
+                return true;
+        }
+        seen += p.readAllStandardError();
+        return seen.contains(text);
+    }
+
+    static void stop(QProcess &p)
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished(3000);
+        }
+    }
+
+    QString tasksPath() const { return dir.filePath("tasks.txt"); }
+    QString pagePath() const { return runtime.path() + "/quillet/al.html"; }
+
+    QTemporaryDir dir;
+    QTemporaryDir runtime;
+    QProcessEnvironment env;
+};
+
+TEST_F(Program, NothingAnnouncedEndsWithoutADisplay)
+{
+    const QDate today = QDate::currentDate();
+    testsupport::writeFile(tasksPath(), file(taskRecord("Later", today.addDays(30)) +
+                                                 taskRecord("Gone", today, "Y"),
+                                             ruleRecord(3, true) + ruleRecord(40, false)));
+    const QByteArray before = testsupport::readFile(tasksPath());
+    QProcess p;
+    start(p, false);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(testsupport::readFile(pagePath()),
+              "<head><title>Alerts</title></head>\r\n<body><center><p align=center>\r\n"
+              "<h2>Attention!</h2>\r\n</p></center></body></html>\r\n");
+    EXPECT_EQ(testsupport::readFile(tasksPath()), before);
+}
+
+TEST_F(Program, EmptyFileEndsAtOnce)
+{
+    testsupport::writeFile(tasksPath(), QByteArray());
+    QProcess p;
+    start(p, false);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(testsupport::readFile(tasksPath()), QByteArray());
+}
+
+TEST_F(Program, AnnouncedTaskKeepsTheWindowUp)
+{
+    testsupport::writeFile(tasksPath(),
+                           file(taskRecord("Pay <i>rent</i>", QDate::currentDate()),
+                                ruleRecord(0, true)));
+    QProcess p;
+    start(p, true);
+    // Still running: the alert window waits for the user.
+    EXPECT_FALSE(p.waitForFinished(1500));
+    EXPECT_EQ(p.state(), QProcess::Running);
+    const QByteArray page = testsupport::readFile(pagePath());
+    EXPECT_TRUE(page.contains("<b> Pay <i>rent</i></b></td></tr><tr><td>\r\n"));
+    EXPECT_TRUE(page.contains("<B>Today!</b>"));
+    stop(p);
+}
+
+TEST_F(Program, AnnouncedPageShownEvenWhenItCannotBeWritten)
+{
+    // A runtime dir open to others is refused, so the page stays in memory.
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                              QFile::ExeOwner | QFile::ReadOther |
+                                              QFile::WriteOther | QFile::ExeOther);
+    QDir(runtime.path()).mkdir("quillet");
+    QFile::setPermissions(runtime.path() + "/quillet",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
+    testsupport::writeFile(tasksPath(),
+                           file(taskRecord("Due", QDate::currentDate()), ruleRecord(0, true)));
+    QProcess p;
+    start(p, true);
+    EXPECT_FALSE(p.waitForFinished(1500));
+    EXPECT_EQ(p.state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(pagePath()));
+    stop(p);
+}
+
+TEST_F(Program, MissingFileOpensTheMainWindowAndWritesNothing)
+{
+    QProcess p;
+    start(p, true);
+    EXPECT_FALSE(p.waitForFinished(1500));
+    EXPECT_EQ(p.state(), QProcess::Running);
+    stop(p);
+    EXPECT_FALSE(QFile::exists(tasksPath()));
+}
+
+struct RefusedCase {
+    const char *name;
+    QByteArray bytes;
+    bool unreadable;
+    const char *reason;
+};
+
+class RefusedFile : public Program, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedFile, ShowsWhyAndLeavesTheFileAlone)
+{
+    const RefusedCase &c = GetParam();
+    if (c.unreadable && ::geteuid() == 0)
+        GTEST_SKIP() << "root reads any file";
+    testsupport::writeFile(tasksPath(), c.bytes);
+    if (c.unreadable)
+        QFile::setPermissions(tasksPath(), QFile::WriteOwner);
+    QProcess p;
+    start(p, true);
+    QByteArray seen;
+    const bool said = waitForStderr(p, c.reason, seen);
+    stop(p);
+    EXPECT_TRUE(said) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("tasks.txt")) << seen.toStdString();
+    QFile::setPermissions(tasksPath(), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(testsupport::readFile(tasksPath()), c.bytes);
+}
+
+QByteArray tooManyTasks()
+{
+    QByteArray records;
+    for (int i = 0; i < 1002; ++i)
+        records += taskRecord("T" + QByteArray::number(i), QDate(2030, 1, 1));
+    return file(records, ruleRecord(0, true));
+}
+
+QByteArray tooManyRules()
+{
+    QByteArray rules;
+    for (int i = 0; i < 102; ++i)
+        rules += ruleRecord(i, true);
+    return file(taskRecord("T", QDate::currentDate()), rules);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, RefusedFile,
+    ::testing::Values(
+        RefusedCase{"Unreadable", file(taskRecord("T", QDate(2030, 1, 1)), ruleRecord(0, true)),
+                    true, "could not be read"},
+        RefusedCase{"TooManyTasks", tooManyTasks(), false, "more than 1001 tasks"},
+        RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
