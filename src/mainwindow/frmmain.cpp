@@ -1,0 +1,311 @@
+#include "mainwindow/frmmain.h"
+
+#include "common/messagebox.h"
+#include "common/twips.h"
+#include "mainwindow/navhotarea.h"
+#include "mainwindow/navigationpane.h"
+#include "mainwindow/splitterbar.h"
+#include "mainwindow/tasklistcanvas.h"
+#include "store/store.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QTimer>
+
+namespace {
+
+constexpr int kDateCheckMs = 30 * 1000;
+
+void place(QWidget *w, const TwipsRect &r) { placeInTwips(w, r.left, r.top, r.width, r.height); }
+
+}  // namespace
+
+frmMain::frmMain(frmMainHooks hooks, QWidget *parent)
+    : QMainWindow(parent), m_hooks(std::move(hooks))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(tr("Quillet"));
+    setFont(sansFont());
+    buildControls();
+    buildMenus();
+    buildStatusBar();
+
+    // The design client area, menu bar excluded.
+    resize(twipsToPixels(10305), twipsToPixels(5670) + menuBar()->sizeHint().height());
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    load();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls()
+{
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    client->installEventFilter(this);
+
+    // Created bottom first, so that later controls lie on top.
+    txtDescription = new QPlainTextEdit(client);
+    txtDescription->setObjectName(QStringLiteral("txtDescription"));
+    txtDescription->setFont(sansFont(9.75));
+    txtDescription->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The pane only displays: nothing typed or pasted reaches the text.
+    txtDescription->setReadOnly(true);
+    txtDescription->setTextInteractionFlags(Qt::TextSelectableByMouse
+                                            | Qt::TextSelectableByKeyboard);
+    txtDescription->setTabChangesFocus(true);
+    txtDescription->setFocusPolicy(Qt::StrongFocus);
+
+    pctContainer = new QFrame(client);
+    pctContainer->setObjectName(QStringLiteral("pctContainer"));
+    pctContainer->setFrameShape(QFrame::Panel);
+    pctContainer->setFrameShadow(QFrame::Sunken);
+    pctContainer->setLineWidth(2);
+    pctContainer->setAutoFillBackground(true);
+    QPalette workspace = pctContainer->palette();
+    workspace.setColor(QPalette::Window, workspace.color(QPalette::Dark));
+    pctContainer->setPalette(workspace);
+    // The list and its scroll bar are clipped to the inner area, inside the border.
+    m_viewport = new QWidget(pctContainer);
+    m_viewport->setObjectName(QStringLiteral("pctContainerArea"));
+
+    lstContainer = new TaskListCanvas(m_viewport);
+    vscroll = new QScrollBar(Qt::Vertical, m_viewport);
+    vscroll->setObjectName(QStringLiteral("vscroll"));
+    vscroll->setRange(0, 32767);
+    vscroll->setSingleStep(1);
+    vscroll->setPageStep(1);
+    connect(vscroll, &QScrollBar::valueChanged, this, &frmMain::vscroll_Change);
+    connect(lstContainer, &TaskListCanvas::rowPressed, this, &frmMain::rowMouseDown);
+    connect(lstContainer->cmdTitle, &QPushButton::clicked, this, &frmMain::cmdTitle_Click);
+    connect(lstContainer->cmdFor, &QPushButton::clicked, this, &frmMain::cmdFor_Click);
+    connect(lstContainer->cmdDue, &QPushButton::clicked, this, &frmMain::cmdDue_Click);
+
+    pctMenu = new NavigationPane(client);
+    connect(pctMenu, &NavigationPane::itemClicked, this, &frmMain::Image1_Click);
+
+    sepa1 = new SplitterBar(client);
+    connect(sepa1, &SplitterBar::pressed, this, &frmMain::sepa1_MouseDown);
+    connect(sepa1, &SplitterBar::moved, this, &frmMain::sepa1_MouseMove);
+    connect(sepa1, &SplitterBar::released, this, &frmMain::sepa1_MouseUp);
+
+    WebBrowser1 = new QTextBrowser(client);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    // The page is only shown: its links lead nowhere.
+    WebBrowser1->setOpenLinks(false);
+    WebBrowser1->setOpenExternalLinks(false);
+    WebBrowser1->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kDateCheckMs);
+    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    Timer1->start();
+
+    pctContainer->setFocusPolicy(Qt::NoFocus);
+    QWidget::setTabOrder(txtDescription, lstContainer);
+    QWidget::setTabOrder(lstContainer, vscroll);
+    QWidget::setTabOrder(vscroll, lstContainer->cmdTitle);
+    QWidget::setTabOrder(lstContainer->cmdTitle, lstContainer->cmdFor);
+    QWidget::setTabOrder(lstContainer->cmdFor, lstContainer->cmdDue);
+    QWidget *previous = lstContainer->cmdDue;
+    for (QWidget *item : pctMenu->Image1) {
+        QWidget::setTabOrder(previous, item);
+        previous = item;
+    }
+    QWidget::setTabOrder(previous, WebBrowser1);
+
+    applyGeometry();
+}
+
+void frmMain::buildMenus()
+{
+    Menu_Tasks = menuBar()->addMenu(tr("&Tasks"));
+    menu_new = Menu_Tasks->addAction(tr("&New Task..."), this, &frmMain::new_task);
+    menu_modify = Menu_Tasks->addAction(tr("&Edit..."), this, &frmMain::menu_modify_Click);
+    menu_delete = Menu_Tasks->addAction(tr("&Delete"), this, &frmMain::deleteTask);
+    menu_sep = Menu_Tasks->addSeparator();
+    menu_exi = Menu_Tasks->addAction(tr("&Exit"), this, &frmMain::menu_exi_Click);
+
+    menu_options = menuBar()->addMenu(tr("&Options"));
+    menu_manage = menu_options->addAction(tr("&Colors And Alerts"), this,
+                                          &frmMain::menu_manage_Click);
+
+    menu_help = menuBar()->addMenu(tr("&Help"));
+    menu_about = menu_help->addAction(tr("&About"), this, &frmMain::menu_about_Click);
+
+    // Not on the bar: the rows' context menu.
+    menu_short = menuBar()->addMenu(tr("&submenu"));
+    menu_short->menuAction()->setVisible(false);
+    menu_modify2 = menu_short->addAction(tr("&Edit..."), this, &frmMain::menu_modify2_Click);
+    menu_delete2 = menu_short->addAction(tr("&Delete"), this, &frmMain::deleteTask);
+    menu_undelete = menu_short->addAction(tr("&Un-Delete"), this, &frmMain::menu_undelete_Click);
+    menu_undelete->setVisible(false);
+
+    const std::pair<QObject *, const char *> names[] = {
+        {Menu_Tasks, "Menu_Tasks"},     {menu_new, "menu_new"},         {menu_modify, "menu_modify"},
+        {menu_delete, "menu_delete"},   {menu_sep, "menu_sep"},         {menu_exi, "menu_exi"},
+        {menu_options, "menu_options"}, {menu_manage, "menu_manage"},   {menu_help, "menu_help"},
+        {menu_about, "menu_about"},     {menu_short, "menu_short"},     {menu_modify2, "menu_modify2"},
+        {menu_delete2, "menu_delete2"}, {menu_undelete, "menu_undelete"},
+    };
+    for (const auto &[object, name] : names)
+        object->setObjectName(QString::fromLatin1(name));
+}
+
+void frmMain::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(true);
+    for (size_t i = 0; i < statusPanels.size(); ++i) {
+        auto *panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i + 1));
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setMinimumWidth(twipsToPixels(1440));
+        statusPanels[i] = panel;
+    }
+    statusPanels[0]->setFixedWidth(twipsToPixels(1440));
+    bar->addPermanentWidget(statusPanels[0], 0);
+    bar->addPermanentWidget(statusPanels[1], 1);
+    bar->addPermanentWidget(statusPanels[2], 0);
+    statusPanels[2]->setText(Module1::shortDateText(Module1::today()));
+}
+
+void frmMain::load()
+{
+    m_splitPercent = 50;
+    m_showDeleted = false;
+    Module1::sortMode = 2;
+    loadFile();
+    drawList();
+}
+
+double frmMain::statusBarTop() const
+{
+    return pixelsToTwips(statusBar()->geometry().top() - client->geometry().top());
+}
+
+double frmMain::outerWidth() const
+{
+    // Client width plus the frame on both sides.
+    return pixelsToTwips(width() + (frameGeometry().width() - geometry().width()));
+}
+
+void frmMain::Form_Resize()
+{
+    FormInputs in;
+    in.outerWidth = outerWidth();
+    in.statusBarTop = statusBarTop();
+    in.splitPercent = m_splitPercent;
+    in.taskCount = Module1::taskCount;
+    formResize(m_geom, in);
+    applyGeometry();
+}
+
+void frmMain::applyGeometry()
+{
+    place(pctMenu, m_geom.pctMenu);
+    place(pctContainer, m_geom.pctContainer);
+    place(txtDescription, m_geom.txtDescription);
+    place(sepa1, m_geom.sepa1);
+    place(WebBrowser1, m_geom.webBrowser);
+    m_viewport->setGeometry(pctContainer->contentsRect());
+    applyListGeometry();
+}
+
+void frmMain::applyListGeometry()
+{
+    place(vscroll, m_geom.vscroll.rect);
+    {
+        const QSignalBlocker blocker(vscroll);
+        vscroll->setMaximum(m_geom.vscroll.maximum);
+        vscroll->setValue(m_geom.vscroll.value);
+    }
+    place(lstContainer, m_geom.lstContainer);
+    place(lstContainer->cmdTitle, m_geom.cmdTitle);
+    place(lstContainer->cmdFor, m_geom.cmdFor);
+    place(lstContainer->cmdDue, m_geom.cmdDue);
+    lstContainer->setColumns(m_geom.lblTitle, m_geom.lblFor, m_geom.lblDue);
+}
+
+void frmMain::vscroll_Change(int value)
+{
+    m_geom.vscroll.value = value;
+    // 32-bit: long lists scroll past 32767 twips.
+    m_geom.lstContainer.top = -15.0 * static_cast<qint32>(value);
+    place(lstContainer, m_geom.lstContainer);
+}
+
+void frmMain::sepa1_MouseDown() { m_splitterDragging = true; }
+
+void frmMain::sepa1_MouseMove(double yTwips)
+{
+    if (!m_splitterDragging)
+        return;
+    m_geom.sepa1.top += yTwips;
+    place(sepa1, m_geom.sepa1);
+}
+
+void frmMain::sepa1_MouseUp()
+{
+    m_splitPercent = splitPercentAt(m_geom.sepa1.top, statusBarTop(), m_splitPercent);
+    Form_Resize();
+    m_splitterDragging = false;
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == client && event->type() == QEvent::Resize)
+        Form_Resize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    // The start-up window stays hidden, so closing this one ends the program.
+    event->accept();
+    exitProgram();
+}
+
+bool frmMain::saveFile()
+{
+    const Module1::FileStatus status = Module1::saveTasks();
+    if (!status.ok())
+        MessageBox::error(this, tr("Quillet"), status.error);
+    return status.ok();
+}
+
+bool frmMain::loadFile()
+{
+    const Module1::FileStatus status = Module1::loadTasks();
+    // No file yet is an empty list, not an error.
+    if (!status.ok() && status.code != Module1::FileStatus::Missing) {
+        MessageBox::error(this, tr("Quillet"), status.error);
+        return false;
+    }
+    return true;
+}
+
+bool frmMain::saveAndReload()
+{
+    // After a failed save the tables keep the change; reading the old file
+    // back would throw it away.
+    return saveFile() && loadFile();
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "mainwindow/formlayout.h"
+
+#include <QCoreApplication>
+#include <QMainWindow>
+
+#include <array>
+#include <chrono>
+#include <functional>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QScrollBar;
+class QTextBrowser;
+class QTimer;
+class NavigationPane;
+class SplitterBar;
+class TaskListCanvas;
+
+// What the main window needs from the dialogs and the alert page; the
+// program wires these, tests pass fakes.
+struct frmMainHooks {
+    std::function<void(qint16 taskNumber)> showTaskEditor;  // prepare + modal exec of the task editor
+    std::function<void()> showRuleEditor;                   // drawAlert(0) + modal exec of the rule editor
+    std::function<void(QTextBrowser *browser)> showAlertPage;  // rewrites the page and shows it in browser
+};
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(frmMainHooks hooks = {}, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The list.
+    void drawList();
+    void addListTask(const QString &wtitle, const QString &wfor, const QString &wdue, qint16 id);
+    void cleanList();
+    void highlight(qint16 index);
+    void setColor(qint16 index);
+
+    // Layout; also run when the splitter is released.
+    void Form_Resize();
+
+    // Commands.
+    void new_task();
+    void deleteTask();
+    void menu_modify_Click();
+    void menu_modify2_Click();
+    void menu_undelete_Click();
+    void menu_manage_Click();
+    void menu_about_Click();
+    void menu_exi_Click();
+
+    // Navigation, sorting, scrolling, timer.
+    void Image1_Click(int index);
+    void cmdTitle_Click();
+    void cmdFor_Click();
+    void cmdDue_Click();
+    void vscroll_Change(int value);
+    void Timer1_Timer();
+
+    // State.
+    qint16 selectedTask() const { return m_selectedTask; }
+    void setSelectedTask(qint16 task) { m_selectedTask = task; }
+    bool showDeleted() const { return m_showDeleted; }
+    qint16 splitPercent() const { return m_splitPercent; }
+    bool splitterDragging() const { return m_splitterDragging; }
+    const FormGeometry &geometryTwips() const { return m_geom; }
+
+    // Controls, by their design names.
+    QWidget *client = nullptr;
+    NavigationPane *pctMenu = nullptr;
+    QFrame *pctContainer = nullptr;
+    TaskListCanvas *lstContainer = nullptr;
+    QScrollBar *vscroll = nullptr;
+    QPlainTextEdit *txtDescription = nullptr;
+    SplitterBar *sepa1 = nullptr;
+    QTextBrowser *WebBrowser1 = nullptr;
+    std::array<QLabel *, 3> statusPanels{};
+    QTimer *Timer1 = nullptr;
+
+    QMenu *Menu_Tasks = nullptr;
+    QAction *menu_new = nullptr;
+    QAction *menu_modify = nullptr;
+    QAction *menu_delete = nullptr;
+    QAction *menu_sep = nullptr;
+    QAction *menu_exi = nullptr;
+    QMenu *menu_options = nullptr;
+    QAction *menu_manage = nullptr;
+    QMenu *menu_help = nullptr;
+    QAction *menu_about = nullptr;
+    QMenu *menu_short = nullptr;
+    QAction *menu_modify2 = nullptr;
+    QAction *menu_delete2 = nullptr;
+    QAction *menu_undelete = nullptr;
+
+    // Ends the program; tests replace it, since ending the event loop
+    // would stop every later nested loop of the test run.
+    std::function<void()> exitProgram = [] { QCoreApplication::exit(0); };
+
+    // Splitter events, with the pointer in twips from the bar's top edge.
+    void sepa1_MouseDown();
+    void sepa1_MouseMove(double yTwips);
+    void sepa1_MouseUp();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    class TimerHold;
+
+    void buildControls();
+    void buildMenus();
+    void buildStatusBar();
+    void load();
+    void applyGeometry();
+    void applyListGeometry();
+    void rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos);
+    void sortBy(qint16 ascending, qint16 descending);
+    void showListView(bool deleted);
+    double statusBarTop() const;
+    double outerWidth() const;
+    // Save or load with one message box on failure.
+    bool saveFile();
+    bool loadFile();
+    bool saveAndReload();
+
+    frmMainHooks m_hooks;
+    FormGeometry m_geom;
+    QWidget *m_viewport = nullptr;  // pctContainer's inner area
+    qint16 m_selectedTask = 0;
+    bool m_showDeleted = false;
+    qint16 m_splitPercent = 50;
+    bool m_splitterDragging = false;
+    int m_timerHolds = 0;
+    std::chrono::sys_days m_drawnOn{};
+};

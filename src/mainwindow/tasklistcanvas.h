@@ -1,0 +1,83 @@
+#pragma once
+
+#include "mainwindow/formlayout.h"
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <vector>
+
+class QPushButton;
+
+// One visible cell of a list row: a label's caption and looks.
+struct ListCell {
+    QString caption = QStringLiteral(" ");
+    qint32 color = 0;       // text colour, red in the low byte
+    bool bold = false;
+    bool opaque = false;    // false: the container shows through
+    qint32 backColor = 0;
+};
+
+enum class ListColumn { Title = 0, For = 1, Due = 2 };
+
+struct ListRow {
+    std::array<ListCell, 3> cells;  // by ListColumn
+    QString id = QStringLiteral("Label1");  // the task's slot, never shown
+    double top = 0;                 // twips inside the container
+    bool visible = false;
+
+    ListCell &cell(ListColumn c) { return cells[static_cast<int>(c)]; }
+    const ListCell &cell(ListColumn c) const { return cells[static_cast<int>(c)]; }
+};
+
+// lstContainer: the header buttons and every row, painted in one widget.
+// Row 0 is the template that new rows copy; it never shows a task.
+class TaskListCanvas : public QWidget {
+    Q_OBJECT
+public:
+    explicit TaskListCanvas(QWidget *parent = nullptr);
+
+    QPushButton *cmdTitle = nullptr;
+    QPushButton *cmdFor = nullptr;
+    QPushButton *cmdDue = nullptr;
+
+    // Elements including the template.
+    int elementCount() const { return static_cast<int>(m_rows.size()); }
+    ListRow &row(int k) { return m_rows.at(static_cast<size_t>(k)); }
+    const ListRow &row(int k) const { return m_rows.at(static_cast<size_t>(k)); }
+
+    // A copy of the template, invisible; returns its number.
+    int addRow();
+    // Every row but the template.
+    void removeRows();
+
+    // Column lefts and widths of the template, in twips; rows share them.
+    void setColumns(const TwipsRect &title, const TwipsRect &forWhom, const TwipsRect &due);
+    double rowHeight() const { return m_columns[1].height; }
+
+    // Pixel rectangle of a cell and the row / column under a point.
+    QRect cellRect(int k, ListColumn c) const;
+    struct Hit {
+        int row = -1;
+        ListColumn column = ListColumn::Title;
+    };
+    Hit hitTest(QPoint pos) const;
+
+    // A short text naming the row for assistive tools: title, for, due.
+    QString rowAccessibleText(int k) const;
+
+signals:
+    void rowPressed(int row, Qt::MouseButton button, QPoint globalPos);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    std::vector<ListRow> m_rows;
+    std::array<TwipsRect, 3> m_columns;
+    QFont m_regular;
+    QFont m_bold;
+};
