@@ -1,13 +1,17 @@
 // Whole-program runs of the built binary in a temporary directory.
 #include "support/testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -207,6 +211,18 @@ QByteArray tooManyRules()
     for (int i = 0; i < 102; ++i)
         rules += ruleRecord(i, true);
     return file(taskRecord("T", QDate::currentDate()), rules);
+}
+
+TEST_F(Program, FileThatIsAFolderIsRefused)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("tasks.txt"));
+    QProcess p;
+    start(p, true);
+    QByteArray seen;
+    const bool said = waitForStderr(p, "could not be read", seen);
+    stop(p);
+    EXPECT_TRUE(said) << seen.toStdString();
+    EXPECT_TRUE(QFileInfo(tasksPath()).isDir());
 }
 
 INSTANTIATE_TEST_SUITE_P(
