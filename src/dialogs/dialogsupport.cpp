@@ -1,0 +1,168 @@
+#include "dialogsupport.h"
+
+#include "common/messagebox.h"
+#include "common/twips.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDir>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+#include <algorithm>
+
+namespace dialogsupport {
+
+void makeFixedDialog(QDialog *dialog, double widthTwips, double heightTwips)
+{
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint);
+    dialog->setFixedSize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
+    dialog->setSizeGripEnabled(false);
+    dialog->setModal(true);
+}
+
+QPoint centredPosition(const QSize &size, const QRect &over, const QRect &screen)
+{
+    QRect r(QPoint(0, 0), size);
+    r.moveCenter(over.center());
+    if (!screen.isEmpty()) {
+        r.moveRight(std::min(r.right(), screen.right()));
+        r.moveBottom(std::min(r.bottom(), screen.bottom()));
+        r.moveLeft(std::max(r.left(), screen.left()));
+        r.moveTop(std::max(r.top(), screen.top()));
+    }
+    return r.topLeft();
+}
+
+void centreOverParent(QDialog *dialog)
+{
+    const QWidget *owner = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
+    if (owner && !owner->isVisible())
+        owner = nullptr;
+    QScreen *screen = owner ? owner->screen() : dialog->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    const QRect over = owner ? owner->frameGeometry() : available;
+    dialog->move(centredPosition(dialog->size(), over, available));
+}
+
+QString taskFilePath()
+{
+    return QDir::current().absoluteFilePath(QString::fromLatin1(Module1::kTaskFileName));
+}
+
+double captionWidth(const QFont &font, const QString &text)
+{
+    QString shown = text;
+    // "&&" draws one ampersand; a single '&' only marks the access key.
+    shown.replace(QLatin1String("&&"), QString(QChar(0x1)));
+    shown.remove(QLatin1Char('&'));
+    shown.replace(QChar(0x1), QLatin1Char('&'));
+    return QFontMetricsF(font).horizontalAdvance(shown);
+}
+
+QFont fittingFont(const QList<Caption> &captions)
+{
+    auto fits = [&](const QFont &font) {
+        return std::all_of(captions.begin(), captions.end(), [&](const Caption &c) {
+            return captionWidth(font, c.text) <= c.width;
+        });
+    };
+    // Normal width first, shrinking only a little; then the condensed cut,
+    // which keeps the letters taller than a much smaller normal font would.
+    static constexpr double kNormalSizes[] = {8.25, 8.0, 7.75, 7.5};
+    static constexpr double kCondensedSizes[] = {8.25, 8.0, 7.75, 7.5, 7.25, 7.0};
+    for (double size : kNormalSizes) {
+        const QFont font = sansFont(size);
+        if (fits(font))
+            return font;
+    }
+    QFont font;
+    for (double size : kCondensedSizes) {
+        font = sansFont(size);
+        font.setStretch(QFont::Condensed);
+        if (fits(font))
+            return font;
+    }
+    return font;
+}
+
+double textRoom(const QWidget *widget)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(widget))
+        return label->contentsRect().width() - 2.0 * label->margin();
+    if (const auto *button = qobject_cast<const QPushButton *>(widget)) {
+        QStyleOptionButton opt;
+        opt.initFrom(button);
+        opt.text = button->text();
+        opt.rect = button->rect();
+        return button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button).width();
+    }
+    if (const auto *check = qobject_cast<const QCheckBox *>(widget)) {
+        QStyleOptionButton opt;
+        opt.initFrom(check);
+        opt.text = check->text();
+        opt.rect = check->rect();
+        return check->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, check).width();
+    }
+    return widget->width();
+}
+
+namespace {
+
+QString captionOf(const QWidget *widget)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+        return button->text();
+    return {};
+}
+
+}  // namespace
+
+void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList<Caption> &extra)
+{
+    QList<Caption> captions = extra;
+    for (const QWidget *w : captioned)
+        captions.append({captionOf(w), textRoom(w)});
+    const QFont font = fittingFont(captions);
+    dialog->setFont(font);
+    // Last resort on a very wide font: the full text stays in the tool tip.
+    for (QWidget *w : captioned) {
+        auto *label = qobject_cast<QLabel *>(w);
+        if (!label || captionWidth(font, label->text()) <= textRoom(label))
+            continue;
+        label->setToolTip(label->text());
+        label->setText(QFontMetricsF(font).elidedText(label->text(), Qt::ElideRight, textRoom(label)));
+    }
+}
+
+QColor colorFromValue(qint32 value)
+{
+    const auto v = static_cast<quint32>(value);
+    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+}
+
+qint32 valueFromColor(const QColor &color)
+{
+    return color.red() + 256 * color.green() + 65536 * color.blue();
+}
+
+bool reportFailure(QWidget *parent, const Module1::FileStatus &status)
+{
+    if (status.ok() || status.code == Module1::FileStatus::Missing)
+        return false;
+    MessageBox::error(parent, parent ? parent->windowTitle() : QString(), status.error);
+    return true;
+}
+
+}  // namespace dialogsupport

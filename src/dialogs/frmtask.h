@@ -1,0 +1,75 @@
+#pragma once
+
+#include "store/tables.h"
+
+#include <QDialog>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// "New / Edit task": edits one record of Module1::tasks in place. Every
+// change of a box goes into the record at once; "&Ok" writes the task file
+// and reads it back, "&Cancel", Esc and the close box read it back.
+class frmTask : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit frmTask(QWidget *parent = nullptr);
+
+    // Points the dialog at task number Index (from 1) and fills the boxes.
+    void prepare(const qint16 &Index);
+    // Called after "&Ok" has saved, reloaded and hidden the dialog.
+    void setOnSaved(std::function<void()> drawList);
+
+    // The task number being edited; -1 after "&Cancel".
+    qint16 selected = 0;
+
+    QLabel *Label1 = nullptr;
+    QLineEdit *txtTitle = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *txtFor = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *txtDay = nullptr;
+    QComboBox *lstMonth = nullptr;
+    QLineEdit *txtYear = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLineEdit *txtHour = nullptr;
+    QLineEdit *txtMinute = nullptr;
+    QLineEdit *txtSecond = nullptr;
+    std::array<QLabel *, 2> Label7{};
+    QLabel *Label4 = nullptr;
+    QPlainTextEdit *txtDescript = nullptr;
+    QPushButton *Command2 = nullptr;  // "&Cancel"
+    QPushButton *Command1 = nullptr;  // "&Ok"
+
+    // Line breaks as the record keeps them (CR LF) and as the box shows them.
+    static QString descriptionFromBox(const QString &boxText);
+    static QString descriptionToBox(const QString &stored);
+
+public slots:
+    // Esc and the close box end up here too: all three act as "&Cancel".
+    void reject() override;
+
+protected:
+    void setVisible(bool visible) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    Module1::Task *current();
+    void connectNumberBox(QLineEdit *box, qint16 Module1::Task::*field);
+    void okClicked();
+
+    std::function<void()> m_onSaved;
+    bool m_fillingDescription = false;
+    // The record as prepare found it, put back when a cancel cannot read
+    // the file, so abandoned edits are never saved later by another command.
+    std::optional<std::pair<int, Module1::Task>> m_before;
+};
