@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <vector>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,15 +31,35 @@ struct Verdict {
     qint32 color = 0;
 };
 
-Verdict walkRules(Days today, Days due, qint64 daysLeft)
+// The rules as the walk needs them, read once per page.
+struct RuleView {
+    qint16 interval;
+    bool countsDays;
+    bool popup;
+    qint32 color;
+    QStringView unit;
+};
+
+std::vector<RuleView> ruleViews()
+{
+    std::vector<RuleView> out;
+    out.reserve(alertRuleCount);
+    for (int r = 0; r < alertRuleCount; ++r) {
+        const AlertRule &rule = alertRules[r];
+        out.push_back({rule.interval, rule.unit == QLatin1String("d"), rule.popup, rule.color,
+                       rule.unit});
+    }
+    return out;
+}
+
+Verdict walkRules(const std::vector<RuleView> &rules, Days today, Days due, qint64 daysLeft)
 {
     Verdict v;
     qint64 best = 99999;
-    for (int r = 0; r < alertRuleCount; ++r) {
-        const AlertRule &rule = alertRules[r];
+    for (const RuleView &rule : rules) {
         // Days are counted exactly: the 16-bit difference would let a task
         // 90 years away match a rule of interval 32767.
-        const qint64 unitsLeft = rule.unit == u"d" ? daysLeft : dateDiff(rule.unit, today, due);
+        const qint64 unitsLeft = rule.countsDays ? daysLeft : dateDiff(rule.unit, today, due);
         if (rule.interval <= best && unitsLeft <= rule.interval) {
             best = rule.interval;
             if (rule.popup) {
@@ -49,31 +71,46 @@ Verdict walkRules(Days today, Days due, qint64 daysLeft)
     return v;
 }
 
+void appendLine(QString &page, QLatin1String text)
+{
+    page += text;
+    page += kCrLf;
+}
+
 void appendBlock(QString &page, Task &task, qint64 daysLeft, const QString &c)
 {
-    page += QStringLiteral("<table width=95% align=center border=0 cellspacing=8 bgcolor=#") + c +
-            u'>' + kCrLf;
-    page += QStringLiteral("<tr><td bgcolor=#ffffff>") + kCrLf;
-    page += QStringLiteral("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
-                           "cellspacing=0><tr><td colspan=2>") +
-            kCrLf;
-    page += QStringLiteral("<b> ") + task.title + QStringLiteral("</b></td></tr><tr><td>") + kCrLf;
-    page += QStringLiteral("<small><B>For: </b> ") + task.forWhom +
-            QStringLiteral(" </small></td><td>") + kCrLf;
-    page += QStringLiteral("<small><b>Due: </b> ") + formatDate(task.day, task.month, task.year) +
-            QStringLiteral(" at ") + longTimeText(task.hour, task.minute, task.second) +
-            QStringLiteral("</small> </td><td>") + kCrLf;
-    if (daysLeft > 0)
-        page += QStringLiteral("<small><b>T -: </b> ") + QString::number(daysLeft) +
-                QStringLiteral(" days left </small>");
-    else if (daysLeft == 0)
-        page += QStringLiteral("<small><b>T -: </b> <B>Today!</b> </small>");
-    else
-        page += QStringLiteral("<small><b>T -: </b> <B>Late!</b> </small>");
+    page += QLatin1String("<table width=95% align=center border=0 cellspacing=8 bgcolor=#");
+    page += c;
+    appendLine(page, QLatin1String(">"));
+    appendLine(page, QLatin1String("<tr><td bgcolor=#ffffff>"));
+    appendLine(page, QLatin1String("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
+                                   "cellspacing=0><tr><td colspan=2>"));
+    page += QLatin1String("<b> ");
+    page += task.title;
+    appendLine(page, QLatin1String("</b></td></tr><tr><td>"));
+    page += QLatin1String("<small><B>For: </b> ");
+    page += task.forWhom;
+    appendLine(page, QLatin1String(" </small></td><td>"));
+    page += QLatin1String("<small><b>Due: </b> ");
+    page += formatDate(task.day, task.month, task.year);
+    page += QLatin1String(" at ");
+    page += longTimeText(task.hour, task.minute, task.second);
+    appendLine(page, QLatin1String("</small> </td><td>"));
+    if (daysLeft > 0) {
+        page += QLatin1String("<small><b>T -: </b> ");
+        page += QString::number(daysLeft);
+        appendLine(page, QLatin1String(" days left </small>"));
+    } else if (daysLeft == 0) {
+        appendLine(page, QLatin1String("<small><b>T -: </b> <B>Today!</b> </small>"));
+    } else {
+        appendLine(page, QLatin1String("<small><b>T -: </b> <B>Late!</b> </small>"));
+    }
+    page += QLatin1String("</td></tr><tr><td colspan=3 bgcolor=#");
+    page += c;
+    page += QLatin1String("></td></tr></table>");
+    page += task.description;
     page += kCrLf;
-    page += QStringLiteral("</td></tr><tr><td colspan=3 bgcolor=#") + c +
-            QStringLiteral("></td></tr></table>") + task.description + kCrLf;
-    page += QStringLiteral("</small></td></tR></table><br>") + kCrLf;
+    appendLine(page, QLatin1String("</small></td></tR></table><br>"));
 }
 
 // A folder we may trust with a fixed file name: a real directory (not a
@@ -106,23 +143,24 @@ AlertPage buildAlertPage(Days today)
 
     AlertPage result;
     QString &page = result.html;
-    page.reserve(256);
-    page += QStringLiteral("<head><title>Alerts</title></head>") + kCrLf;
-    page += QStringLiteral("<body><center><p align=center>") + kCrLf;
-    page += QStringLiteral("<h2>Attention!</h2>") + kCrLf;
+    page.reserve(4096);
+    appendLine(page, QLatin1String("<head><title>Alerts</title></head>"));
+    appendLine(page, QLatin1String("<body><center><p align=center>"));
+    appendLine(page, QLatin1String("<h2>Attention!</h2>"));
 
+    const std::vector<RuleView> rules = ruleViews();
     const int count = taskCount;
     for (int i = 0; i < count; ++i) {
         Task &task = tasks[i];
         const Days due = dateSerial(task.year, task.month, task.day);
         const qint64 daysLeft = (due - today).count();
-        const Verdict v = walkRules(today, due, daysLeft);
+        const Verdict v = walkRules(rules, today, due, daysLeft);
         if (!isDeleted(task) && v.announce) {
             appendBlock(page, task, daysLeft, colorText(v.color));
             result.announced = true;
         }
     }
-    page += QStringLiteral("</p></center></body></html>") + kCrLf;
+    appendLine(page, QLatin1String("</p></center></body></html>"));
     return result;
 }
 
