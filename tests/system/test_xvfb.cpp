@@ -1,0 +1,173 @@
+// The program under a real X server, driven by keystrokes through xdotool.
+#include "support/testsupport.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool runTool(const QStringList &args, const QProcessEnvironment &env, QByteArray *out = nullptr,
+             int timeoutMs = 5000)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(args.first(), args.mid(1));
+    if (!p.waitForStarted(3000))
+        return false;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(1000);
+        return false;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+class OnXServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+            QStandardPaths::findExecutable("xdotool").isEmpty())
+            GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(runtime.isValid());
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        int display = 120 + int(QCoreApplication::applicationPid() % 200);
+        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) ||
+               QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
+            ++display;
+        displayName = QStringLiteral(":%1").arg(display);
+        xvfb.start("Xvfb", {displayName, "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        ASSERT_TRUE(xvfb.waitForStarted(3000));
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) &&
+               t.elapsed() < 5000)
+            QThread::msleep(50);
+        ASSERT_TRUE(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)));
+
+        env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("DISPLAY", displayName);
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("LANG", "en_US.UTF-8");
+    }
+
+    void TearDown() override
+    {
+        for (QProcess *p : {&app, &xvfb}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+
+    void startProgram()
+    {
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(dir.path());
+        app.start(QStringLiteral(QUILLET_BINARY), {});
+        ASSERT_TRUE(app.waitForStarted(5000));
+    }
+
+    // The id of the visible window with exactly this title, waiting up to 10 s.
+    QByteArray waitForWindow(const QString &title)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000) {
+            QByteArray out;
+            if (runTool({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, env,
+                        &out) &&
+                !out.trimmed().isEmpty())
+                return out.trimmed().split('\n').first();
+            QThread::msleep(100);
+        }
+        return {};
+    }
+
+    bool windowVisible(const QString &title)
+    {
+        QByteArray out;
+        return runTool({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, env,
+                       &out) &&
+               !out.trimmed().isEmpty();
+    }
+
+    // Focuses the window, then types keys (xdotool key names).
+    void keys(const QByteArray &window, const QStringList &keyNames)
+    {
+        runTool({"xdotool", "windowfocus", "--sync", QString::fromLatin1(window)}, env);
+        for (const QString &k : keyNames) {
+            ASSERT_TRUE(runTool({"xdotool", "key", "--clearmodifiers", k}, env)) << k.toStdString();
+            QThread::msleep(60);
+        }
+    }
+
+    void type(const QString &text)
+    {
+        ASSERT_TRUE(runTool({"xdotool", "type", "--delay", "20", text}, env));
+    }
+
+    void writeAnnouncedTask()
+    {
+        const QDate today = QDate::currentDate();
+        const QByteArray bytes =
+            "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n"
+            "\r\n[Tasks]\r\n\r\nttl=Due now\r\nfor=Me\r\nday=" +
+            QByteArray::number(today.day()) + "\r\nmon=" + QByteArray::number(today.month()) +
+            "\r\nyea=" + QByteArray::number(today.year()) +
+            "\r\nhou=9\r\nmin=0\r\nsec=0\r\ndel=N\r\ndes=\r\nact=addtask\r\n\r\n[Alerts]\r\n\r\n"
+            "val=0\r\nunt=d\r\nclr=255\r\nalr=on\r\nact=addalert\r\n\r\n\r\n";
+        testsupport::writeFile(dir.filePath("tasks.txt"), bytes);
+    }
+
+    QTemporaryDir dir;
+    QTemporaryDir runtime;
+    QString displayName;
+    QProcess xvfb;
+    QProcess app;
+    QProcessEnvironment env;
+};
+
+TEST_F(OnXServer, AltEEndsTheProgram)
+{
+    writeAnnouncedTask();
+    startProgram();
+    const QByteArray alert = waitForWindow("Quillet Alert!");
+    ASSERT_FALSE(alert.isEmpty());
+    keys(alert, {"alt+e"});
+    ASSERT_TRUE(app.waitForFinished(5000));
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+TEST_F(OnXServer, AltSSwapsTheAlertForTheMainWindow)
+{
+    writeAnnouncedTask();
+    const QByteArray before = testsupport::readFile(dir.filePath("tasks.txt"));
+    startProgram();
+    const QByteArray alert = waitForWindow("Quillet Alert!");
+    ASSERT_FALSE(alert.isEmpty());
+    keys(alert, {"alt+s"});
+    EXPECT_FALSE(waitForWindow("Quillet").isEmpty());
+    EXPECT_FALSE(windowVisible("Quillet Alert!"));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(testsupport::readFile(dir.filePath("tasks.txt")), before);
+}
+
+}  // namespace
