@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -10,11 +11,10 @@
 namespace Module1 {
 namespace {
 
-bool isSkipped(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool isSkipped(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 
-int digitValue(QChar c)
+int digitValue(char16_t u)
 {
-    const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9')
         return u - u'0';
     if (u >= u'a' && u <= u'f')
@@ -24,82 +24,132 @@ int digitValue(QChar c)
     return -1;
 }
 
-double radixNumber(const QString &s, qsizetype pos, int radix)
+// Walks the text with blanks, tabs and line feeds skipped wherever they stand.
+struct Cursor {
+    const char16_t *p;
+    const char16_t *end;
+    void skip()
+    {
+        while (p < end && isSkipped(*p))
+            ++p;
+    }
+    char16_t peek()
+    {
+        skip();
+        return p < end ? *p : u'\0';
+    }
+    void advance()
+    {
+        skip();
+        ++p;
+    }
+    bool digit()
+    {
+        const char16_t c = peek();
+        return c >= u'0' && c <= u'9';
+    }
+};
+
+double radixNumber(Cursor &c, int radix)
 {
     double value = 0;
-    for (; pos < s.size(); ++pos) {
-        const int digit = digitValue(s[pos]);
-        if (digit < 0 || digit >= radix)
-            break;
-        value = value * radix + digit;
+    for (;;) {
+        const int d = digitValue(c.peek());
+        if (d < 0 || d >= radix)
+            return value;
+        value = value * radix + d;
+        c.advance();
     }
-    return value;
 }
 
 }  // namespace
 
 double textToNumber(QStringView text)
 {
-    QString s;
-    s.reserve(text.size());
-    for (QChar c : text) {
-        if (!isSkipped(c))
-            s.append(c);
-    }
+    Cursor c{reinterpret_cast<const char16_t *>(text.utf16()),
+             reinterpret_cast<const char16_t *>(text.utf16()) + text.size()};
 
-    if (s.size() >= 2 && s[0] == u'&') {
-        const QChar p = s[1].toUpper();
-        if (p == u'H')
-            return radixNumber(s, 2, 16);
-        if (p == u'O')
-            return radixNumber(s, 2, 8);
+    if (c.peek() == u'&') {
+        c.advance();
+        const char16_t p = c.peek();
+        if (p == u'H' || p == u'h') {
+            c.advance();
+            return radixNumber(c, 16);
+        }
+        if (p == u'O' || p == u'o') {
+            c.advance();
+            return radixNumber(c, 8);
+        }
         return 0;
     }
 
-    // Collect the longest prefix of the form [sign] digits [. digits] [E|D [sign] digits].
+    // The longest prefix of the form [sign] digits [. digits] [E|D [sign] digits].
+    // Short plain numbers fit the string's inline buffer, so nothing is allocated.
     std::string number;
-    qsizetype i = 0;
-    const qsizetype n = s.size();
-    auto isAsciiDigit = [&](qsizetype k) { return k < n && s[k] >= u'0' && s[k] <= u'9'; };
-    if (i < n && (s[i] == u'+' || s[i] == u'-')) {
-        if (s[i] == u'-')
+    if (c.peek() == u'+' || c.peek() == u'-') {
+        if (c.peek() == u'-')
             number += '-';
-        ++i;
+        c.advance();
     }
     bool anyDigit = false;
-    while (isAsciiDigit(i)) {
-        number += static_cast<char>(s[i++].unicode());
+    qint64 magnitude = 0;  // decimal position of the leading digit, for overflow
+    bool leading = true;
+    while (c.digit()) {
+        const char16_t d = c.peek();
+        if (!(leading && d == u'0')) {
+            leading = false;
+            ++magnitude;
+        }
+        number += char(d);
+        c.advance();
         anyDigit = true;
     }
-    if (i < n && s[i] == u'.') {
+    if (c.peek() == u'.') {
         number += '.';
-        ++i;
-        while (isAsciiDigit(i)) {
-            number += static_cast<char>(s[i++].unicode());
+        c.advance();
+        while (c.digit()) {
+            const char16_t d = c.peek();
+            if (leading && d == u'0')
+                --magnitude;
+            else
+                leading = false;
+            number += char(d);
+            c.advance();
             anyDigit = true;
         }
     }
     if (!anyDigit)
         return 0;
-    if (i < n && (s[i] == u'E' || s[i] == u'e' || s[i] == u'D' || s[i] == u'd')) {
-        qsizetype k = i + 1;
+    const char16_t e = c.peek();
+    if (e == u'E' || e == u'e' || e == u'D' || e == u'd') {
+        Cursor k = c;
+        k.advance();
         std::string exponent = "e";
-        if (k < n && (s[k] == u'+' || s[k] == u'-'))
-            exponent += static_cast<char>(s[k++].unicode());
-        if (isAsciiDigit(k)) {
-            while (isAsciiDigit(k))
-                exponent += static_cast<char>(s[k++].unicode());
+        if (k.peek() == u'+' || k.peek() == u'-') {
+            exponent += char(k.peek());
+            k.advance();
+        }
+        if (k.digit()) {
+            qint64 expValue = 0;
+            while (k.digit()) {
+                expValue = std::min<qint64>(expValue * 10 + (k.peek() - u'0'), 1'000'000'000);
+                exponent += char(k.peek());
+                k.advance();
+            }
             number += exponent;
+            magnitude += exponent[1] == '-' ? -expValue : expValue;
         }
     }
     // from_chars, not strtod: the C locale of a Qt program is the user's,
     // whose decimal separator may be a comma.
     double value = 0;
     const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (result.ec == std::errc::result_out_of_range)
-        value = number.find('e') != std::string::npos && number.find("e-") == std::string::npos
-                    ? (number[0] == '-' ? -HUGE_VAL : HUGE_VAL)
-                    : 0.0;
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too large saturates, too small is 0.
+        value = magnitude > 0 ? HUGE_VAL : 0.0;
+        if (number[0] == '-')
+            value = -value;
+    }
     // Halves go to the even neighbour (the default rounding mode).
     return std::nearbyint(value);
 }

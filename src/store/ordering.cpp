@@ -5,14 +5,30 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <string_view>
 #include <vector>
 
 namespace Module1 {
 namespace {
 
-QString padded(qint64 value, int width)
+// Decimal form of value left-padded with '0' to width; the zeros go in
+// front of a minus sign. Written in place: every load keys every task.
+void appendPadded(char16_t *&out, qint64 value, int width)
 {
-    return QString::number(value).rightJustified(width, u'0');
+    char16_t digits[24];
+    int n = 0;
+    const bool negative = value < 0;
+    quint64 v = negative ? quint64(0) - quint64(value) : quint64(value);
+    do {
+        digits[n++] = char16_t(u'0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (negative)
+        digits[n++] = u'-';
+    for (int i = n; i < width; ++i)
+        *out++ = u'0';
+    while (n > 0)
+        *out++ = digits[--n];
 }
 
 const QString *keyOf(const Task &t, int column)
@@ -95,9 +111,24 @@ QString formatDate(qint16 &day, qint16 &month, qint16 &year)
 
 QString makeSortKey(const Task &t)
 {
-    return padded(t.year, 4) + u'-' + padded(t.month, 2) + QStringLiteral(" - ") +
-           padded(t.day, 2) + u' ' + padded(t.hour, 2) + u':' + padded(t.minute, 2) + u':' +
-           padded(t.second, 2);
+    char16_t buf[64];
+    char16_t *out = buf;
+    auto text = [&out](std::u16string_view piece) {
+        for (char16_t c : piece)
+            *out++ = c;
+    };
+    appendPadded(out, t.year, 4);
+    text(u"-");
+    appendPadded(out, t.month, 2);
+    text(u" - ");
+    appendPadded(out, t.day, 2);
+    text(u" ");
+    appendPadded(out, t.hour, 2);
+    text(u":");
+    appendPadded(out, t.minute, 2);
+    text(u":");
+    appendPadded(out, t.second, 2);
+    return QString(reinterpret_cast<const QChar *>(buf), out - buf);
 }
 
 QString makeDueText(const Task &t)

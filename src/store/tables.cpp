@@ -21,24 +21,27 @@ namespace {
 
 // Overwrites each found pair in place and searches again from the start, so
 // "|||~" decodes to "||" and a line break, as the file format has always done.
-QString replacePairs(QString text, QChar a, QChar b, QChar withA, QChar withB)
+QString replacePairs(QString text, char16_t a, char16_t b, char16_t withA, char16_t withB)
 {
-    qsizetype from = 0;
-    while (true) {
-        qsizetype i = from;
-        const qsizetype n = text.size();
-        for (; i + 1 < n; ++i) {
-            if (text[i] == a && text[i + 1] == b)
-                break;
+    const char16_t pair[2] = {a, b};
+    const qsizetype first = text.indexOf(QStringView(pair, 2));
+    if (first < 0)
+        return text;  // nothing to replace: share the caller's text
+    char16_t *p = reinterpret_cast<char16_t *>(text.data());
+    const qsizetype n = text.size();
+    qsizetype i = first;
+    while (i + 1 < n) {
+        if (p[i] == a && p[i + 1] == b) {
+            p[i] = withA;
+            p[i + 1] = withB;
+            // A restart from the beginning can only find a new pair that
+            // ends at the replaced position or later.
+            i = i > 0 ? i - 1 : 0;
+        } else {
+            ++i;
         }
-        if (i + 1 >= n)
-            return text;
-        text[i] = withA;
-        text[i + 1] = withB;
-        // A restart from the beginning can only find a new pair that ends
-        // at the replaced position or later.
-        from = i > 0 ? i - 1 : 0;
     }
+    return text;
 }
 
 }  // namespace

@@ -100,6 +100,16 @@ TEST(TextToNumber, HugeInputsDoNotOverflowAndSaturate)
     EXPECT_EQ(toInt32(neg), std::numeric_limits<qint32>::min());
 }
 
+TEST(TextToNumber, OverlongDigitsSaturateInsteadOfVanishing)
+{
+    const QString nines(400, QLatin1Char('9'));
+    EXPECT_EQ(toInt16(textToNumber(nines)), 32767);
+    EXPECT_EQ(toInt16(textToNumber(QLatin1Char('-') + nines)), -32768);
+    EXPECT_EQ(toInt16(textToNumber(QLatin1Char('1') + QString(400, QLatin1Char('0')) + QStringLiteral("e-50"))), 32767);
+    EXPECT_EQ(textToNumber(QStringLiteral("0.") + QString(400, QLatin1Char('0')) + QLatin1Char('1')), 0);
+    EXPECT_EQ(textToNumber(QStringLiteral("0.") + QString(400, QLatin1Char('0')) + QStringLiteral("1e402")), 10);
+}
+
 TEST(TextToNumber, TinyExponentGivesZero)
 {
     EXPECT_EQ(textToNumber(QStringLiteral("1e-400")), 0);
