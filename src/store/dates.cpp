@@ -108,7 +108,9 @@ QString longTimeText(int hour, int minute, int second)
 QString shortDateText(Days date)
 {
     const year_month_day ymd{date};
-    const QDate d(int(ymd.year()), static_cast<int>(unsigned(ymd.month())),
+    // QDate has no year 0: chrono's year 0 is 1 BC, QDate's year -1.
+    const int y = int(ymd.year());
+    const QDate d(y > 0 ? y : y - 1, static_cast<int>(unsigned(ymd.month())),
                   static_cast<int>(unsigned(ymd.day())));
     return QLocale().toString(d, QLocale::ShortFormat);
 }

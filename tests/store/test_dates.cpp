@@ -149,6 +149,13 @@ TEST(ShortDateText, FollowsTheLocale)
     EXPECT_EQ(shortDateText(ymd(2026, 3, 7)), QStringLiteral("07.03.26"));
 }
 
+TEST(ShortDateText, YearsUpToZeroAreStillShown)
+{
+    EXPECT_FALSE(shortDateText(ymd(0, 1, 1)).isEmpty());
+    EXPECT_FALSE(shortDateText(ymd(-5, 6, 15)).isEmpty());
+    EXPECT_NE(shortDateText(ymd(0, 1, 1)), shortDateText(ymd(-1, 1, 1)));
+}
+
 TEST(Today, PinnedByTests)
 {
     EXPECT_EQ(today(), ymd(2026, 12, 8));
