@@ -1,4 +1,7 @@
 #include "common/messagebox.h"
+#include "dialogs/frmalerts.h"
+#include "dialogs/frmtask.h"
+#include "mainwindow/frmmain.h"
 #include "startup/alertpage.h"
 #include "startup/frmstartup.h"
 #include "store/ordering.h"
@@ -6,7 +9,6 @@
 #include "store/taskfile.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 #include <cstdio>
 #include <memory>
@@ -32,13 +34,59 @@ int refuseFile(int argc, char **argv, const QString &reason)
     return 1;
 }
 
-std::unique_ptr<QMainWindow> makeMainWindow()
-{
-    auto w = std::make_unique<QMainWindow>();
-    w->setWindowTitle(QStringLiteral("Quillet"));
-    w->resize(640, 480);
-    return w;
-}
+// The windows of one run. The main window and the dialogs are made on
+// first use; the dialogs are then only hidden and shown again.
+class Windows {
+public:
+    Windows()
+    {
+        startup.setShowAll([this] { showMain(); });
+    }
+
+    void showMain()
+    {
+        if (!main) {
+            frmMainHooks hooks;
+            hooks.showTaskEditor = [this](qint16 n) { showTaskEditor(n); };
+            hooks.showRuleEditor = [this] { showRuleEditor(); };
+            hooks.showAlertPage = [this](QTextBrowser *browser) {
+                startup.makepage();
+                startup.loadPageInto(browser);
+            };
+            main = std::make_unique<frmMain>(std::move(hooks));
+        }
+        main->show();
+        main->raise();
+        main->activateWindow();
+    }
+
+    frmStartup startup;
+
+private:
+    void showTaskEditor(qint16 n)
+    {
+        if (!task) {
+            task = new frmTask(main.get());
+            task->setOnSaved([this] { main->drawList(); });
+        }
+        task->prepare(n);
+        task->exec();
+    }
+
+    void showRuleEditor()
+    {
+        if (!alerts) {
+            alerts = new frmAlerts(main.get());
+            alerts->setOnSaved([this] { main->drawList(); });
+        }
+        alerts->drawAlert(0);
+        alerts->exec();
+    }
+
+    std::unique_ptr<frmMain> main;
+    frmTask *task = nullptr;      // owned by main
+    frmAlerts *alerts = nullptr;  // owned by main
+};
 
 }  // namespace
 
@@ -59,26 +107,16 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillet"));
 
-    std::unique_ptr<QMainWindow> mainWindow;
-    const auto showAll = [&mainWindow] {
-        if (!mainWindow)
-            mainWindow = makeMainWindow();
-        mainWindow->show();
-        mainWindow->raise();
-        mainWindow->activateWindow();
-    };
-
-    frmStartup startup;
-    startup.adoptPage(page);
-    startup.setShowAll(showAll);
+    Windows windows;
+    windows.startup.adoptPage(page);
     if (firstRun) {
         // A new user: nothing to announce yet, straight to the list.
-        showAll();
+        windows.showMain();
     } else {
-        startup.placeOnScreen();
-        startup.loadPageInto(startup.WebBrowser1);
-        startup.show();
-        startup.activateWindow();
+        windows.startup.placeOnScreen();
+        windows.startup.loadPageInto(windows.startup.WebBrowser1);
+        windows.startup.show();
+        windows.startup.activateWindow();
     }
     return app.exec();
 }

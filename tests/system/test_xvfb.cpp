@@ -1,7 +1,6 @@
 // The program under a real X server, driven by keystrokes through xdotool.
 #include "support/testsupport.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
@@ -45,19 +44,19 @@ protected:
         QFile::setPermissions(runtime.path(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        int display = 120 + int(QCoreApplication::applicationPid() % 200);
-        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) ||
-               QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-            ++display;
-        displayName = QStringLiteral(":%1").arg(display);
-        xvfb.start("Xvfb", {displayName, "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        // Xvfb picks a free display itself and prints its number.
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
         ASSERT_TRUE(xvfb.waitForStarted(3000));
+        QByteArray number;
         QElapsedTimer t;
         t.start();
-        while (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) &&
-               t.elapsed() < 5000)
-            QThread::msleep(50);
-        ASSERT_TRUE(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)));
+        while (!number.contains('\n') && t.elapsed() < 10000 &&
+               xvfb.state() == QProcess::Running) {
+            xvfb.waitForReadyRead(100);
+            number += xvfb.readAllStandardOutput();
+        }
+        ASSERT_TRUE(number.contains('\n')) << "Xvfb did not start";
+        displayName = ":" + QString::fromLatin1(number.trimmed());
 
         env = QProcessEnvironment::systemEnvironment();
         env.remove("QT_QPA_PLATFORM");
@@ -168,6 +167,64 @@ TEST_F(OnXServer, AltSSwapsTheAlertForTheMainWindow)
     EXPECT_FALSE(windowVisible("Quillet Alert!"));
     EXPECT_EQ(app.state(), QProcess::Running);
     EXPECT_EQ(testsupport::readFile(dir.filePath("tasks.txt")), before);
+}
+
+TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)
+{
+    // GIVEN a file with one announced task
+    writeAnnouncedTask();
+    const QByteArray before = testsupport::readFile(dir.filePath("tasks.txt"));
+    startProgram();
+    const QByteArray alert = waitForWindow("Quillet Alert!");
+    ASSERT_FALSE(alert.isEmpty());
+
+    // WHEN the user opens the list, picks Tasks > New Task... and types a task
+    keys(alert, {"alt+s"});
+    const QByteArray main = waitForWindow("Quillet");
+    ASSERT_FALSE(main.isEmpty());
+    keys(main, {"alt+t", "n"});
+    const QByteArray editor = waitForWindow("New / Edit task");
+    ASSERT_FALSE(editor.isEmpty());
+    runTool({"xdotool", "windowfocus", "--sync", QString::fromLatin1(editor)}, env);
+    type("Buy milk");
+    keys(editor, {"Tab"});
+    type("Me");
+    keys(editor, {"Tab"});
+    type("15");
+    keys(editor, {"Tab"});
+    type("June");
+    keys(editor, {"Tab"});
+    type("2030");
+    keys(editor, {"Tab"});
+    type("14");
+    keys(editor, {"Tab"});
+    type("30");
+    keys(editor, {"Tab"});
+    type("0");
+    keys(editor, {"Tab"});
+    type("first");
+    keys(editor, {"Return"});
+    type("second");
+    keys(editor, {"alt+o"});
+
+    // THEN tasks.txt holds both tasks, the new one exactly as typed
+    const QByteArray expected =
+        before.left(before.indexOf("[Alerts]")) +
+        "ttl=Buy milk\r\nfor=Me\r\nday=15\r\nmon=6\r\nyea=2030\r\nhou=14\r\nmin=30\r\n"
+        "sec=0\r\ndel=\r\ndes=first|~second\r\nact=addtask\r\n\r\n" +
+        before.mid(before.indexOf("[Alerts]"));
+    QByteArray now;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000) {
+        now = testsupport::readFile(dir.filePath("tasks.txt"));
+        if (now != before)
+            break;
+        QThread::msleep(100);
+    }
+    EXPECT_EQ(now.toStdString(), expected.toStdString());
+    EXPECT_FALSE(windowVisible("New / Edit task"));
+    EXPECT_EQ(app.state(), QProcess::Running);
 }
 
 }  // namespace
