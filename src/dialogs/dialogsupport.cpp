@@ -51,7 +51,9 @@ void centreOverParent(QDialog *dialog)
         screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
     const QRect over = owner ? owner->frameGeometry() : available;
-    dialog->move(centredPosition(dialog->size(), over, available));
+    // The frame's size is known only once the window has been shown; the
+    // first time it is the client size, a few pixels off at most.
+    dialog->move(centredPosition(dialog->frameGeometry().size(), over, available));
 }
 
 QString taskFilePath()

@@ -1,0 +1,368 @@
+#include "dialogs/frmtask.h"
+
+#include "dialogtestutil.h"
+
+#include "common/messagebox.h"
+#include "store/tables.h"
+#include "store/taskfile.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Module1;
+using dialogtest::retype;
+using dialogtest::RuleLines;
+using dialogtest::TaskLines;
+
+namespace {
+
+const TaskLines kRent{"Pay rent", "Me", 1, 4, 2026, 9, 0, 0, "N", "Bank transfer|~Ref 12"};
+const TaskLines kDentist{"Dentist", "Anna", 14, 12, 2026, 15, 30, 0, "N", ""};
+const RuleLines kRule{3, "d", 255, true};
+
+class FrmTaskTest : public dialogtest::InTempDir {
+protected:
+    // GIVEN the file, loaded as the main window has it; the dialog shown
+    // on task `number` (one past the end for a new task).
+    void open(qint16 number)
+    {
+        if (number > taskCount)
+            taskCount = number;  // what new_task does before prepare
+        dlg.setOnSaved([this] {
+            ++redraws;
+            hiddenAtRedraw = !dlg.isVisible();
+        });
+        dlg.prepare(number);
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    }
+    void loadFile(const QByteArray &bytes)
+    {
+        writeTasks(bytes);
+        ASSERT_TRUE(loadTasks().ok());
+    }
+
+    frmTask dlg;
+    int redraws = 0;
+    bool hiddenAtRedraw = false;
+};
+
+TEST_F(FrmTaskTest, NewTaskCancelKeepsTheCountOfTheFile)
+{
+    const QByteArray file = dialogtest::taskFile({kRent, kDentist}, {kRule});
+    loadFile(file);
+    open(3);
+    QTest::keyClicks(dlg.txtTitle, "Groceries");
+    EXPECT_EQ(tasks[2].title, "Groceries");
+
+    QTest::mouseClick(dlg.Command2, Qt::LeftButton);
+
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.selected, -1);
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_EQ(redraws, 0);
+    EXPECT_EQ(tasksOnDisk(), file);
+}
+
+TEST_F(FrmTaskTest, NewTaskOkStoresTheTypedFields)
+{
+    loadFile(dialogtest::taskFile({kDentist}, {kRule}));
+    open(2);
+    // A slot never used: empty texts, zeros, no month.
+    EXPECT_EQ(dlg.txtTitle->text(), "");
+    EXPECT_EQ(dlg.txtDay->text(), "0");
+    EXPECT_EQ(dlg.lstMonth->currentIndex(), -1);
+
+    QTest::keyClicks(dlg.txtTitle, "Pay rent");
+    QTest::keyClicks(dlg.txtFor, "Me");
+    retype(dlg.txtDay, "1");
+    dlg.lstMonth->setCurrentIndex(3);
+    retype(dlg.txtYear, "2026");
+    retype(dlg.txtHour, "9");
+    retype(dlg.txtMinute, "0");
+    retype(dlg.txtSecond, "0");
+    dlg.txtDescript->setFocus();
+    QTest::keyClicks(dlg.txtDescript, "Bank transfer");
+    QTest::keyClick(dlg.txtDescript, Qt::Key_Return);
+    QTest::keyClicks(dlg.txtDescript, "Ref 12");
+    EXPECT_EQ(tasks[1].description, "Bank transfer\r\nRef 12");
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(redraws, 1);
+    EXPECT_TRUE(hiddenAtRedraw);
+    EXPECT_EQ(dlg.selected, 2);
+    TaskLines rent = kRent;
+    rent.deleted = "";  // the dialog never sets the flag
+    EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({kDentist, rent}, {kRule}));
+    // Read back: the derived fields exist again.
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_FALSE(tasks[1].sortKey.isEmpty());
+}
+
+TEST_F(FrmTaskTest, OkWithoutTouchingStoresTheSlotAsItIs)
+{
+    // A slot left behind by an earlier task keeps its content, flag included.
+    tasks[0].title = "Left over";
+    tasks[0].deleted = "Y";
+    tasks[0].month = 0;
+    open(1);
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+    TaskLines left{"Left over", "", 0, 0, 0, 0, 0, 0, "Y", ""};
+    EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({left}, {}));
+}
+
+struct NumberCase {
+    const char *typed;
+    qint16 stored;
+};
+
+class DayBoxTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(DayBoxTest, StoresTheLeadingNumberSaturated)
+{
+    tasks[0].day = 9;
+    open(1);
+    retype(dlg.txtDay, QString::fromUtf8(GetParam().typed));
+    EXPECT_EQ(tasks[0].day, GetParam().stored);
+    // The box keeps the text as typed.
+    EXPECT_EQ(dlg.txtDay->text(), QString::fromUtf8(GetParam().typed));
+    // Still usable afterwards.
+    retype(dlg.txtDay, "5");
+    EXPECT_EQ(tasks[0].day, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Typed, DayBoxTest,
+                         ::testing::Values(NumberCase{"12abc", 12}, NumberCase{"2.5", 2},
+                                           NumberCase{"3.5", 4}, NumberCase{"- 7", -7},
+                                           NumberCase{"1 5", 15}, NumberCase{"99999", 32767},
+                                           NumberCase{"-99999", -32768}, NumberCase{"", 0},
+                                           NumberCase{"abc", 0}, NumberCase{"31", 31}));
+
+TEST_F(FrmTaskTest, EachNumberBoxWritesItsOwnField)
+{
+    struct Box {
+        QLineEdit *frmTask::*box;
+        qint16 Task::*field;
+    };
+    const Box boxes[] = {{&frmTask::txtDay, &Task::day},
+                         {&frmTask::txtYear, &Task::year},
+                         {&frmTask::txtHour, &Task::hour},
+                         {&frmTask::txtMinute, &Task::minute},
+                         {&frmTask::txtSecond, &Task::second}};
+    open(1);
+    qint16 value = 11;
+    for (const Box &b : boxes) {
+        const Task before = tasks[0];
+        retype(dlg.*b.box, QString::number(value));
+        Task expected = before;
+        expected.*b.field = value;
+        EXPECT_EQ(tasks[0], expected) << (dlg.*b.box)->objectName().toStdString();
+        ++value;
+    }
+}
+
+TEST_F(FrmTaskTest, MonthListPositionCountsFromOne)
+{
+    struct Case {
+        qint16 stored;
+        int shownIndex;
+    };
+    // Month 0 and a month outside 1..12 from a hand-edited file choose no
+    // item and stay stored as they are.
+    const Case cases[] = {{0, -1}, {1, 0}, {12, 11}, {13, -1}, {-2, -1}};
+    for (const Case &c : cases) {
+        tasks[0].month = c.stored;
+        dlg.prepare(1);
+        EXPECT_EQ(dlg.lstMonth->currentIndex(), c.shownIndex) << c.stored;
+        EXPECT_EQ(tasks[0].month, c.stored);
+    }
+    open(1);
+    EXPECT_FALSE(dlg.lstMonth->isEditable());
+    dlg.lstMonth->setCurrentIndex(dlg.lstMonth->findText("March"));
+    EXPECT_EQ(tasks[0].month, 3);
+    dlg.lstMonth->setFocus();
+    QTest::keyClick(dlg.lstMonth, Qt::Key_Down);
+    EXPECT_EQ(tasks[0].month, 4);
+}
+
+TEST_F(FrmTaskTest, PrepareLeavesTheRecordAsItWas)
+{
+    Task &t = tasks[4];
+    t.title = "Line\nfeed kept";
+    t.forWhom = QString(40000, QLatin1Char('x'));  // longer than a line edit's default limit
+    t.day = -32768;
+    t.month = 13;
+    t.year = 32767;
+    t.hour = -1;
+    t.minute = 75;
+    t.second = 0;
+    t.description = "one\r\ntwo\nlone feed";
+    t.deleted = "Y";
+    t.dueText = "stale";
+    t.sortKey = "stale";
+    const Task before = t;
+    dlg.prepare(5);
+    EXPECT_EQ(tasks[4], before);
+    EXPECT_EQ(dlg.selected, 5);
+}
+
+TEST_F(FrmTaskTest, PrepareFillsEveryBox)
+{
+    tasks[0] = Task{"Report", "Boss", 2027, 2, 31, 5, 4, 23, "a\r\nb", "", "", "N"};
+    dlg.prepare(1);
+    EXPECT_EQ(dlg.txtTitle->text(), "Report");
+    EXPECT_EQ(dlg.txtFor->text(), "Boss");
+    EXPECT_EQ(dlg.txtDay->text(), "31");
+    EXPECT_EQ(dlg.lstMonth->currentText(), "February");
+    EXPECT_EQ(dlg.txtYear->text(), "2027");
+    EXPECT_EQ(dlg.txtHour->text(), "23");
+    EXPECT_EQ(dlg.txtMinute->text(), "4");
+    EXPECT_EQ(dlg.txtSecond->text(), "5");
+    EXPECT_EQ(dlg.txtDescript->toPlainText(), "a\nb");
+}
+
+TEST_F(FrmTaskTest, DescriptionLineBreaksBecomeCrLf)
+{
+    struct Case {
+        QString box, stored;
+    };
+    const Case cases[] = {{"a\nb", "a\r\nb"},
+                          {QString("a") + QChar::ParagraphSeparator + "b", "a\r\nb"},
+                          {QString("a") + QChar::LineSeparator + "b", "a\r\nb"},
+                          {"a\r\nb", "a\r\nb"},
+                          {"a\n\nb\n", "a\r\n\r\nb\r\n"},
+                          {"plain", "plain"}};
+    for (const Case &c : cases)
+        EXPECT_EQ(frmTask::descriptionFromBox(c.box), c.stored) << c.box.toStdString();
+
+    // GIVEN a file with one task WHEN a line break is typed THEN the file
+    // holds it encoded.
+    loadFile(dialogtest::taskFile({kDentist}, {}));
+    open(1);
+    dlg.txtDescript->setFocus();
+    QTest::keyClicks(dlg.txtDescript, "x");
+    QTest::keyClick(dlg.txtDescript, Qt::Key_Return, Qt::ShiftModifier);  // a soft break
+    QTest::keyClicks(dlg.txtDescript, "y");
+    EXPECT_EQ(tasks[0].description, "x\r\ny");
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+    TaskLines saved = kDentist;
+    saved.description = "x|~y";
+    EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({saved}, {}));
+}
+
+TEST_F(FrmTaskTest, EscAndTheCloseBoxActAsCancel)
+{
+    const QByteArray file = dialogtest::taskFile({kRent}, {kRule});
+    for (const bool closeBox : {false, true}) {
+        loadFile(file);
+        open(1);
+        QTest::keyClick(dlg.txtTitle, Qt::Key_End);
+        QTest::keyClicks(dlg.txtTitle, " changed");
+        EXPECT_EQ(tasks[0].title, "Pay rent changed");
+        if (closeBox)
+            dlg.close();
+        else
+            QTest::keyClick(dlg.txtTitle, Qt::Key_Escape);
+        EXPECT_FALSE(dlg.isVisible()) << closeBox;
+        EXPECT_EQ(tasks[0].title, "Pay rent") << closeBox;
+        EXPECT_EQ(dlg.selected, -1) << closeBox;
+        EXPECT_EQ(tasksOnDisk(), file);
+    }
+    EXPECT_EQ(redraws, 0);
+}
+
+TEST_F(FrmTaskTest, EnterInABoxDoesNotPressOk)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    open(1);
+    for (QLineEdit *box : {dlg.txtTitle, dlg.txtFor, dlg.txtDay, dlg.txtYear, dlg.txtHour,
+                           dlg.txtMinute, dlg.txtSecond}) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_TRUE(dlg.isVisible()) << box->objectName().toStdString();
+    }
+    dlg.lstMonth->setFocus();
+    QTest::keyClick(dlg.lstMonth, Qt::Key_Return);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(redraws, 0);
+    EXPECT_FALSE(dlg.Command1->isDefault());
+
+    // A button that has the focus is pressed by Enter, as anywhere else.
+    dlg.Command1->setFocus();
+    QTest::keyClick(dlg.Command1, Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(redraws, 1);
+}
+
+TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    QFile::remove(filePath());
+    blockTaskFile();
+    open(1);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_End);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be saved"))
+        << MessageBox::lastShown()->text.toStdString();
+    EXPECT_TRUE(MessageBox::lastShown()->text.contains(filePath()));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(redraws, 0);
+    EXPECT_EQ(tasks[0].title, "Pay rent!");
+}
+
+TEST_F(FrmTaskTest, CancelThatCannotReadTheFileStillDropsTheEdits)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    QFile::remove(filePath());
+    blockTaskFile();
+    open(1);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+
+    QTest::mouseClick(dlg.Command2, Qt::LeftButton);
+
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be read"));
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(tasks[0].title, "Pay rent");
+}
+
+TEST_F(FrmTaskTest, CancelWithoutAFileIsNoError)
+{
+    open(1);
+    QTest::keyClicks(dlg.txtTitle, "First");
+    QTest::mouseClick(dlg.Command2, Qt::LeftButton);
+    EXPECT_FALSE(MessageBox::lastShown().has_value());
+    EXPECT_EQ(taskCount, 0);
+}
+
+TEST_F(FrmTaskTest, TaskNumberBeyondTheTableEditsNothing)
+{
+    const auto before = tasks;
+    dlg.prepare(kTaskSlots + 1);
+    dlg.show();
+    QTest::keyClicks(dlg.txtTitle, "x");
+    retype(dlg.txtDay, "3");
+    dlg.lstMonth->setCurrentIndex(2);
+    EXPECT_TRUE(tasks == before);
+    EXPECT_FALSE(dlg.Command1->isEnabled());
+    dlg.prepare(-5);
+    QTest::keyClicks(dlg.txtTitle, "y");
+    EXPECT_TRUE(tasks == before);
+}
+
+}  // namespace
