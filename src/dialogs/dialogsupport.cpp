@@ -78,21 +78,24 @@ QFont fittingFont(const QList<Caption> &captions)
             return captionWidth(font, c.text) <= c.width;
         });
     };
-    // Normal width first, shrinking only a little; then the condensed cut,
-    // which keeps the letters taller than a much smaller normal font would.
+    // Normal width first, shrinking only a little; then the narrower cuts
+    // (a real semi-condensed face before a synthetic condensed one), which
+    // keep the letters taller than a much smaller normal font would.
     static constexpr double kNormalSizes[] = {8.25, 8.0, 7.75, 7.5};
-    static constexpr double kCondensedSizes[] = {8.25, 8.0, 7.75, 7.5, 7.25, 7.0};
+    static constexpr double kNarrowSizes[] = {8.25, 8.0, 7.75, 7.5, 7.25, 7.0};
     for (double size : kNormalSizes) {
         const QFont font = sansFont(size);
         if (fits(font))
             return font;
     }
     QFont font;
-    for (double size : kCondensedSizes) {
-        font = sansFont(size);
-        font.setStretch(QFont::Condensed);
-        if (fits(font))
-            return font;
+    for (int stretch : {int(QFont::SemiCondensed), int(QFont::Condensed)}) {
+        for (double size : kNarrowSizes) {
+            font = sansFont(size);
+            font.setStretch(stretch);
+            if (fits(font))
+                return font;
+        }
     }
     return font;
 }
