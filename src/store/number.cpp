@@ -94,15 +94,32 @@ double textToNumber(QStringView text)
     bool anyDigit = false;
     qint64 magnitude = 0;  // decimal position of the leading digit, for overflow
     bool leading = true;
+    qint64 whole = 0;
     while (c.digit()) {
         const char16_t d = c.peek();
         if (!(leading && d == u'0')) {
             leading = false;
             ++magnitude;
         }
+        whole = whole * 10 + (d - u'0');
         number += char(d);
         c.advance();
         anyDigit = true;
+        if (magnitude > 15)
+            break;  // beyond exact integers: the general path below
+    }
+    if (anyDigit && magnitude <= 15) {
+        // Most numbers in a task file are plain integers.
+        const char16_t next = c.peek();
+        if (next != u'.' && next != u'E' && next != u'e' && next != u'D' && next != u'd' &&
+            !(next >= u'0' && next <= u'9'))
+            return number[0] == '-' ? -double(whole) : double(whole);
+    }
+    while (c.digit()) {
+        const char16_t d = c.peek();
+        ++magnitude;
+        number += char(d);
+        c.advance();
     }
     if (c.peek() == u'.') {
         number += '.';
