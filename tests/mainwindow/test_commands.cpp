@@ -1,0 +1,288 @@
+#include "mainwindowfixture.h"
+
+#include "common/messagebox.h"
+#include "mainwindow/navigationpane.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTextBrowser>
+
+namespace {
+
+using Module1::taskCount;
+using Module1::tasks;
+
+// A task file read back from disk, to see what a command wrote.
+void reload() { ASSERT_TRUE(Module1::loadTasks().ok()); }
+
+TEST_F(MainWindowTest, DeleteWithoutSelectionAsksNothingAndRewritesTheFile)
+{
+    addTask("A", "", 1);
+    frmMain &w = open();
+    ASSERT_TRUE(QFile::remove("tasks.txt"));
+    MessageBox::clearLastShown();
+    w.deleteTask();
+    EXPECT_FALSE(MessageBox::lastShown().has_value());
+    EXPECT_TRUE(QFile::exists("tasks.txt"));
+    EXPECT_EQ(taskCount, 1);
+}
+
+TEST_F(MainWindowTest, DeleteRecyclesThenRemovesForGood)
+{
+    addTask("A", "", 1);
+    addTask("B", "", 2);
+    addTask("C", "", 3);
+    frmMain &w = open();
+    w.highlight(static_cast<qint16>(rowOf("A")));
+
+    // GIVEN a current task WHEN deleted with Yes THEN it is recycled.
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    w.deleteTask();
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_EQ(MessageBox::lastShown()->title, "Delete this entry?!");
+    EXPECT_EQ(MessageBox::lastShown()->text, "Are you sure?");
+    EXPECT_EQ(MessageBox::lastShown()->buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(w.selectedTask(), 0);
+    EXPECT_EQ(rowOf("A"), -1);
+    reload();
+    EXPECT_EQ(tasks[0].title, "A");
+    EXPECT_EQ(tasks[0].deleted, "Y");
+
+    // WHEN deleted again from the recycled view THEN later tasks move down.
+    w.Image1_Click(2);
+    ASSERT_EQ(rowCount(), 1);
+    w.highlight(1);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    w.deleteTask();
+    EXPECT_EQ(MessageBox::lastShown()->text,
+              "Are you sure? This will delete the item, permanently!!!");
+    EXPECT_EQ(rowCount(), 0);
+    reload();
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_EQ(tasks[0].title, "B");
+    EXPECT_EQ(tasks[1].title, "C");
+}
+
+TEST_F(MainWindowTest, DeleteAnsweredNoKeepsTheSelection)
+{
+    addTask("A", "", 1);
+    frmMain &w = open();
+    w.highlight(1);
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w.deleteTask();
+    EXPECT_EQ(w.selectedTask(), 1);
+    reload();
+    EXPECT_EQ(tasks[0].deleted, "N");
+}
+
+TEST_F(MainWindowTest, UnDeleteBringsTheTaskBack)
+{
+    addTask("A", "", 1, "Y");
+    frmMain &w = open();
+    w.Image1_Click(2);
+    EXPECT_TRUE(w.menu_undelete->isVisible());
+    w.highlight(1);
+    w.menu_undelete->trigger();
+    EXPECT_EQ(w.selectedTask(), 0);
+    EXPECT_EQ(rowCount(), 0);
+    reload();
+    EXPECT_EQ(tasks[0].deleted, "N");
+    w.Image1_Click(1);
+    EXPECT_EQ(rowOf("A"), 1);
+    EXPECT_FALSE(w.menu_undelete->isVisible());
+}
+
+TEST_F(MainWindowTest, FailedSaveShowsOneErrorAndKeepsTheTables)
+{
+    addTask("A", "", 1);
+    frmMain &w = open();
+    w.highlight(1);
+    // A directory where the file should be: the save cannot replace it.
+    ASSERT_TRUE(QFile::remove("tasks.txt"));
+    ASSERT_TRUE(QDir().mkdir("tasks.txt"));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    // The error box is a real one: close whatever box comes up.
+    int boxes = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            ++boxes;
+            box->close();
+        }
+    });
+    closer.start(20);
+    w.deleteTask();
+    closer.stop();
+    EXPECT_EQ(boxes, 1);
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_EQ(MessageBox::lastShown()->title, "Quillet");
+    EXPECT_FALSE(MessageBox::lastShown()->text.isEmpty());
+    EXPECT_EQ(tasks[0].deleted, "Y");  // the change is kept in memory
+    EXPECT_TRUE(QFileInfo("tasks.txt").isDir());
+}
+
+TEST_F(MainWindowTest, NewTaskReusesTheSlotAsCurrent)
+{
+    addTask("A", "", 1);
+    tasks[1].title = "left over";
+    tasks[1].deleted = "Y";
+    qint16 edited = -1;
+    QString deletedSeen;
+    frmMainHooks hooks;
+    hooks.showTaskEditor = [&](qint16 n) {
+        edited = n;
+        deletedSeen = tasks[static_cast<size_t>(n - 1)].deleted;
+        Module1::loadTasks();  // Cancel
+    };
+    frmMain &w = open(hooks);
+    tasks[1].title = "left over";
+    tasks[1].deleted = "Y";
+    w.menu_new->trigger();
+    EXPECT_EQ(edited, 2);
+    EXPECT_EQ(deletedSeen, "N");
+    EXPECT_EQ(taskCount, 1);
+}
+
+TEST_F(MainWindowTest, NewTaskRefusedWhenTheTableIsFull)
+{
+    bool opened = false;
+    frmMainHooks hooks;
+    hooks.showTaskEditor = [&](qint16) { opened = true; };
+    frmMain &w = open(hooks);
+    for (int i = 0; i < Module1::kTaskSlots; ++i)
+        tasks[static_cast<size_t>(i)].title = QString::number(i);
+    taskCount = Module1::kTaskSlots;
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    w.new_task();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(taskCount, Module1::kTaskSlots);
+    EXPECT_EQ(tasks[1000].title, "1000");
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+}
+
+TEST_F(MainWindowTest, EditFromTheMenuNeedsASelection)
+{
+    addTask("A", "", 1);
+    int opened = 0;
+    frmMainHooks hooks;
+    hooks.showTaskEditor = [&](qint16) { ++opened; };
+    frmMain &w = open(hooks);
+    w.menu_modify->trigger();
+    EXPECT_EQ(opened, 0);
+    w.highlight(1);
+    w.menu_modify->trigger();
+    w.menu_modify2->trigger();
+    EXPECT_EQ(opened, 2);
+}
+
+TEST_F(MainWindowTest, AboutExitAndRules)
+{
+    int rules = 0;
+    frmMainHooks hooks;
+    hooks.showRuleEditor = [&] { ++rules; };
+    frmMain &w = open(hooks);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    w.menu_about->trigger();
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_EQ(MessageBox::lastShown()->title, "About...");
+    EXPECT_EQ(MessageBox::lastShown()->buttons, QMessageBox::Ok);
+    const QStringList lines = MessageBox::lastShown()->text.split("\r\n");
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], "Quillet Beta version 0.22");
+    EXPECT_EQ(lines[1], "Authors:");
+    w.menu_manage->trigger();
+    EXPECT_EQ(rules, 1);
+    w.menu_exi->trigger();
+    EXPECT_EQ(exits, 1);
+}
+
+// The alert page hook as the program wires it: due order, then the page.
+frmMainHooks alertHooks(int *shown)
+{
+    frmMainHooks hooks;
+    hooks.showAlertPage = [shown](QTextBrowser *browser) {
+        Module1::sortMode = 2;
+        Module1::sortTasks();
+        browser->setHtml("<p>page</p>");
+        ++*shown;
+    };
+    hooks.showTaskEditor = [](qint16) { Module1::loadTasks(); };
+    return hooks;
+}
+
+TEST_F(MainWindowTest, EveryItemEmptiesTheDescription)
+{
+    addTask("A", "", 1, "N", "text");
+    int shown = 0;
+    frmMain &w = open(alertHooks(&shown));
+    for (int k = 0; k < NavigationPane::kItems; ++k) {
+        w.Image1_Click(1);
+        w.highlight(1);
+        ASSERT_FALSE(w.txtDescription->toPlainText().isEmpty());
+        w.Image1_Click(k);
+        EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty()) << k;
+    }
+}
+
+TEST_F(MainWindowTest, AlertViewFromRecycledKeepsTheRecycledList)
+{
+    addTask("Binned", "", 1, "Y");
+    int shown = 0;
+    frmMain &w = open(alertHooks(&shown));
+    w.Image1_Click(2);
+    w.highlight(1);
+    w.Image1_Click(0);
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(w.WebBrowser1->isHidden());
+    EXPECT_TRUE(w.showDeleted());
+    EXPECT_TRUE(w.menu_undelete->isVisible());
+    EXPECT_EQ(w.selectedTask(), 0);
+    EXPECT_TRUE(w.pctMenu->isCaptionBold(0));
+    EXPECT_EQ(title(1), "Binned");
+}
+
+TEST_F(MainWindowTest, AlertViewResetsTheOrderToDue)
+{
+    addTask("Alpha", "", 3);
+    addTask("Bravo", "", 1);
+    int shown = 0;
+    frmMain &w = open(alertHooks(&shown));
+    w.cmdTitle_Click();
+    ASSERT_EQ(title(1), "Alpha");
+    w.Image1_Click(0);
+    w.Image1_Click(1);
+    EXPECT_TRUE(w.WebBrowser1->isHidden());
+    EXPECT_EQ(title(1), "Bravo");
+}
+
+TEST_F(MainWindowTest, NewTaskItemThenCancelEndsInAllItems)
+{
+    addTask("A", "", 1, "Y");
+    int shown = 0;
+    frmMain &w = open(alertHooks(&shown));
+    w.Image1_Click(2);
+    w.pctMenu->Image1_MouseMove(3);
+    w.Image1_Click(3);
+    EXPECT_EQ(taskCount, 1);
+    EXPECT_FALSE(w.showDeleted());
+    EXPECT_TRUE(w.pctMenu->isCaptionBold(1));
+    EXPECT_FALSE(w.pctMenu->isCaptionBold(3));
+    EXPECT_FALSE(w.pctMenu->hasBorder(3));
+    EXPECT_FALSE(w.menu_undelete->isVisible());
+}
+
+TEST_F(MainWindowTest, NewDayRedrawsTheList)
+{
+    addRule(0, 0x0000FF);
+    addTask("Tomorrow", "", 1);
+    frmMain &w = open();
+    ASSERT_FALSE(row(1).cell(ListColumn::Title).bold);
+    Module1::setToday(std::chrono::sys_days{testsupport::kToday} + std::chrono::days{1});
+    w.Timer1_Timer();
+    EXPECT_TRUE(row(1).cell(ListColumn::Title).bold);
+}
+
+}  // namespace

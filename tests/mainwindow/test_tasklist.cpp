@@ -1,0 +1,279 @@
+#include "mainwindowfixture.h"
+
+#include "mainwindow/navhotarea.h"
+#include "mainwindow/navigationpane.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+namespace {
+
+constexpr qint32 kGreen = 0x00FF00;
+constexpr qint32 kOrange = 0x0080FF;
+constexpr qint32 kRed = 0x0000FF;
+constexpr qint32 kBlue = 0xFF0000;
+constexpr qint32 kYellow = 0x00FFFF;
+
+QPoint cellCentre(frmMain &w, int k, ListColumn c) { return w.lstContainer->cellRect(k, c).center(); }
+
+TEST_F(MainWindowTest, RowsCaptionsAndSlotsInBothViews)
+{
+    addTask("Later", "Ann", 3);
+    addTask("Binned", "Bob", 1, "Y");
+    addTask("Sooner", "Cy", 1, "y");  // only "Y" recycles
+    frmMain &w = open();
+
+    ASSERT_EQ(rowCount(), 2);
+    // Due order: sorting put "Sooner" (due in 1 day) first.
+    EXPECT_EQ(title(1), "Sooner");
+    EXPECT_EQ(title(2), "Later");
+    EXPECT_EQ(row(1).cell(ListColumn::For).caption, "Cy");
+    EXPECT_TRUE(row(1).cell(ListColumn::Due).caption.endsWith(" at 9:00:00 AM"))
+        << row(1).cell(ListColumn::Due).caption.toStdString();
+    const int slotOfLater = row(2).id.toInt();
+    EXPECT_EQ(Module1::tasks[static_cast<size_t>(slotOfLater)].title, "Later");
+    EXPECT_FALSE(w.lstContainer->row(0).visible);  // the template never shows
+    EXPECT_EQ(row(1).top, 255);
+    EXPECT_EQ(row(2).top, 510);
+
+    w.Image1_Click(2);
+    ASSERT_EQ(rowCount(), 1);
+    EXPECT_EQ(title(1), "Binned");
+    EXPECT_EQ(Module1::tasks[static_cast<size_t>(row(1).id.toInt())].title, "Binned");
+    // Sized for every task of the table, whatever the view shows.
+    EXPECT_DOUBLE_EQ(w.geometryTwips().lstContainer.height,
+                     5 * 255 + w.geometryTwips().pctContainer.height);
+}
+
+struct ColourCase {
+    const char *name;
+    int days;
+    qint32 color;
+    bool bold;
+};
+
+class RowColour : public MainWindowTest, public ::testing::WithParamInterface<ColourCase> {};
+
+TEST_P(RowColour, ClosestRuleWinsAndTheLastRuleDecidesBold)
+{
+    const ColourCase &c = GetParam();
+    addRule(7, kGreen);
+    addRule(2, kOrange);
+    addRule(0, kRed);
+    addTask("T", "", c.days);
+    open();
+    ASSERT_EQ(rowCount(), 1);
+    for (const ListCell &cell : row(1).cells) {
+        EXPECT_EQ(cell.color, c.color);
+        EXPECT_EQ(cell.bold, c.bold);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RowColour,
+                         ::testing::Values(ColourCase{"TenDays", 10, 0, false},
+                                           ColourCase{"FiveDays", 5, kGreen, false},
+                                           ColourCase{"TwoDays", 2, kOrange, false},
+                                           ColourCase{"Tomorrow", 1, kOrange, false},
+                                           ColourCase{"Today", 0, kRed, true},
+                                           ColourCase{"LastWeek", -7, kRed, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowTest, EqualIntervalsLastRuleWins)
+{
+    addRule(3, kBlue);
+    addRule(3, kYellow);
+    addTask("T", "", 1);
+    open();
+    EXPECT_EQ(row(1).cell(ListColumn::Title).color, kYellow);
+}
+
+TEST_F(MainWindowTest, NoRulesBlackAndRegular)
+{
+    addTask("T", "", -3);
+    open();
+    EXPECT_EQ(row(1).cell(ListColumn::Title).color, 0);
+    EXPECT_FALSE(row(1).cell(ListColumn::Title).bold);
+}
+
+TEST_F(MainWindowTest, SelectionIsWhiteOnBlueAndKeepsBold)
+{
+    addRule(0, kRed);
+    addTask("Today", "", 0, "N", "first\r\nsecond");
+    addTask("Later", "", 5, "N", "");
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+
+    QTest::mouseClick(w.lstContainer, Qt::LeftButton, {}, cellCentre(w, 1, ListColumn::Due));
+    EXPECT_EQ(w.selectedTask(), row(1).id.toInt() + 1);
+    for (const ListCell &cell : row(1).cells) {
+        EXPECT_TRUE(cell.opaque);
+        EXPECT_EQ(cell.backColor, 100 << 16);
+        EXPECT_EQ(cell.color, 0xFFFFFF);
+        EXPECT_TRUE(cell.bold);
+    }
+    EXPECT_EQ(w.txtDescription->toPlainText(), "first\nsecond");
+
+    // WHEN another row is selected THEN the first one is red and bold again.
+    QTest::mouseClick(w.lstContainer, Qt::LeftButton, {}, cellCentre(w, 2, ListColumn::Title));
+    EXPECT_FALSE(row(1).cell(ListColumn::Title).opaque);
+    EXPECT_EQ(row(1).cell(ListColumn::Title).color, kRed);
+    EXPECT_TRUE(row(1).cell(ListColumn::Title).bold);
+    EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty());
+}
+
+TEST_F(MainWindowTest, RightClickSelectsThenOpensTheRowMenu)
+{
+    addTask("A", "", 1);
+    addTask("B", "", 2);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseClick(w.lstContainer, Qt::RightButton, {}, cellCentre(w, 2, ListColumn::For));
+    EXPECT_EQ(w.selectedTask(), row(2).id.toInt() + 1);
+    EXPECT_TRUE(w.menu_short->isVisible());
+    EXPECT_FALSE(w.menu_undelete->isVisible());
+    w.menu_short->close();
+}
+
+TEST_F(MainWindowTest, DescriptionPaneIgnoresTypingAndPaste)
+{
+    addTask("A", "", 1, "N", "keep me");
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.highlight(1);
+    w.txtDescription->setFocus();
+    QTest::keyClicks(w.txtDescription, "typed");
+    QTest::keyClick(w.txtDescription, Qt::Key_Return);
+    QTest::keyClick(w.txtDescription, Qt::Key_Backspace);
+    QTest::keyClick(w.txtDescription, Qt::Key_Delete);
+    QApplication::clipboard()->setText("pasted");
+    w.txtDescription->paste();
+    EXPECT_EQ(w.txtDescription->toPlainText(), "keep me");
+    EXPECT_EQ(Module1::tasks[0].description, "keep me");
+}
+
+TEST_F(MainWindowTest, HeaderClicksSortAndSelectionFollowsTheSlot)
+{
+    addTask("Charlie", "", 1);
+    addTask("Alpha", "", 2);
+    addTask("Bravo", "", 3);
+    frmMain &w = open();
+    w.highlight(1);  // slot 0: Charlie, due first
+    ASSERT_EQ(w.selectedTask(), 1);
+
+    w.lstContainer->cmdTitle->click();
+    EXPECT_EQ(Module1::sortMode, 0);
+    EXPECT_EQ(title(1), "Alpha");
+    // Slot 0 now holds Alpha: its row is the highlighted one.
+    EXPECT_EQ(w.selectedTask(), 1);
+    EXPECT_TRUE(row(1).cell(ListColumn::Title).opaque);
+    EXPECT_FALSE(row(3).cell(ListColumn::Title).opaque);
+    EXPECT_EQ(w.lstContainer->cmdTitle->text(), "Title");  // no sort indicator
+
+    w.lstContainer->cmdTitle->click();
+    EXPECT_EQ(Module1::sortMode, 10);
+    EXPECT_EQ(title(1), "Charlie");
+    w.lstContainer->cmdDue->click();
+    EXPECT_EQ(Module1::sortMode, 12);
+    EXPECT_EQ(title(1), "Bravo");
+}
+
+TEST_F(MainWindowTest, LongListScrollsPast32767Twips)
+{
+    for (int i = 0; i < 150; ++i)
+        addTask(QString::number(i), "", i);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    ASSERT_GT(w.vscroll->maximum(), 2200);
+    w.vscroll->setValue(2200);
+    EXPECT_DOUBLE_EQ(w.geometryTwips().lstContainer.top, -33000);
+    EXPECT_EQ(w.lstContainer->y(), -2200);
+    w.vscroll->setValue(w.vscroll->maximum());
+    // The last row is inside the viewport at the end of the range.
+    const QRect last = w.lstContainer->cellRect(150, ListColumn::Title);
+    const QRect inViewport(w.lstContainer->mapToParent(last.topLeft()), last.size());
+    EXPECT_TRUE(w.lstContainer->parentWidget()->rect().contains(inViewport));
+}
+
+TEST_F(MainWindowTest, ScreenshotRowsAlignedAndCaptionsWhole)
+{
+    addRule(0, kRed);
+    addTask("A title long enough to be cut at the edge of its column, surely", "Somebody", 0);
+    addTask("Short", "Ann", 4);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.highlight(2);
+    w.grab().save(QDir::temp().filePath("quillet-mainwindow.png"));
+
+    // Rows sit under their header buttons.
+    const std::pair<QPushButton *, ListColumn> columns[] = {
+        {w.lstContainer->cmdTitle, ListColumn::Title},
+        {w.lstContainer->cmdFor, ListColumn::For},
+        {w.lstContainer->cmdDue, ListColumn::Due}};
+    for (const auto &[button, column] : columns) {
+        const QRect cell = w.lstContainer->cellRect(1, column);
+        EXPECT_EQ(cell.left(), button->geometry().left()) << button->text().toStdString();
+        EXPECT_EQ(cell.width(), button->geometry().width()) << button->text().toStdString();
+        EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(button->text()));
+    }
+    // "Immideate Attention" takes two lines and fits its caption box.
+    QLabel *caption = w.pctMenu->Label1[0];
+    const int lineHeight = caption->fontMetrics().height();
+    const int needed = caption->heightForWidth(caption->width());
+    EXPECT_GE(needed, 2 * lineHeight);
+    EXPECT_LE(needed, caption->height());
+    for (int k = 1; k < NavigationPane::kItems; ++k) {
+        QLabel *l = w.pctMenu->Label1[static_cast<size_t>(k)];
+        EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->width()) << k;
+    }
+    EXPECT_TRUE(w.pctMenu->isCaptionBold(1));
+    EXPECT_FALSE(w.pctMenu->isCaptionBold(0));
+}
+
+TEST_F(MainWindowTest, HoverBorderFollowsThePointer)
+{
+    frmMain &w = open();
+    NavigationPane *pane = w.pctMenu;
+    pane->Image1_MouseMove(0);
+    EXPECT_TRUE(pane->hasBorder(0));
+    pane->Image1_MouseMove(2);
+    EXPECT_FALSE(pane->hasBorder(0));
+    EXPECT_TRUE(pane->hasBorder(2));
+    pane->pctMenu_MouseMove();
+    for (int k = 0; k < NavigationPane::kItems; ++k)
+        EXPECT_FALSE(pane->hasBorder(k));
+}
+
+TEST_F(MainWindowTest, SplitterReleaseSetsTheTruncatedPercent)
+{
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const double barTop = w.geometryTwips().sepa1.top;
+    w.sepa1_MouseDown();
+    EXPECT_TRUE(w.splitterDragging());
+    w.sepa1_MouseMove(-600);
+    EXPECT_DOUBLE_EQ(w.geometryTwips().sepa1.top, barTop - 600);
+    w.sepa1_MouseUp();
+    EXPECT_FALSE(w.splitterDragging());
+    const double S = w.geometryTwips().pctMenu.height;
+    EXPECT_EQ(w.splitPercent(), static_cast<int>((barTop - 600) / S * 100));
+    // Dragged far below the status bar: kept where it can be grabbed again.
+    w.sepa1_MouseDown();
+    w.sepa1_MouseMove(100000);
+    w.sepa1_MouseUp();
+    EXPECT_EQ(w.splitPercent(), 95);
+    EXPECT_LT(w.geometryTwips().sepa1.top, S);
+}
+
+}  // namespace
