@@ -276,4 +276,48 @@ TEST(AlertPagePath, WriterPutsThePageBytesThere)
     EXPECT_EQ(testsupport::readFile(alertPagePath()), published.page.html.toUtf8());
 }
 
+// A folder that others could reach, or a link planted in its place, is
+// never written through.
+enum class Tamper { OpenToOthers, LinkToElsewhere };
+
+class UntrustedFolder : public ::testing::TestWithParam<Tamper> {};
+
+TEST_P(UntrustedFolder, RefusesThePath)
+{
+    const QString path = alertPagePath();
+    ASSERT_FALSE(path.isEmpty());
+    const QString folder = QFileInfo(path).path();
+    const QString aside = folder + ".aside";
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const auto privateMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    if (GetParam() == Tamper::OpenToOthers) {
+        ASSERT_TRUE(QFile::setPermissions(folder, privateMode | QFile::ReadOther |
+                                                      QFile::ExeOther | QFile::WriteOther));
+    } else {
+        QDir().rmdir(aside);
+        ASSERT_TRUE(QDir().rename(folder, aside));
+        ASSERT_TRUE(QFile::link(elsewhere.path(), folder));
+    }
+
+    const QString refused = alertPagePath();
+    QString why;
+    const bool written = writeAlertPage("<h2>x</h2>", &why);
+
+    if (GetParam() == Tamper::OpenToOthers) {
+        QFile::setPermissions(folder, privateMode);
+    } else {
+        QFile::remove(folder);
+        QDir().rename(aside, folder);
+    }
+    EXPECT_TRUE(refused.isEmpty());
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(QFile::exists(elsewhere.filePath("al.html")));
+    EXPECT_EQ(alertPagePath(), path);  // restored
+}
+
+INSTANTIATE_TEST_SUITE_P(AlertPagePath, UntrustedFolder,
+                         ::testing::Values(Tamper::OpenToOthers, Tamper::LinkToElsewhere));
+
 }  // namespace

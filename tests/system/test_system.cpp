@@ -176,6 +176,8 @@ struct RefusedCase {
     const char *reason;
 };
 
+void PrintTo(const RefusedCase &c, std::ostream *os) { *os << c.name; }
+
 class RefusedFile : public Program, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedFile, ShowsWhyAndLeavesTheFileAlone)
