@@ -4,7 +4,6 @@
 #include "mainwindow/frmmain.h"
 #include "startup/alertpage.h"
 #include "startup/frmstartup.h"
-#include "store/ordering.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
 
@@ -99,7 +98,7 @@ int main(int argc, char **argv)
     const bool firstRun = status.code == Module1::FileStatus::Missing;
     if (!status.ok() && !firstRun)
         return refuseFile(argc, argv, status.error);
-    Module1::sortTasks();
+    // The page sorts the table by due date itself.
     const PublishedPage page = publishAlertPage();
     if (!page.page.announced && !firstRun)
         return 0;
