@@ -92,6 +92,8 @@ void frmMain::buildControls()
     vscroll->setPageStep(1);
     connect(vscroll, &QScrollBar::valueChanged, this, &frmMain::vscroll_Change);
     connect(lstContainer, &TaskListCanvas::rowPressed, this, &frmMain::rowMouseDown);
+    connect(lstContainer, &TaskListCanvas::stepRequested, this, &frmMain::stepSelection);
+    connect(lstContainer, &TaskListCanvas::menuRequested, this, &frmMain::showRowMenuFromKeyboard);
     connect(lstContainer->cmdTitle, &QPushButton::clicked, this, &frmMain::cmdTitle_Click);
     connect(lstContainer->cmdFor, &QPushButton::clicked, this, &frmMain::cmdFor_Click);
     connect(lstContainer->cmdDue, &QPushButton::clicked, this, &frmMain::cmdDue_Click);

@@ -122,6 +122,9 @@ private:
     void applyListGeometry();
     void rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos);
     void sortBy(qint16 ascending, qint16 descending);
+    int highlightedRow() const;
+    void stepSelection(int step);
+    void showRowMenuFromKeyboard();
     void showListView(bool deleted);
     double statusBarTop() const;
     double outerWidth() const;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 
 namespace {
 
@@ -159,6 +160,42 @@ void frmMain::rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos)
     highlight(static_cast<qint16>(row));
     if (button == Qt::RightButton)
         menu_short->popup(globalPos);
+}
+
+int frmMain::highlightedRow() const
+{
+    for (int k = 1; k < lstContainer->elementCount(); ++k) {
+        if (lstContainer->row(k).cell(ListColumn::Title).opaque)
+            return k;
+    }
+    return 0;
+}
+
+void frmMain::stepSelection(int step)
+{
+    const int rows = lstContainer->elementCount() - 1;
+    if (rows < 1)
+        return;
+    const int current = highlightedRow();
+    const int target = current == 0 ? (step < 0 ? rows : 1) : std::clamp(current + step, 1, rows);
+    highlight(static_cast<qint16>(target));
+    // Keep the selected row inside the viewport.
+    const QRect cell = lstContainer->cellRect(target, ListColumn::Title);
+    const int viewTop = -lstContainer->y();
+    const int viewHeight = lstContainer->parentWidget()->height();
+    if (cell.top() - lstContainer->cmdFor->height() < viewTop)
+        vscroll->setValue(std::max(0, cell.top() - lstContainer->cmdFor->height()));
+    else if (cell.bottom() >= viewTop + viewHeight)
+        vscroll->setValue(cell.bottom() + 1 - viewHeight);
+}
+
+void frmMain::showRowMenuFromKeyboard()
+{
+    const int k = highlightedRow();
+    if (k < 1)
+        return;
+    const QRect cell = lstContainer->cellRect(k, ListColumn::Title);
+    menu_short->popup(lstContainer->mapToGlobal(cell.bottomLeft()));
 }
 
 void frmMain::sortBy(qint16 ascending, qint16 descending)

@@ -2,6 +2,7 @@
 
 #include "common/twips.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -154,4 +155,29 @@ void TaskListCanvas::mousePressEvent(QMouseEvent *event)
     }
     event->accept();
     emit rowPressed(hit.row, event->button(), event->globalPosition().toPoint());
+}
+
+void TaskListCanvas::keyPressEvent(QKeyEvent *event)
+{
+    constexpr int kPage = 10;
+    switch (event->key()) {
+    case Qt::Key_Up: emit stepRequested(-1); break;
+    case Qt::Key_Down: emit stepRequested(1); break;
+    case Qt::Key_PageUp: emit stepRequested(-kPage); break;
+    case Qt::Key_PageDown: emit stepRequested(kPage); break;
+    case Qt::Key_Home: emit stepRequested(-elementCount()); break;
+    case Qt::Key_End: emit stepRequested(elementCount()); break;
+    case Qt::Key_Menu: emit menuRequested(); break;
+    case Qt::Key_F10:
+        if (event->modifiers() & Qt::ShiftModifier) {
+            emit menuRequested();
+            break;
+        }
+        QWidget::keyPressEvent(event);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }

@@ -70,10 +70,15 @@ public:
 
 signals:
     void rowPressed(int row, Qt::MouseButton button, QPoint globalPos);
+    // Keyboard: move the selection by `step` rows (Up, Down, Page keys), or
+    // to the first / last row (Home, End: step of -/+ elementCount()).
+    void stepRequested(int step);
+    void menuRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     std::vector<ListRow> m_rows;

@@ -277,3 +277,29 @@ TEST_F(MainWindowTest, SplitterReleaseSetsTheTruncatedPercent)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, KeyboardMovesTheSelectionAndOpensTheMenu)
+{
+    for (int i = 0; i < 40; ++i)
+        addTask(QString::number(i), "", i);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.lstContainer->setFocus();
+    QTest::keyClick(w.lstContainer, Qt::Key_Down);
+    EXPECT_EQ(title(1), "0");
+    EXPECT_TRUE(row(1).cell(ListColumn::Title).opaque);
+    QTest::keyClick(w.lstContainer, Qt::Key_Down);
+    EXPECT_EQ(w.selectedTask(), row(2).id.toInt() + 1);
+    QTest::keyClick(w.lstContainer, Qt::Key_End);
+    EXPECT_TRUE(row(40).cell(ListColumn::Title).opaque);
+    // The last row was scrolled into view.
+    EXPECT_GT(w.vscroll->value(), 0);
+    QTest::keyClick(w.lstContainer, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(w.menu_short->isVisible());
+    w.menu_short->close();
+}
+
+}  // namespace
