@@ -274,6 +274,23 @@ TEST_F(MainWindowTest, NewTaskItemThenCancelEndsInAllItems)
     EXPECT_FALSE(w.menu_undelete->isVisible());
 }
 
+TEST_F(MainWindowTest, NoRedrawWhileADialogIsOpen)
+{
+    addTask("A", "", 1);
+    std::vector<bool> timerRunning;
+    frmMainHooks hooks;
+    hooks.showTaskEditor = [&](qint16) { timerRunning.push_back(window().Timer1->isActive()); };
+    hooks.showRuleEditor = [&] { timerRunning.push_back(window().Timer1->isActive()); };
+    frmMain &w = open(hooks);
+    w.highlight(1);
+    w.menu_modify->trigger();
+    w.menu_modify2->trigger();
+    w.menu_manage->trigger();
+    w.menu_new->trigger();
+    EXPECT_EQ(timerRunning, std::vector<bool>(4, false));
+    EXPECT_TRUE(w.Timer1->isActive());
+}
+
 TEST_F(MainWindowTest, NewDayRedrawsTheList)
 {
     addRule(0, 0x0000FF);
