@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QTimer>
 #include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTextBrowser>
 
@@ -300,6 +303,43 @@ TEST_F(MainWindowTest, NewDayRedrawsTheList)
     Module1::setToday(std::chrono::sys_days{testsupport::kToday} + std::chrono::days{1});
     w.Timer1_Timer();
     EXPECT_TRUE(row(1).cell(ListColumn::Title).bold);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, FormAtFirstDisplay)
+{
+    frmMain &w = open();
+    QStringList bar;
+    for (QAction *a : w.menuBar()->actions())
+        if (a->isVisible())
+            bar << a->text();
+    EXPECT_EQ(bar, (QStringList{"&Tasks", "&Options", "&Help"}));
+    const std::pair<QAction *, const char *> entries[] = {
+        {w.menu_new, "&New Task..."},  {w.menu_modify, "&Edit..."},
+        {w.menu_delete, "&Delete"},    {w.menu_exi, "&Exit"},
+        {w.menu_manage, "&Colors And Alerts"}, {w.menu_about, "&About"},
+        {w.menu_modify2, "&Edit..."},  {w.menu_delete2, "&Delete"},
+        {w.menu_undelete, "&Un-Delete"}};
+    for (const auto &[action, caption] : entries)
+        EXPECT_EQ(action->text(), caption);
+    EXPECT_TRUE(w.menu_sep->isSeparator());
+    EXPECT_EQ(w.menu_short->title(), "&submenu");
+    EXPECT_FALSE(w.menu_undelete->isVisible());
+    EXPECT_EQ(w.windowTitle(), "Quillet");
+    EXPECT_TRUE(w.WebBrowser1->isHidden());
+    EXPECT_FALSE(w.WebBrowser1->openLinks());
+    EXPECT_EQ(w.statusPanels[2]->text(), Module1::shortDateText(Module1::today()));
+    EXPECT_EQ(Module1::sortMode, 2);
+    EXPECT_EQ(w.splitPercent(), 50);
+    EXPECT_FALSE(w.showDeleted());
+    EXPECT_EQ(w.selectedTask(), 0);
+
+    // Closing the window ends the program, as Exit does.
+    w.close();
+    EXPECT_EQ(exits, 1);
 }
 
 }  // namespace
