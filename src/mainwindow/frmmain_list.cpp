@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBrowser>
 
 namespace {
 
@@ -174,7 +175,8 @@ int frmMain::highlightedRow() const
 void frmMain::stepSelection(int step)
 {
     const int rows = lstContainer->elementCount() - 1;
-    if (rows < 1)
+    // Behind the alert page the list can keep focus but must not be steered.
+    if (rows < 1 || WebBrowser1->isVisible())
         return;
     const int current = highlightedRow();
     const int target = current == 0 ? (step < 0 ? rows : 1) : std::clamp(current + step, 1, rows);
@@ -192,7 +194,7 @@ void frmMain::stepSelection(int step)
 void frmMain::showRowMenuFromKeyboard()
 {
     const int k = highlightedRow();
-    if (k < 1)
+    if (k < 1 || WebBrowser1->isVisible())
         return;
     const QRect cell = lstContainer->cellRect(k, ListColumn::Title);
     menu_short->popup(lstContainer->mapToGlobal(cell.bottomLeft()));
