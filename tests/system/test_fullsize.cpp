@@ -329,6 +329,27 @@ std::optional<Tables> loadCopy(const QString &path)
     return t;
 }
 
+// "title: old -> new" for every task whose recycle mark differs.
+std::vector<std::string> changedMarks(const Tables &before, const Tables &after)
+{
+    std::vector<std::string> changes;
+    for (const Module1::Task &b : before.tasks) {
+        for (const Module1::Task &a : after.tasks) {
+            if (a.title == b.title && a.deleted != b.deleted)
+                changes.push_back((b.title + ": \"" + b.deleted + "\" -> \"" + a.deleted + "\"").toStdString());
+        }
+    }
+    return changes;
+}
+
+std::string joined(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (const std::string &l : lines)
+        text += "\n  " + l;
+    return text.empty() ? "\n  (none)" : text;
+}
+
 class FullSize : public ::testing::Test {
 protected:
     void SetUp() override
@@ -401,6 +422,8 @@ protected:
 
     // Sends the input, then waits for the window titled `title` to be
     // mapped (or unmapped when `gone`), then for the program to be idle.
+    // The time counts from the start of the xdotool call, its own start-up
+    // included.
     double step(const std::string &label, const QStringList &input, const QString &title, bool gone,
                 xcb_window_t pingTarget, xcb_window_t *found = nullptr)
     {
@@ -409,27 +432,39 @@ protected:
         send(input);
         const double sent = msSince(t);
         xcb_window_t w = 0;
+        double shown = -1;
         if (!title.isEmpty()) {
-            bool reached = false;
             while (t.elapsed() < kWaitMs) {
                 w = x.findWindow(title);
                 if ((w != 0) != gone) {
-                    reached = true;
+                    shown = msSince(t);
                     break;
                 }
                 QThread::usleep(500);
             }
-            EXPECT_TRUE(reached) << label << ": window \"" << title.toStdString() << "\" "
-                                 << (gone ? "did not close" : "did not appear");
+            EXPECT_GE(shown, 0) << label << ": window \"" << title.toStdString() << "\" "
+                                << (gone ? "did not close" : "did not appear");
         }
         EXPECT_TRUE(x.idle(w && !gone ? w : pingTarget)) << label << ": the program does not answer";
-        const double ms = record(label + " (xdotool " + QString::number(sent, 'f', 1).toStdString() + " ms)",
-                                 msSince(t));
+        const double ms = msSince(t);
+        QString detail = QStringLiteral("xdotool %1 ms").arg(sent, 0, 'f', 1);
+        if (shown >= 0)
+            detail += QStringLiteral(", window %1 at %2 ms").arg(gone ? "gone" : "mapped").arg(shown, 0, 'f', 1);
+        record(label + " [" + detail.toStdString() + "]", ms);
         EXPECT_LT(ms, kStepLimitMs) << label;
         if (found)
             *found = w;
         return ms;
     }
+
+    static QStringList clickAt(xcb_window_t w, int px, int py, int button = 1)
+    {
+        // mousedown/mouseup: "click" sleeps 100 ms after the click.
+        return {"mousemove", "--window", QString::number(w), QString::number(px), QString::number(py),
+                "mousedown", QString::number(button), "mouseup", QString::number(button)};
+    }
+
+    static QStringList key(const QString &name) { return {"key", "--delay", "0", name}; }
 
     // Waits until tasks.txt differs from `before`.
     QByteArray waitForFileChange(const QByteArray &before)
@@ -513,47 +548,46 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
 
     focus(alert);
     xcb_window_t main = 0;
-    step("Alt+S -> main window \"Quillet\" shown and idle", {"key", "--clearmodifiers", "alt+s"},
+    step("Alt+S -> main window \"Quillet\" shown and idle", key("alt+s"),
          "Quillet", false, alert, &main);
     ASSERT_NE(main, 0u);
     QThread::msleep(300);  // first layout and paint
 
     // AND scrolls to the end and selects the last row
     step("click a row (the list takes the keyboard)",
-         {"mousemove", "--window", QString::number(main), "300", "80", "click", "1"}, {}, false, main);
-    step("End -> last row selected, list scrolled", {"key", "End"}, {}, false, main);
+         clickAt(main, 300, 80), {}, false, main);
+    step("End -> last row selected, list scrolled", key("End"), {}, false, main);
     const XProbe::Band last = x.selectionBand(main);
     ASSERT_TRUE(last.found()) << "no selected row is visible after End";
     std::printf("[info] last row painted at y %d..%d\n", last.top, last.bottom);
     const int lastY = (last.top + last.bottom) / 2;
-    step("click the last row", {"mousemove", "--window", QString::number(main), QString::number(last.x),
-                                QString::number(lastY), "click", "1"},
+    step("click the last row", clickAt(main, last.x, lastY),
          {}, false, main);
     const XProbe::Band clicked = x.selectionBand(main);
     EXPECT_EQ(clicked.top, last.top) << "the click selected another row";
 
     // AND opens the editor and cancels it
     focus(main);
-    step("Alt+T -> Tasks menu open", {"key", "--clearmodifiers", "alt+t"}, {}, false, main);
+    step("Alt+T -> Tasks menu open", key("alt+t"), {}, false, main);
     EXPECT_GE(x.popupCount(), 1) << "the Tasks menu did not open";
-    step("E -> Edit... highlighted", {"key", "e"}, {}, false, main);
+    step("E -> Edit... highlighted", key("e"), {}, false, main);
     xcb_window_t editor = 0;
-    step("Return -> editor \"New / Edit task\" shown", {"key", "Return"}, "New / Edit task", false, main,
+    step("Return -> editor \"New / Edit task\" shown", key("Return"), "New / Edit task", false, main,
          &editor);
     ASSERT_NE(editor, 0u);
     focus(editor);
     const QByteArray beforeDelete = testsupport::readFile(taskFile());
-    step("Escape -> editor closed (file read back)", {"key", "Escape"}, "New / Edit task", true, main);
+    step("Escape -> editor closed (file read back)", key("Escape"), "New / Edit task", true, main);
 
     // AND recycles the selected task
     focus(main);
-    step("Alt+T -> Tasks menu open", {"key", "--clearmodifiers", "alt+t"}, {}, false, main);
+    step("Alt+T -> Tasks menu open", key("alt+t"), {}, false, main);
     xcb_window_t question = 0;
-    step("D -> question \"Delete this entry?!\" shown", {"key", "d"}, "Delete this entry?!", false, main,
+    step("D -> question \"Delete this entry?!\" shown", key("d"), "Delete this entry?!", false, main,
          &question);
     ASSERT_NE(question, 0u);
     focus(question);
-    step("Return (Yes) -> task recycled, file saved twice, list redrawn", {"key", "Return"},
+    step("Return (Yes) -> task recycled, file saved twice, list redrawn", key("Return"),
          "Delete this entry?!", true, main);
     const QByteArray afterDelete = waitForFileChange(beforeDelete);
     EXPECT_NE(afterDelete, beforeDelete) << "the recycle did not reach the file";
@@ -565,30 +599,41 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
 
     // AND restores it from the recycled view
     step("click \"Recycled\" -> recycled view drawn",
-         {"mousemove", "--window", QString::number(main), "40", "200", "click", "1"}, {}, false, main);
-    step("End -> last recycled row selected", {"key", "End"}, {}, false, main);
+         clickAt(main, 40, 200), {}, false, main);
+    step("End -> last recycled row selected", key("End"), {}, false, main);
     const XProbe::Band recycled = x.selectionBand(main);
     ASSERT_TRUE(recycled.found()) << "no selected row in the recycled view";
     const int popupsBefore = x.popupCount();
-    step("right click the row -> context menu", {"mousemove", "--window", QString::number(main),
-                                                 QString::number(recycled.x),
-                                                 QString::number((recycled.top + recycled.bottom) / 2),
-                                                 "click", "3"},
+    step("right click the row -> context menu", clickAt(main, recycled.x, (recycled.top + recycled.bottom) / 2, 3),
          {}, false, main);
     EXPECT_GT(x.popupCount(), popupsBefore) << "the context menu did not open";
-    step("U (Un-Delete) -> task restored, file saved, list redrawn", {"key", "u"}, {}, false, main);
+    step("U (Un-Delete) -> task restored, file saved, list redrawn", key("u"), {}, false, main);
     const QByteArray afterRestore = waitForFileChange(afterDelete);
     EXPECT_NE(afterRestore, afterDelete) << "the restore did not reach the file";
+    {
+        testsupport::writeFile(dir.filePath("deleted.txt"), afterDelete);
+        testsupport::writeFile(dir.filePath("restored.txt"), afterRestore);
+        const std::optional<Tables> d = loadCopy(dir.filePath("deleted.txt"));
+        const std::optional<Tables> r = loadCopy(dir.filePath("restored.txt"));
+        ASSERT_TRUE(d && r);
+        const std::vector<std::string> recycledNow = changedMarks(*expected, *d);
+        const std::vector<std::string> restoredNow = changedMarks(*d, *r);
+        std::printf("[info] recycled by Delete:%s\n[info] restored by Un-Delete:%s\n",
+                    joined(recycledNow).c_str(), joined(restoredNow).c_str());
+        EXPECT_EQ(changedMarks(*expected, *r).size(), 0u)
+            << "End in the recycled view did not select the task recycled last; Un-Delete restored"
+            << joined(restoredNow);
+    }
 
     // AND leaves through Tasks > Exit
     focus(main);
-    send({"key", "--clearmodifiers", "alt+t"});
+    send(key("alt+t"));
     ASSERT_TRUE(x.idle(main));
-    send({"key", "e"});
-    send({"key", "e"});
+    send(key("e"));
+    send(key("e"));
     QElapsedTimer exitTimer;
     exitTimer.start();
-    send({"key", "Return"});
+    send(key("Return"));
     const bool ended = app.waitForFinished(kWaitMs);
     record("Return on Exit -> process ended", msSince(exitTimer));
     EXPECT_TRUE(ended) << "Tasks > Exit did not end the program";
