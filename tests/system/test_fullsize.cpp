@@ -28,6 +28,7 @@ namespace {
 
 constexpr double kStepLimitMs = 200;
 constexpr int kWaitMs = 3000;  // the longest any single wait may take
+constexpr int kBudgetMs = 50000;  // all waits together, so a hung program ends the test in time
 
 bool runTool(const QStringList &args, const QProcessEnvironment &env, QByteArray *out = nullptr,
              int timeoutMs = 5000)
@@ -174,9 +175,9 @@ public:
 
     // Idle: three pings in a row, so that the input before them, the work it
     // started and the repaint it posted have all been handled.
-    bool idle(xcb_window_t window)
+    bool idle(xcb_window_t window, int timeoutMs = kWaitMs)
     {
-        return ping(window) && ping(window) && ping(window);
+        return ping(window, timeoutMs) && ping(window, timeoutMs) && ping(window, timeoutMs);
     }
 
     // The rows of the window painted in the list's selection colour
@@ -407,17 +408,20 @@ protected:
         return ms;
     }
 
+    // A single wait's limit: kWaitMs, or what is left of the whole budget.
+    int waitLimit() const { return int(std::clamp<qint64>(kBudgetMs - total.elapsed(), 0, kWaitMs)); }
+
     static double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
 
     // One xdotool call as the user's input; returns once xdotool has sent it.
     void send(const QStringList &args)
     {
-        ASSERT_TRUE(runTool(QStringList{"xdotool"} + args, env)) << args.join(' ').toStdString();
+        ASSERT_TRUE(runTool(QStringList{"xdotool"} + args, env, nullptr, 3000)) << args.join(' ').toStdString();
     }
 
     void focus(xcb_window_t w)
     {
-        runTool({"xdotool", "windowfocus", "--sync", QString::number(w)}, env);
+        runTool({"xdotool", "windowfocus", "--sync", QString::number(w)}, env, nullptr, 2000);
     }
 
     // Sends the input, then waits for the window titled `title` to be
@@ -434,7 +438,8 @@ protected:
         xcb_window_t w = 0;
         double shown = -1;
         if (!title.isEmpty()) {
-            while (t.elapsed() < kWaitMs) {
+            const int limit = waitLimit();
+            while (t.elapsed() < limit) {
                 w = x.findWindow(title);
                 if ((w != 0) != gone) {
                     shown = msSince(t);
@@ -445,7 +450,7 @@ protected:
             EXPECT_GE(shown, 0) << label << ": window \"" << title.toStdString() << "\" "
                                 << (gone ? "did not close" : "did not appear");
         }
-        EXPECT_TRUE(x.idle(w && !gone ? w : pingTarget)) << label << ": the program does not answer";
+        EXPECT_TRUE(x.idle(w && !gone ? w : pingTarget, waitLimit())) << label << ": the program does not answer";
         const double ms = msSince(t);
         QString detail = QStringLiteral("xdotool %1 ms").arg(sent, 0, 'f', 1);
         if (shown >= 0)
@@ -472,7 +477,8 @@ protected:
         QElapsedTimer t;
         t.start();
         QByteArray now;
-        while (t.elapsed() < kWaitMs) {
+        const int limit = waitLimit();
+        while (t.elapsed() < limit) {
             now = testsupport::readFile(taskFile());
             if (!now.isEmpty() && now != before)
                 break;
@@ -534,7 +540,7 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     while (t.elapsed() < 10000 && !(alert = x.findWindow("Quillet Alert!")))
         QThread::usleep(500);
     ASSERT_NE(alert, 0u) << "the start-up window did not appear";
-    ASSERT_TRUE(x.idle(alert));
+    ASSERT_TRUE(x.idle(alert, waitLimit()));
     const double startMs = record("start: process start -> start-up window shown and idle", msSince(t));
     EXPECT_LT(startMs, 5000);  // process start and Qt's own set-up; not a response time
 
@@ -628,13 +634,13 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     // AND leaves through Tasks > Exit
     focus(main);
     send(key("alt+t"));
-    ASSERT_TRUE(x.idle(main));
+    ASSERT_TRUE(x.idle(main, waitLimit()));
     send(key("e"));
     send(key("e"));
     QElapsedTimer exitTimer;
     exitTimer.start();
     send(key("Return"));
-    const bool ended = app.waitForFinished(kWaitMs);
+    const bool ended = app.waitForFinished(std::max(waitLimit(), 500));
     record("Return on Exit -> process ended", msSince(exitTimer));
     EXPECT_TRUE(ended) << "Tasks > Exit did not end the program";
     if (ended) {
