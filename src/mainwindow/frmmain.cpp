@@ -87,6 +87,8 @@ void frmMain::buildControls()
     lstContainer = new TaskListCanvas(m_viewport);
     vscroll = new QScrollBar(Qt::Vertical, m_viewport);
     vscroll->setObjectName(QStringLiteral("vscroll"));
+    // In the tab order, so the list can be scrolled from the keyboard too.
+    vscroll->setFocusPolicy(Qt::StrongFocus);
     vscroll->setRange(0, 32767);
     vscroll->setSingleStep(1);
     vscroll->setPageStep(1);

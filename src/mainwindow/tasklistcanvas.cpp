@@ -1,7 +1,9 @@
 #include "mainwindow/tasklistcanvas.h"
 
 #include "common/twips.h"
+#include "mainwindow/tasklistaccessible.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -32,6 +34,11 @@ TaskListCanvas::TaskListCanvas(QWidget *parent)
     : QWidget(parent), m_regular(sansFont()), m_bold(sansFont(8.25, true))
 {
     setObjectName(QStringLiteral("lstContainer"));
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(taskListAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Base));
