@@ -382,6 +382,13 @@ protected:
         env.insert("DISPLAY", displayName);
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         env.insert("LANG", "en_US.UTF-8");
+        // Sanitizer builds: the session bus library keeps one buffer to the end.
+        const QString suppressions = dir.filePath("lsan.supp");
+        testsupport::writeFile(suppressions, "leak:libdbus-1.so\n");
+        QString lsan = env.value("LSAN_OPTIONS");
+        if (!lsan.isEmpty())
+            lsan += ':';
+        env.insert("LSAN_OPTIONS", lsan + "suppressions=" + suppressions);
     }
 
     void TearDown() override
@@ -644,7 +651,7 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     record("Return on Exit -> process ended", msSince(exitTimer));
     EXPECT_TRUE(ended) << "Tasks > Exit did not end the program";
     if (ended) {
-        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().right(6000).toStdString();
     }
 
     // THEN the file holds the same tasks and rules as the generated one
@@ -656,12 +663,12 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     for (size_t i = 0; i < expected->tasks.size(); ++i) {
         const Module1::Task &a = actual->tasks[i];
         const Module1::Task &e = expected->tasks[i];
-        EXPECT_EQ(a, e) << "task " << i << ": \"" << a.title.toStdString() << "\" del=" << a.deleted.toStdString()
+        EXPECT_TRUE(a == e) << "task " << i << ": \"" << a.title.toStdString() << "\" del=" << a.deleted.toStdString()
                         << " against \"" << e.title.toStdString() << "\" del=" << e.deleted.toStdString();
     }
     ASSERT_EQ(actual->rules.size(), expected->rules.size());
     for (size_t i = 0; i < expected->rules.size(); ++i)
-        EXPECT_EQ(actual->rules[i], expected->rules[i]) << "rule " << i + 1;
+        EXPECT_TRUE(actual->rules[i] == expected->rules[i]) << "rule " << i + 1;
     EXPECT_LT(total.elapsed(), 60000) << "the whole run took too long";
 }
 
