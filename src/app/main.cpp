@@ -70,21 +70,34 @@ private:
         }
         task->prepare(n);
         task->exec();
+        // Cancel reads the file back in its own order: redraw, so that the
+        // rows and the selection name the slots the tasks now hold and the
+        // next command acts on the task the user sees selected.
+        if (task->selected == -1)
+            main->drawList();
     }
 
     void showRuleEditor()
     {
         if (!alerts) {
             alerts = new frmAlerts(main.get());
-            alerts->setOnSaved([this] { main->drawList(); });
+            alerts->setOnSaved([this] {
+                rulesSaved = true;
+                main->drawList();
+            });
         }
+        rulesSaved = false;
         alerts->drawAlert(0);
         alerts->exec();
+        // As for the task editor: a cancel reloaded the table in file order.
+        if (!rulesSaved)
+            main->drawList();
     }
 
     std::unique_ptr<frmMain> main;
     frmTask *task = nullptr;      // owned by main
     frmAlerts *alerts = nullptr;  // owned by main
+    bool rulesSaved = false;
 };
 
 }  // namespace

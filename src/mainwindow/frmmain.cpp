@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QWheelEvent>
 
 namespace {
 
@@ -85,6 +86,7 @@ void frmMain::buildControls()
     m_viewport->setObjectName(QStringLiteral("pctContainerArea"));
 
     lstContainer = new TaskListCanvas(m_viewport);
+    lstContainer->installEventFilter(this);
     vscroll = new QScrollBar(Qt::Vertical, m_viewport);
     vscroll->setObjectName(QStringLiteral("vscroll"));
     // In the tab order, so the list can be scrolled from the keyboard too.
@@ -278,6 +280,16 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == client && event->type() == QEvent::Resize)
         Form_Resize();
+    if (watched == lstContainer && event->type() == QEvent::Wheel) {
+        // The scroll bar steps one pixel at a time; a wheel notch moves
+        // three rows, as lists elsewhere on the desktop do.
+        const auto *wheel = static_cast<QWheelEvent *>(event);
+        const int rowPixels = twipsToPixels(lstContainer->rowHeight());
+        const int notches = wheel->angleDelta().y() / 120;
+        if (notches != 0)
+            vscroll->setValue(vscroll->value() - notches * 3 * rowPixels);
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

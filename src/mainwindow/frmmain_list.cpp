@@ -8,6 +8,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <cstdlib>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -179,7 +180,13 @@ void frmMain::stepSelection(int step)
     if (rows < 1 || WebBrowser1->isVisible())
         return;
     const int current = highlightedRow();
-    const int target = current == 0 ? (step < 0 ? rows : 1) : std::clamp(current + step, 1, rows);
+    int target = 0;
+    if (std::abs(step) > rows)  // Home, End
+        target = step < 0 ? 1 : rows;
+    else if (current == 0)      // no selection yet: Down starts at the top, Up at the bottom
+        target = step < 0 ? rows : 1;
+    else
+        target = std::clamp(current + step, 1, rows);
     highlight(static_cast<qint16>(target));
     // Keep the selected row inside the viewport.
     const QRect cell = lstContainer->cellRect(target, ListColumn::Title);

@@ -29,6 +29,7 @@ frmStartup::frmStartup(QWidget *parent)
     for (QPushButton *b : {cmdExit, cmdShowAll}) {
         b->setFont(sansFont());
         b->setAutoDefault(false);
+        b->installEventFilter(this);
     }
     // The strip keeps its twips where the captions fit; a larger system font
     // widens a button rather than clipping its caption.
@@ -114,4 +115,15 @@ void frmStartup::cmdShowAll_Click()
     hide();
     if (m_showAll)
         m_showAll();
+}
+
+bool frmStartup::eventFilter(QObject *watched, QEvent *event)
+{
+    // An access key would animate the press and click 100 ms later; the
+    // alert window answers Alt+E and Alt+S at once.
+    if (event->type() == QEvent::Shortcut && (watched == cmdExit || watched == cmdShowAll)) {
+        static_cast<QPushButton *>(watched)->click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }

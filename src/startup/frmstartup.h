@@ -45,6 +45,7 @@ private:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 // Makes a browser safe for the page: task texts go in unescaped, so links

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -79,4 +80,35 @@ TEST_F(MainWindowTest, RowsAreListItemsNamedByTheirCells)
     w.drawList();
     EXPECT_FALSE(second->isValid());
     EXPECT_EQ(list->childCount(), before - 1);
+}
+
+// Home and End go to the ends of the list also when nothing is selected yet
+// (as right after a change of view); a wheel notch scrolls three rows.
+TEST_F(MainWindowTest, HomeEndAndWheelWithoutASelection)
+{
+    for (int i = 0; i < 40; ++i)
+        addTask(QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("Me"), i);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+
+    struct Case {
+        Qt::Key key;
+        QString title;
+    };
+    for (const Case &c : {Case{Qt::Key_End, QStringLiteral("Task 39")},
+                          Case{Qt::Key_Home, QStringLiteral("Task 00")}}) {
+        w.Image1_Click(1);  // "All Items": no selection
+        ASSERT_EQ(w.selectedTask(), 0);
+        QTest::keyClick(w.lstContainer, c.key);
+        ASSERT_GT(w.selectedTask(), 0);
+        EXPECT_EQ(Module1::tasks[w.selectedTask() - 1].title, c.title);
+    }
+
+    w.vscroll->setValue(0);
+    const QPoint at = w.lstContainer->cellRect(2, ListColumn::Title).center();
+    QWheelEvent down(at, w.lstContainer->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.lstContainer, &down);
+    EXPECT_EQ(w.vscroll->value(), 3 * 17);
 }
