@@ -19,8 +19,10 @@ grep -q '^Icon=quillet$' "$prefix/share/applications/quillet.desktop"
 grep -q '^Categories=Office;ProjectManagement;$' "$prefix/share/applications/quillet.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.quillet.Quillet.metainfo.xml"
 
-# The wrapper runs the program in the data directory, creating it.
-sed -i "s|^exec .*|exec pwd|" "$prefix/bin/quillet-launch"
+# The wrapper runs the installed program in the data directory, creating it:
+# a stand-in program beside it reports where it was started.
+grep -q '^exec "$here/quillet"$' "$prefix/bin/quillet-launch"
+printf '#!/bin/sh\npwd\n' > "$prefix/bin/quillet"
 out=$(HOME="$home" XDG_DATA_HOME= "$prefix/bin/quillet-launch")
 [ "$out" = "$home/.local/share/quillet" ] || { echo "wrapper ran in '$out'"; exit 1; }
 out=$(HOME="$home" XDG_DATA_HOME="$home/data" "$prefix/bin/quillet-launch")
