@@ -1,5 +1,6 @@
 // The whole program at full tables (1001 tasks, 101 rules) under a real X
 // server: every step is timed from the input until the program is idle again.
+#include "system/runtool.h"
 #include "support/testsupport.h"
 
 #include "store/store.h"
@@ -43,24 +44,6 @@ double stepLimitMs()
 const double kStepLimitMs = stepLimitMs();
 constexpr int kWaitMs = 3000;  // the longest any single wait may take
 constexpr int kBudgetMs = 50000;  // all waits together, so a hung program ends the test in time
-
-bool runTool(const QStringList &args, const QProcessEnvironment &env, QByteArray *out = nullptr,
-             int timeoutMs = 5000)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(args.first(), args.mid(1));
-    if (!p.waitForStarted(3000))
-        return false;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(1000);
-        return false;
-    }
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 // A second X client inside the test: finds windows by title, grabs their
 // pixels and pings the program. xdotool runs as a process per call, which

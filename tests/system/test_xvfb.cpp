@@ -1,4 +1,5 @@
 // The program under a real X server, driven by keystrokes through xdotool.
+#include "system/runtool.h"
 #include "support/testsupport.h"
 
 #include <QDate>
@@ -13,24 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-bool runTool(const QStringList &args, const QProcessEnvironment &env, QByteArray *out = nullptr,
-             int timeoutMs = 5000)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(args.first(), args.mid(1));
-    if (!p.waitForStarted(3000))
-        return false;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(1000);
-        return false;
-    }
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 class OnXServer : public ::testing::Test {
 protected:
