@@ -373,12 +373,7 @@ protected:
         displayName = ":" + QString::fromLatin1(number.trimmed());
         ASSERT_TRUE(x.open(displayName)) << "cannot connect to " << displayName.toStdString();
 
-        env = QProcessEnvironment::systemEnvironment();
-        env.remove("QT_QPA_PLATFORM");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("DISPLAY", displayName);
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        env.insert("LANG", "en_US.UTF-8");
+        env = programEnvironment(displayName, runtime.path());
         // Sanitizer builds: the session bus library keeps one buffer to the end.
         const QString suppressions = dir.filePath("lsan.supp");
         testsupport::writeFile(suppressions, "leak:libdbus-1.so\n");

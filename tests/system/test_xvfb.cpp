@@ -41,12 +41,7 @@ protected:
         ASSERT_TRUE(number.contains('\n')) << "Xvfb did not start";
         displayName = ":" + QString::fromLatin1(number.trimmed());
 
-        env = QProcessEnvironment::systemEnvironment();
-        env.remove("QT_QPA_PLATFORM");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("DISPLAY", displayName);
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        env.insert("LANG", "en_US.UTF-8");
+        env = programEnvironment(displayName, runtime.path());
     }
 
     void TearDown() override
@@ -169,22 +164,11 @@ TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)
     const QByteArray editor = waitForWindow("New / Edit task");
     ASSERT_FALSE(editor.isEmpty());
     runTool({"xdotool", "windowfocus", "--sync", QString::fromLatin1(editor)}, env);
-    type("Buy milk");
-    keys(editor, {"Tab"});
-    type("Me");
-    keys(editor, {"Tab"});
-    type("15");
-    keys(editor, {"Tab"});
-    type("June");
-    keys(editor, {"Tab"});
-    type("2030");
-    keys(editor, {"Tab"});
-    type("14");
-    keys(editor, {"Tab"});
-    type("30");
-    keys(editor, {"Tab"});
-    type("0");
-    keys(editor, {"Tab"});
+    // Title, for, day, month, year, hour, minute, second, in tab order.
+    for (const char *field : {"Buy milk", "Me", "15", "June", "2030", "14", "30", "0"}) {
+        type(QString::fromLatin1(field));
+        keys(editor, {"Tab"});
+    }
     type("first");
     keys(editor, {"Return"});
     type("second");
