@@ -12,16 +12,20 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <csignal>
+#include <cstring>
+#include <optional>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Module1 {
 namespace {
 
 // Windows-1252 differs from Latin-1 only in 0x80..0x9F.
-QString fromWindows1252(const QByteArray &bytes)
+QString fromWindows1252(QByteArrayView bytes)
 {
     static const char16_t high[32] = {
         0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -36,13 +40,35 @@ QString fromWindows1252(const QByteArray &bytes)
     return text;
 }
 
-QString decodeFile(const QByteArray &bytes)
+bool isUtf8(QByteArrayView bytes, QString *text)
 {
     QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
+    *text = utf8(bytes);
+    return !utf8.hasError();
+}
+
+// Decided per line: a file edited on two systems may hold both encodings,
+// and one stray byte must not turn the correct lines into mojibake.
+QString decodeFile(QByteArrayView bytes, char lineEnd)
+{
+    QString text;
+    if (isUtf8(bytes, &text))
         return text;
-    return fromWindows1252(bytes);
+    text.clear();
+    text.reserve(bytes.size());
+    QString decoded;
+    qsizetype start = 0;
+    while (start <= bytes.size()) {
+        qsizetype end = bytes.indexOf(lineEnd, start);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArrayView line = bytes.sliced(start, end - start);
+        text += isUtf8(line, &decoded) ? decoded : fromWindows1252(line);
+        if (end < bytes.size())
+            text += QLatin1Char(lineEnd);
+        start = end + 1;
+    }
+    return text;
 }
 
 QStringView trimSpaces(QStringView line)
@@ -114,20 +140,51 @@ void commit(QStringView value, Pending &p, Parsed &out)
     }
 }
 
-constexpr quint64 keyCode(const char16_t (&k)[4])
+// Keys are three characters, counted as code points so that a character
+// outside the BMP is never split into half a surrogate pair.
+constexpr quint64 keyCode(char32_t a, char32_t b, char32_t c)
 {
-    return (quint64(k[0]) << 32) | (quint64(k[1]) << 16) | quint64(k[2]);
+    return (quint64(a) << 42) | (quint64(b) << 21) | quint64(c);
+}
+constexpr quint64 keyCode(const char16_t (&k)[4]) { return keyCode(k[0], k[1], k[2]); }
+
+struct KeyedLine {
+    quint64 key = 0;
+    QStringView value;
+};
+
+// The first three characters are the key; the fourth is dropped unseen and
+// the value is the rest. Nothing when the line has fewer than four.
+std::optional<KeyedLine> splitKey(QStringView line)
+{
+    char32_t key[3] = {};
+    qsizetype pos = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (pos >= line.size())
+            return std::nullopt;
+        char32_t c = line[pos].unicode();
+        if (QChar::isHighSurrogate(c) && pos + 1 < line.size() && line[pos + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(line[pos], line[pos + 1]);
+            ++pos;
+        }
+        ++pos;
+        if (i < 3)
+            key[i] = c;
+    }
+    return KeyedLine{keyCode(key[0], key[1], key[2]), line.mid(pos)};
 }
 
 void applyLine(QStringView line, Pending &p, Parsed &out)
 {
-    const QStringView value = line.mid(4);
+    const std::optional<KeyedLine> keyed = splitKey(line);
+    if (!keyed)
+        return;  // too short to hold a key: ignored rather than misread
+    const QStringView value = keyed->value;
     auto number16 = [&] { return toInt16(textToNumber(value)); };
 
     // One switch on the three key characters instead of a chain of string
     // compares: a full file has twelve thousand lines.
-    switch ((quint64(line[0].unicode()) << 32) | (quint64(line[1].unicode()) << 16) |
-            quint64(line[2].unicode())) {
+    switch (keyed->key) {
     case keyCode(u"ttl"): p.task.title = value.toString(); break;
     case keyCode(u"for"): p.task.forWhom = value.toString(); break;
     case keyCode(u"des"): p.task.description = value.toString(); break;
@@ -154,7 +211,7 @@ void applyLine(QStringView line, Pending &p, Parsed &out)
     }
 }
 
-Parsed parse(const QString &text)
+Parsed parse(const QString &text, QChar lineEnd)
 {
     Parsed out;
     out.tasks.reserve(64);
@@ -163,18 +220,16 @@ Parsed parse(const QString &text)
     qsizetype start = 0;
     while (start < n && out.status.ok()) {
         // A line ends at CR LF or a lone CR; a lone LF stays inside it.
-        qsizetype end = text.indexOf(u'\r', start);
+        qsizetype end = text.indexOf(lineEnd, start);
         if (end < 0)
             end = n;
         const QStringView line = trimSpaces(QStringView(text).mid(start, end - start));
         start = end + 1;
-        if (start < n && end < n && text[start] == u'\n')
+        if (lineEnd == u'\r' && start < n && end < n && text[start] == u'\n')
             ++start;
 
         if (line.isEmpty() || line[0] == u';' || line[0] == u'[')
             continue;
-        if (line.size() < 4)
-            continue;  // too short to hold a key: ignored rather than misread
         applyLine(line, pending, out);
     }
     return out;
@@ -186,10 +241,18 @@ void appendLine(QString &out, QStringView line)
     out += QStringLiteral("\r\n");
 }
 
-void appendField(QString &out, QStringView key, QStringView value)
+// Only the description may hold line breaks, and only as "|~": a break in
+// any other value would end its line, and the rest would be read as keys of
+// its own (a pasted "act=addalert" would become a rule).
+void appendField(QString &out, QStringView key, QStringView value, bool keepLf = false)
 {
     out += key;
+    const qsizetype from = out.size();
     out += value;
+    for (qsizetype i = from; i < out.size(); ++i) {
+        if (out[i] == u'\r' || (out[i] == u'\n' && !keepLf))
+            out[i] = u' ';
+    }
     out += QStringLiteral("\r\n");
 }
 
@@ -204,32 +267,136 @@ bool syncDirectoryOf(const QString &path)
     return ok;
 }
 
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// What the file held when this process last read or wrote it, by absolute
+// path: a save compares before it replaces, so a change made elsewhere (a
+// hand edit, a sync tool) is never overwritten. The bytes themselves are
+// kept; comparing them costs less than hashing them on every load.
+struct KnownContent {
+    bool existed = false;
+    QByteArray bytes;
+};
+QHash<QString, KnownContent> &knownContents()
+{
+    static QHash<QString, KnownContent> known;
+    return known;
+}
+
+void remember(const QString &path, bool existed, const QByteArray &bytes)
+{
+    knownContents().insert(QFileInfo(path).absoluteFilePath(), KnownContent{existed, bytes});
+}
+
+struct ReadResult {
+    enum { Read, Missing, Failed } outcome = Failed;
+    QByteArray bytes;
+    QString why;
+};
+
+// Opened without blocking and checked before reading: a pipe would block
+// forever, and a device such as /dev/zero never ends.
+ReadResult readRegularFile(const QString &path)
+{
+    ReadResult r;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        r.outcome = errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+        r.why = systemError(errno);
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        r.why = systemError(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        r.why = QStringLiteral("it is a folder, not a file");
+    } else if (!S_ISREG(st.st_mode)) {
+        r.why = QStringLiteral("it is not a regular file (a device, a pipe or a socket)");
+    } else {
+        r.bytes.reserve(qsizetype(st.st_size));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                r.why = systemError(errno);
+                break;
+            }
+            if (got == 0) {
+                r.outcome = ReadResult::Read;
+                break;
+            }
+            r.bytes.append(buffer, got);
+        }
+    }
+    ::close(fd);
+    return r;
+}
+
+// Nothing when the file still holds what this process last saw there, or
+// when there is nothing to lose: this process never saw it, it is gone, or
+// it cannot be read (the write then fails with its own reason).
+FileStatus checkUnchanged(const QString &path)
+{
+    const auto known = knownContents().constFind(QFileInfo(path).absoluteFilePath());
+    if (known == knownContents().constEnd())
+        return {};
+    const ReadResult now = readRegularFile(path);
+    if (now.outcome != ReadResult::Read)
+        return {};
+    if (now.outcome == ReadResult::Read && known->existed && now.bytes == known->bytes)
+        return {};
+    return {FileStatus::ChangedOutside,
+            QStringLiteral("%1 was changed outside Quillet since Quillet last read it, so the "
+                           "last change was not saved. The file is read again.")
+                .arg(path)};
+}
+
+// 0 when every byte reached the disk, else the errno of the failure.
+int writeAll(int fd, QByteArrayView bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        done += n;
+    }
+    // commit() ignores the result of its own sync; a file system that
+    // cannot sync at all (EINVAL) has still taken the bytes.
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        return errno;
+    return 0;
+}
+
+FileStatus writeFailure(const QString &path, const QString &why)
+{
+    return {FileStatus::WriteFailed, QStringLiteral("%1 could not be saved: %2").arg(path, why)};
+}
+
 }  // namespace
 
-FileStatus loadTasks(const QString &path)
+QString taskFilePath()
 {
-    QFile file(path);
-    if (!file.exists()) {
-        taskCount = 0;
-        alertRuleCount = 0;
-        return {FileStatus::Missing, QStringLiteral("%1 does not exist yet.").arg(path)};
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {FileStatus::Unreadable,
-                QStringLiteral("%1 could not be read: %2").arg(path, file.errorString())};
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return {FileStatus::Unreadable,
-                QStringLiteral("%1 could not be read: %2").arg(path, file.errorString())};
-    }
-    file.close();
+    return QDir::current().absoluteFilePath(QString::fromLatin1(kTaskFileName));
+}
 
-    Parsed parsed = parse(decodeFile(bytes));
-    if (!parsed.status.ok()) {
-        parsed.status.error = path + QStringLiteral(": ") + parsed.status.error;
+void ignoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+FileStatus readTasks(QByteArrayView bytes)
+{
+    // Files written here always end lines with CR LF; a file without any CR
+    // was converted by an editor or a checkout, and its lines end at LF.
+    const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
+    Parsed parsed = parse(decodeFile(bytes, lineEnd), QLatin1Char(lineEnd));
+    if (!parsed.status.ok())
         return parsed.status;
-    }
 
     for (size_t i = 0; i < parsed.tasks.size(); ++i)
         tasks[i] = std::move(parsed.tasks[i]);
@@ -238,6 +405,28 @@ FileStatus loadTasks(const QString &path)
     taskCount = static_cast<qint16>(parsed.tasks.size());
     alertRuleCount = static_cast<qint16>(parsed.rules.size());
     return {};
+}
+
+FileStatus loadTasks(const QString &path)
+{
+    const ReadResult file = readRegularFile(path);
+    if (file.outcome == ReadResult::Missing) {
+        taskCount = 0;
+        alertRuleCount = 0;
+        remember(path, false, {});
+        return {FileStatus::Missing, QStringLiteral("%1 does not exist yet.").arg(path)};
+    }
+    if (file.outcome == ReadResult::Failed) {
+        return {FileStatus::Unreadable,
+                QStringLiteral("%1 could not be read: %2").arg(path, file.why)};
+    }
+    FileStatus status = readTasks(file.bytes);
+    if (!status.ok()) {
+        status.error = path + QStringLiteral(": ") + status.error;
+        return status;
+    }
+    remember(path, true, file.bytes);
+    return status;
 }
 
 QByteArray serializeTables()
@@ -262,7 +451,8 @@ QByteArray serializeTables()
         appendField(out, u"min=", QString::number(t.minute));
         appendField(out, u"sec=", QString::number(t.second));
         appendField(out, u"del=", t.deleted);
-        appendField(out, u"des=", encodeLineBreaks(t.description));
+        // A lone LF does not end a line, so the description may keep it.
+        appendField(out, u"des=", encodeLineBreaks(t.description), true);
         appendLine(out, u"act=addtask");
         appendLine(out, u"");
     }
@@ -283,25 +473,29 @@ QByteArray serializeTables()
 
 FileStatus saveTasks(const QString &path, bool syncDirectory)
 {
+    ignoreFileSizeSignal();
+    if (FileStatus changed = checkUnchanged(path); !changed.ok())
+        return changed;
     const QByteArray bytes = serializeTables();
     // Written beside the old file and renamed over it: a crash or a full
-    // disk never leaves a half-written task file.
+    // disk never leaves a half-written task file. The bytes go straight to
+    // the descriptor: a buffered write succeeds into Qt's buffer and fails
+    // only inside commit(), which in Qt 6.4 then renames the short file over
+    // the old one, and a short write through Qt loses the system's reason.
     QSaveFile file(path);
-    auto failed = [&](const QString &why) {
-        return FileStatus{FileStatus::WriteFailed,
-                          QStringLiteral("%1 could not be saved: %2").arg(path, why)};
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return writeFailure(path, file.errorString());
+    if (const int error = writeAll(file.handle(), bytes)) {
         file.cancelWriting();
-        return failed(why);
+        return writeFailure(path, systemError(error));
     }
     if (!file.commit())
-        return failed(file.errorString());
+        return writeFailure(path, file.errorString());
+    remember(path, true, bytes);
     // QSaveFile does not sync the directory; without it the rename may not
-    // survive a power cut.
+    // survive a power cut. Its failure is not reported: the new file is
+    // already in place and complete, so "not saved" would be untrue, and
+    // the user could do nothing about it.
     if (syncDirectory)
         syncDirectoryOf(path);
     return {};

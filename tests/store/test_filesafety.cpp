@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <random>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,30 +48,86 @@ int waitExit(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST(FileSafety, FailedSaveLeavesThePreviousFile)
-{
+// A small tmpfs, filled up; empty when this machine does not let us mount.
+struct FullDisk {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("tasks.txt"));
-    fillTables(3, "old");
-    ASSERT_TRUE(saveTasks(path));
-    const QByteArray before = readFile(path);
-
-    fillTables(1001, "new");
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        // A file size limit far below the new file makes the write fail part-way.
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const FileStatus st = saveTasks(path);
-        _exit(st.code == FileStatus::WriteFailed && !st.error.isEmpty() ? 0 : 10 + int(st.code));
+    bool mounted = false;
+    FullDisk()
+    {
+        const QByteArray at = QFile::encodeName(dir.path());
+        mounted = ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=64k") == 0;
     }
-    EXPECT_EQ(waitExit(pid), 0) << "saveTasks must report WriteFailed with a reason";
-    EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("tasks.txt")})
-        << "no temporary file may be left behind";
+    ~FullDisk()
+    {
+        if (mounted)
+            ::umount(QFile::encodeName(dir.path()).constData());
+    }
+    void fill() const
+    {
+        QFile filler(dir.filePath(QStringLiteral("filler")));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(1024, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+};
+
+// Run in a child, SIGXFSZ left at its default: the store's own handling
+// must keep the process alive and report the failure.
+int saveInChild(const QString &path, rlim_t sizeLimit, const char *reason)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_DFL);
+        if (sizeLimit) {
+            rlimit limit{sizeLimit, sizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        const FileStatus st = saveTasks(path);
+        const bool told = st.error.contains(QLatin1String(reason)) && st.error.contains(path);
+        if (!told)
+            std::fprintf(stderr, "%s\n", qPrintable(st.error));
+        _exit(st.code == FileStatus::WriteFailed && told ? 0 : 10 + int(st.code));
+    }
+    return waitExit(pid);
+}
+
+TEST(FileSafety, FailedSaveLeavesThePreviousFileAndSaysWhy)
+{
+    struct {
+        const char *name;
+        int tasks;
+        bool fullDisk;  // else a file size limit
+    } const cases[] = {
+        {"full disk, small file", 5, true},
+        {"full disk, full tables", 1001, true},
+        {"size limit, small file", 5, false},
+        {"size limit, full tables", 1001, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FullDisk disk;
+        ASSERT_TRUE(disk.dir.isValid());
+        if (c.fullDisk && !disk.mounted) {
+            ADD_FAILURE_AT(__FILE__, __LINE__) << "cannot mount a tmpfs here; only the size limit is tried";
+            continue;
+        }
+        const QString path = disk.dir.filePath(QStringLiteral("tasks.txt"));
+        fillTables(2, "old");
+        ASSERT_TRUE(saveTasks(path));
+        const QByteArray before = readFile(path);
+        if (c.fullDisk)
+            disk.fill();
+
+        fillTables(c.tasks, "new");
+        const rlim_t limit = c.fullDisk ? 0 : rlim_t(before.size() + 64);
+        EXPECT_EQ(saveInChild(path, limit, c.fullDisk ? "No space left on device" : "File too large"), 0)
+            << "saveTasks must report WriteFailed with the system's reason";
+        EXPECT_EQ(readFile(path), before);
+        QStringList left = QDir(disk.dir.path()).entryList(QDir::Files | QDir::Hidden);
+        left.removeAll(QStringLiteral("filler"));
+        EXPECT_EQ(left, QStringList{QStringLiteral("tasks.txt")}) << "no temporary file may be left behind";
+    }
 }
 
 TEST(FileSafety, KilledSaveLeavesOldOrNewContent)

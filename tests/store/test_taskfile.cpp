@@ -5,11 +5,14 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 using namespace Module1;
 using testsupport::readFile;
@@ -64,7 +67,17 @@ TEST_F(TaskFile, ReaderRules)
              EXPECT_EQ(tasks[0].title, s("A\nB"));
              EXPECT_EQ(tasks[0].description, s("x\ny"));
          }},
-        {"a file of LF lines is one line", "ttl=A\nact=addtask\n", 0, 0, [] {}},
+        {"a file without any CR ends its lines at LF", "ttl=A\nfor=B\nact=addtask\nttl=C\nact=addtask", 2, 0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s("A"));
+             EXPECT_EQ(tasks[0].forWhom, s("B"));
+             EXPECT_EQ(tasks[1].title, s("C"));
+         }},
+        {"keys count characters, not UTF-16 units", crlf({"ttl\xF0\x9F\x98\x80Report", "act=addtask", "\xF0\x9F\x98\x80tl=x", "act=addtask"}), 2, 0,
+         [] {
+             EXPECT_EQ(tasks[0].title, s("Report"));
+             EXPECT_EQ(tasks[1].title, s("Report"));
+         }},
         {"no line end after the last line", "ttl=A\r\nact=addtask", 1, 0,
          [] { EXPECT_EQ(tasks[0].title, s("A")); }},
         {"only blanks are trimmed", crlf({"  ttl= Report  ", "for=\tx\t", "act=addtask"}), 1, 0,
@@ -151,9 +164,9 @@ TEST_F(TaskFile, ReaderRules)
          }},
         {"numbers too large saturate to the field",
          crlf({"day=40000", "mon=-40000", "yea=1e9", "hou=&H10", "min=&O17", "act=addtask", "val=99999",
-               "clr=-1", "act=addalert", "val=-99999", "clr=99999999999", "act=addalert", "clr=-99999999999",
+               "clr=-1", "act=addalert", "clr=4294967295", "act=addalert", "val=-99999", "clr=99999999999", "act=addalert", "clr=-99999999999",
                "act=addalert", "clr=&HFF0000", "act=addalert"}),
-         1, 4,
+         1, 5,
          [] {
              EXPECT_EQ(tasks[0].day, 32767);
              EXPECT_EQ(tasks[0].month, -32768);
@@ -162,10 +175,11 @@ TEST_F(TaskFile, ReaderRules)
              EXPECT_EQ(tasks[0].minute, 15);
              EXPECT_EQ(alertRules[0].interval, 32767);
              EXPECT_EQ(alertRules[0].color, -1);
-             EXPECT_EQ(alertRules[1].interval, -32768);
-             EXPECT_EQ(alertRules[1].color, 2147483647);
-             EXPECT_EQ(alertRules[2].color, -2147483647 - 1);
-             EXPECT_EQ(alertRules[3].color, 0xFF0000);
+             EXPECT_EQ(alertRules[1].color, -1) << "2^32 - 1 is the colour -1";
+             EXPECT_EQ(alertRules[2].interval, -32768);
+             EXPECT_EQ(alertRules[2].color, 2147483647);
+             EXPECT_EQ(alertRules[3].color, -2147483647 - 1);
+             EXPECT_EQ(alertRules[4].color, 0xFF0000);
          }},
         {"descriptions are decoded", crlf({"des=first|~second|||~", "act=addtask"}), 1, 0,
          [] { EXPECT_EQ(tasks[0].description, s("first\r\nsecond||\r\n")); }},
@@ -425,12 +439,84 @@ TEST_F(TaskFile, ValidUtf8IsReadAsUtf8)
     EXPECT_EQ(tasks[0].title, QString::fromUtf8("café €"));
 }
 
-TEST_F(TaskFile, OneBadByteMakesTheWholeFileWindows1252)
+TEST_F(TaskFile, EncodingIsDecidedPerLine)
 {
-    ASSERT_TRUE(loadBytes("ttl=caf\xC3\xA9\r\nact=addtask\r\nttl=\xE9\r\nact=addtask\r\n"));
+    // GIVEN correct UTF-8 lines and one Windows-1252 line
+    ASSERT_TRUE(loadBytes("ttl=Caf\xC3\xA9 \xE2\x82\xAC" "5 \xE6\x97\xA5\xE6\x9C\xAC\r\nact=addtask\r\n"
+                          "ttl=\xE9t\xE9\r\nfor=\xE2\x82\xAC\r\nact=addtask\r\n"));
     ASSERT_EQ(taskCount, 2);
-    EXPECT_EQ(tasks[0].title, QString::fromUtf8("cafÃ©"));
-    EXPECT_EQ(tasks[1].title, QString::fromUtf8("é"));
+    EXPECT_EQ(tasks[0].title, QString::fromUtf8("Café €5 日本"));
+    EXPECT_EQ(tasks[1].title, QString::fromUtf8("été"));
+    EXPECT_EQ(tasks[1].forWhom, QString::fromUtf8("€"));
+    // WHEN saved THEN every line is UTF-8 and reads back the same
+    ASSERT_TRUE(saveTasks(path()));
+    resetTables();
+    ASSERT_TRUE(loadTasks(path()));
+    EXPECT_EQ(tasks[0].title, QString::fromUtf8("Café €5 日本"));
+    EXPECT_EQ(tasks[1].title, QString::fromUtf8("été"));
+}
+
+TEST_F(TaskFile, LineBreaksOutsideTheDescriptionAreNeverWritten)
+{
+    const QString pasted = QStringLiteral("Pasted\r\nclr=65280\r\nact=addalert");
+    tasks[0].title = pasted;
+    tasks[0].forWhom = QStringLiteral("a\nb\rc");
+    tasks[0].deleted = QStringLiteral("N\r\n");
+    tasks[0].description = QStringLiteral("one\r\ntwo\rthree\nfour");
+    taskCount = 1;
+    alertRules[0] = AlertRule{1, QStringLiteral("d\r\nact=addtask"), 0, false};
+    alertRuleCount = 1;
+    ASSERT_TRUE(saveTasks(path()));
+    resetTables();
+    ASSERT_TRUE(loadTasks(path()));
+    ASSERT_EQ(taskCount, 1);
+    ASSERT_EQ(alertRuleCount, 1);
+    EXPECT_EQ(tasks[0].title, QStringLiteral("Pasted  clr=65280  act=addalert"));
+    EXPECT_EQ(tasks[0].forWhom, QStringLiteral("a b c"));
+    EXPECT_EQ(tasks[0].description, QStringLiteral("one\r\ntwo three\nfour"));
+    EXPECT_EQ(alertRules[0].unit, QStringLiteral("d  act=addtask"));
+}
+
+TEST_F(TaskFile, AChangeMadeElsewhereIsNeverOverwritten)
+{
+    tasks[0].title = QStringLiteral("mine");
+    taskCount = 1;
+    ASSERT_TRUE(saveTasks(path()));
+    const QByteArray elsewhere = crlf({"ttl=theirs", "act=addtask"});
+    writeFile(path(), elsewhere);
+
+    tasks[0].title = QStringLiteral("my next change");
+    const FileStatus st = saveTasks(path());
+    EXPECT_EQ(st.code, FileStatus::ChangedOutside);
+    EXPECT_TRUE(st.error.contains(path())) << st.error.toStdString();
+    EXPECT_EQ(readFile(path()), elsewhere);
+
+    // Once read again, saves go through.
+    ASSERT_TRUE(loadTasks(path()));
+    EXPECT_EQ(tasks[0].title, QStringLiteral("theirs"));
+    EXPECT_TRUE(saveTasks(path()));
+    // A file removed elsewhere loses nothing by being written again.
+    ASSERT_TRUE(QFile::remove(path()));
+    EXPECT_TRUE(saveTasks(path()));
+}
+
+TEST_F(TaskFile, OnlyARegularFileIsRead)
+{
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/urandom"), dir.filePath(QStringLiteral("random"))));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    for (const char *name : {"pipe", "zero", "random", "folder"}) {
+        SCOPED_TRACE(name);
+        fillSomething();
+        QElapsedTimer clock;
+        clock.start();
+        const FileStatus st = loadTasks(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(st.code, FileStatus::Unreadable);
+        EXPECT_TRUE(st.error.contains(QLatin1String(name))) << st.error.toStdString();
+        EXPECT_EQ(taskCount, 3);
+    }
 }
 
 TEST_F(TaskFile, SaveIntoMissingDirectoryFails)
