@@ -1,9 +1,11 @@
 #include "common/messagebox.h"
 
+#include <deque>
+
 namespace MessageBox {
 namespace {
 
-std::optional<QMessageBox::StandardButton> g_nextAnswer;
+std::deque<QMessageBox::StandardButton> g_nextAnswers;
 std::optional<Shown> g_lastShown;
 
 QMessageBox::StandardButton run(QWidget *parent, QMessageBox::Icon icon, const QString &title,
@@ -11,9 +13,9 @@ QMessageBox::StandardButton run(QWidget *parent, QMessageBox::Icon icon, const Q
                                 QMessageBox::StandardButton defaultButton)
 {
     g_lastShown = Shown{title, text, buttons};
-    if (g_nextAnswer) {
-        const auto answer = *g_nextAnswer;
-        g_nextAnswer.reset();
+    if (!g_nextAnswers.empty()) {
+        const auto answer = g_nextAnswers.front();
+        g_nextAnswers.pop_front();
         return answer;
     }
     QMessageBox box(icon, title, text, buttons, parent);
@@ -40,7 +42,9 @@ void error(QWidget *parent, const QString &title, const QString &text)
     run(parent, QMessageBox::Critical, title, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-void setNextAnswer(QMessageBox::StandardButton answer) { g_nextAnswer = answer; }
+void setNextAnswer(QMessageBox::StandardButton answer) { g_nextAnswers.push_back(answer); }
+
+void clearNextAnswers() { g_nextAnswers.clear(); }
 
 std::optional<Shown> lastShown() { return g_lastShown; }
 

@@ -15,8 +15,11 @@ QMessageBox::StandardButton question(QWidget *parent, const QString &title, cons
 void information(QWidget *parent, const QString &title, const QString &text);
 void error(QWidget *parent, const QString &title, const QString &text);
 
-// The next box returns this answer without being shown.
+// The next box returns this answer without being shown; called again
+// before that box, the answers queue up for the boxes after it.
 void setNextAnswer(QMessageBox::StandardButton answer);
+// Drops answers that no box took.
+void clearNextAnswers();
 
 struct Shown {
     QString title;

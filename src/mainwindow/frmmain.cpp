@@ -305,6 +305,9 @@ bool frmMain::saveFile()
     const Module1::FileStatus status = Module1::saveTasks();
     if (!status.ok())
         MessageBox::error(this, tr("Quillet"), status.error);
+    // The file holds someone else's change: show that instead of ours.
+    if (status.code == Module1::FileStatus::ChangedOutside)
+        loadFile();
     return status.ok();
 }
 

@@ -69,9 +69,18 @@ void frmMain::drawList()
 
     if (m_selectedTask > 0) {
         const QString wanted = QString::number(m_selectedTask - 1);
+        bool listed = false;
         for (int k = 1; k < lstContainer->elementCount(); ++k) {
-            if (lstContainer->row(k).id == wanted)
+            if (lstContainer->row(k).id == wanted) {
                 highlight(static_cast<qint16>(k));
+                listed = true;
+            }
+        }
+        // The slot may now hold a task of the other view: a command must
+        // never act on a task the user cannot see.
+        if (!listed) {
+            m_selectedTask = 0;
+            txtDescription->clear();
         }
     }
     lstContainer->update();

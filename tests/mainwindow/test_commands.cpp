@@ -11,7 +11,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTextBrowser>
+
+#include <functional>
 
 namespace {
 
@@ -275,6 +278,70 @@ TEST_F(MainWindowTest, NewTaskItemThenCancelEndsInAllItems)
     EXPECT_FALSE(w.pctMenu->isCaptionBold(3));
     EXPECT_FALSE(w.pctMenu->hasBorder(3));
     EXPECT_FALSE(w.menu_undelete->isVisible());
+}
+
+// A remembered slot that now holds a task of the other view must not stay
+// selected: Delete would then remove a task the user cannot see.
+TEST_F(MainWindowTest, ASelectionWhoseSlotLeftTheViewIsDropped)
+{
+    struct {
+        const char *name;
+        int recycledDue;  // Alpha is due in 3 days, Bravo in 4 or 5
+        std::function<void(frmMain &)> redraw;
+    } const cases[] = {
+        {"header click", 5, [](frmMain &w) { w.lstContainer->cmdDue->click(); }},
+        {"editor's Ok", 4,
+         [](frmMain &w) {
+             // The edit moves Alpha behind the recycled task, which takes its slot.
+             tasks[0].day = static_cast<qint16>(tasks[0].day + 3);
+             ASSERT_TRUE(Module1::saveTasks().ok());
+             reload();
+             w.drawList();
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::resetWorld();
+        addTask("Alpha", "", 3, "N", "about Alpha");
+        addTask("Recycled", "", c.recycledDue, "Y");
+        addTask("Bravo", "", 9 - c.recycledDue);
+        frmMain &w = open();
+        w.highlight(static_cast<qint16>(rowOf("Alpha")));
+        ASSERT_EQ(w.selectedTask(), 1);
+
+        c.redraw(w);
+        EXPECT_EQ(tasks[0].title, "Recycled");
+        EXPECT_EQ(w.selectedTask(), 0);
+        EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty());
+        MessageBox::clearLastShown();
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        w.deleteTask();
+        EXPECT_FALSE(MessageBox::lastShown().has_value()) << "nothing selected, nothing asked";
+        reload();
+        EXPECT_EQ(taskCount, 3);
+        MessageBox::clearNextAnswers();
+    }
+}
+
+TEST_F(MainWindowTest, AFileChangedElsewhereIsReadAgainNotOverwritten)
+{
+    addTask("A", "", 1);
+    frmMain &w = open();
+    w.highlight(1);
+    addTask("Theirs", "", 2);
+    const QByteArray elsewhere = Module1::serializeTables();
+    testsupport::writeFile(QStringLiteral("tasks.txt"), elsewhere);
+    Module1::taskCount = 1;  // the window's tables still hold one task
+
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    w.deleteTask();
+    EXPECT_EQ(testsupport::readFile(QStringLiteral("tasks.txt")), elsewhere);
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_TRUE(MessageBox::lastShown()->text.contains("changed outside Quillet"))
+        << MessageBox::lastShown()->text.toStdString();
+    EXPECT_EQ(rowCount(), 2) << "the list shows the file as it is now";
+    EXPECT_EQ(rowOf("Theirs"), 2);
 }
 
 TEST_F(MainWindowTest, NoRedrawWhileADialogIsOpen)
