@@ -1,3 +1,6 @@
+#include "app/commandline.h"
+#include "app/display.h"
+#include "app/singlecopy.h"
 #include "common/messagebox.h"
 #include "dialogs/frmalerts.h"
 #include "dialogs/frmtask.h"
@@ -8,19 +11,13 @@
 #include "store/taskfile.h"
 
 #include <QApplication>
+#include <QPushButton>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
-
-// Without any display a message box cannot appear; QApplication would abort.
-bool displayAvailable()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
 
 int refuseFile(int argc, char **argv, const QString &reason)
 {
@@ -54,9 +51,20 @@ public:
             };
             main = std::make_unique<frmMain>(std::move(hooks));
         }
+        main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
         main->show();
         main->raise();
         main->activateWindow();
+    }
+
+    // Another start in this folder handed over: the list, as "&Show all..."
+    // would open it.
+    void showAllForAnotherStart()
+    {
+        if (startup.isVisible())
+            startup.cmdShowAll->click();
+        else
+            showMain();
     }
 
     frmStartup startup;
@@ -100,12 +108,24 @@ private:
     bool rulesSaved = false;
 };
 
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList out;
+    for (int i = 0; i < argc; ++i)
+        out << QString::fromLocal8Bit(argv[i]);
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     // Under a file size limit a write fails instead of killing the program.
     Module1::ignoreFileSizeSignal();
+    StartOptions options;
+    if (const std::optional<int> code = parseCommandLine(argumentsOf(argc, argv), &options))
+        return *code;
+
     // Decide before touching the display: most starts announce nothing and
     // must end without a window.
     Module1::sortMode = 2;
@@ -113,18 +133,38 @@ int main(int argc, char **argv)
     const bool firstRun = status.code == Module1::FileStatus::Missing;
     if (!status.ok() && !firstRun)
         return refuseFile(argc, argv, status.error);
-    // The page sorts the table by due date itself.
-    const PublishedPage page = publishAlertPage();
-    if (!page.page.announced && !firstRun)
-        return 0;
+    PublishedPage page;
+    if (!options.showAll) {
+        // The page sorts the table by due date itself.
+        page = publishAlertPage();
+        if (!page.page.announced && !firstRun)
+            return 0;
+    }
+    if (!displayAvailable()) {
+        std::fprintf(stderr, "quillet: no display to show the task list on\n");
+        return 1;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillet"));
+    SingleCopy copy(Module1::taskFilePath());
+    switch (copy.claim()) {
+    case SingleCopy::Claim::Ours: break;
+    case SingleCopy::Claim::HandedOver: return 0;
+    case SingleCopy::Claim::Unsure:
+        MessageBox::error(nullptr, QStringLiteral("Quillet"),
+                          QStringLiteral("Quillet is already open on %1 and does not answer. "
+                                         "It was not opened a second time, so that no change "
+                                         "is lost.")
+                              .arg(Module1::taskFilePath()));
+        return 1;
+    }
 
     Windows windows;
+    copy.onShowAll([&windows] { windows.showAllForAnotherStart(); });
     windows.startup.adoptPage(page);
-    if (firstRun) {
-        // A new user: nothing to announce yet, straight to the list.
+    if (firstRun || options.showAll) {
+        // A new user, or a start that asked for the list: straight to it.
         windows.showMain();
     } else {
         windows.startup.placeOnScreen();

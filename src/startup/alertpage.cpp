@@ -164,7 +164,7 @@ AlertPage buildAlertPage(Days today)
     return result;
 }
 
-QString alertPagePath()
+QString privateRuntimeFolder()
 {
     // Looked up once: Qt warns on every lookup when XDG_RUNTIME_DIR is unset.
     static const QString runtime =
@@ -176,7 +176,13 @@ QString alertPagePath()
         QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (!isPrivateDirectory(folder))
         return {};
-    return folder + QStringLiteral("/al.html");
+    return folder;
+}
+
+QString alertPagePath()
+{
+    const QString folder = privateRuntimeFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/al.html");
 }
 
 bool writeAlertPage(const QString &html, QString *error)

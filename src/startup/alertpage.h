@@ -19,8 +19,11 @@ QString colorText(qint32 color);
 // to 1 in the task, as the list does.
 AlertPage buildAlertPage(Module1::Days today);
 
-// <runtime dir>/quillet/al.html, or empty when there is no private folder to
-// put it in. Creates the folder (0700) on first use.
+// <runtime dir>/quillet, created (0700) on first use; empty when there is
+// no runtime dir or the folder is not ours alone (a link, open to others).
+QString privateRuntimeFolder();
+
+// <private runtime folder>/al.html, or empty when there is none.
 QString alertPagePath();
 
 // Writes the page through an atomic replace. False (with the reason) when

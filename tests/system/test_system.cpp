@@ -54,13 +54,13 @@ protected:
         env.insert("LANG", "en_US.UTF-8");
     }
 
-    void start(QProcess &p, bool offscreen)
+    void start(QProcess &p, bool offscreen, const QStringList &args = {})
     {
         if (offscreen)
             env.insert("QT_QPA_PLATFORM", "offscreen");
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(QUILLET_BINARY), {});
+        p.start(QStringLiteral(QUILLET_BINARY), args);
         ASSERT_TRUE(p.waitForStarted(5000));
     }
 
@@ -167,6 +167,42 @@ TEST_F(Program, MissingFileOpensTheMainWindowAndWritesNothing)
     EXPECT_EQ(p.state(), QProcess::Running);
     stop(p);
     EXPECT_FALSE(QFile::exists(tasksPath()));
+}
+
+TEST_F(Program, CommandLineAsGnuProgramsHaveIt)
+{
+    struct {
+        QStringList args;
+        int status;
+        const char *out;  // on stdout for status 0, else on stderr
+    } const cases[] = {
+        {{"--help"}, 0, "Usage: quillet [OPTION]"},
+        {{"-h"}, 0, "--show-all"},
+        {{"--version"}, 0, "quillet 0.22\n"},
+        {{"--frobnicate"}, 2, "Unknown option 'frobnicate'"},
+        {{"--show-all", "extra"}, 2, "unexpected argument 'extra'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess p;
+        start(p, false, c.args);
+        ASSERT_TRUE(p.waitForFinished(5000));
+        EXPECT_EQ(p.exitCode(), c.status);
+        const QByteArray said = c.status == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
+        EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
+        if (c.status != 0)
+            EXPECT_TRUE(said.contains("Try 'quillet --help'")) << said.toStdString();
+        EXPECT_FALSE(QFile::exists(tasksPath()));
+    }
+}
+
+TEST_F(Program, ShowAllOpensTheListWhenNothingIsDue)
+{
+    testsupport::writeFile(tasksPath(), file(taskRecord("Later", QDate::currentDate().addDays(30)), ""));
+    QProcess p;
+    start(p, true, {"--show-all"});
+    EXPECT_FALSE(p.waitForFinished(1500)) << "the list waits for the user";
+    stop(p);
 }
 
 struct RefusedCase {

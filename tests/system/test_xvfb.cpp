@@ -1,169 +1,181 @@
 // The program under a real X server, driven by keystrokes through xdotool.
-#include "system/runtool.h"
-#include "support/testsupport.h"
+#include "system/xserver.h"
+
+#include "store/store.h"
 
 #include <QDate>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QThread>
-
-#include <gtest/gtest.h>
 
 namespace {
 
-class OnXServer : public ::testing::Test {
+QByteArray taskRecord(const QByteArray &title, const QDate &due, const QByteArray &del = "N")
+{
+    return "ttl=" + title + "\r\nfor=Me\r\nday=" + QByteArray::number(due.day()) + "\r\nmon=" +
+           QByteArray::number(due.month()) + "\r\nyea=" + QByteArray::number(due.year()) +
+           "\r\nhou=9\r\nmin=0\r\nsec=0\r\ndel=" + del + "\r\ndes=\r\nact=addtask\r\n\r\n";
+}
+
+QByteArray taskFileBytes(const QByteArray &taskRecords, bool announceToday = true)
+{
+    return "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n"
+           "\r\n[Tasks]\r\n\r\n" +
+           taskRecords + "[Alerts]\r\n\r\n" +
+           (announceToday ? QByteArray("val=0\r\nunt=d\r\nclr=255\r\nalr=on\r\nact=addalert\r\n\r\n") : "") +
+           "\r\n";
+}
+
+const QDate kToday(2026, 12, 8);
+
+class OnXServer : public XServerTest {
 protected:
-    void SetUp() override
+    void writeAnnouncedTask() { testsupport::writeFile(taskFile(), taskFileBytes(taskRecord("Due now", kToday))); }
+
+    // The tables of the file on disk, read through a copy.
+    void loadFileCopy()
     {
-        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
-            QStandardPaths::findExecutable("xdotool").isEmpty())
-            GTEST_SKIP() << "Xvfb or xdotool is not installed";
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(runtime.isValid());
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-        // Xvfb picks a free display itself and prints its number.
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-        ASSERT_TRUE(xvfb.waitForStarted(3000));
-        QByteArray number;
-        QElapsedTimer t;
-        t.start();
-        while (!number.contains('\n') && t.elapsed() < 10000 &&
-               xvfb.state() == QProcess::Running) {
-            xvfb.waitForReadyRead(100);
-            number += xvfb.readAllStandardOutput();
-        }
-        ASSERT_TRUE(number.contains('\n')) << "Xvfb did not start";
-        displayName = ":" + QString::fromLatin1(number.trimmed());
-
-        env = programEnvironment(displayName, runtime.path());
+        const QString copy = dir.filePath("copy.txt");
+        QFile::remove(copy);
+        ASSERT_TRUE(QFile::copy(taskFile(), copy));
+        ASSERT_TRUE(Module1::loadTasks(copy).ok());
     }
-
-    void TearDown() override
-    {
-        for (QProcess *p : {&app, &xvfb}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(3000);
-            }
-        }
-    }
-
-    void startProgram()
-    {
-        app.setProcessEnvironment(env);
-        app.setWorkingDirectory(dir.path());
-        app.start(QStringLiteral(QUILLET_BINARY), {});
-        ASSERT_TRUE(app.waitForStarted(5000));
-    }
-
-    // The id of the visible window with exactly this title, waiting up to 10 s.
-    QByteArray waitForWindow(const QString &title)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000) {
-            QByteArray out;
-            if (runTool({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, env,
-                        &out) &&
-                !out.trimmed().isEmpty())
-                return out.trimmed().split('\n').first();
-            QThread::msleep(100);
-        }
-        return {};
-    }
-
-    bool windowVisible(const QString &title)
-    {
-        QByteArray out;
-        return runTool({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, env,
-                       &out) &&
-               !out.trimmed().isEmpty();
-    }
-
-    // Focuses the window, then types keys (xdotool key names).
-    void keys(const QByteArray &window, const QStringList &keyNames)
-    {
-        runTool({"xdotool", "windowfocus", "--sync", QString::fromLatin1(window)}, env);
-        for (const QString &k : keyNames) {
-            ASSERT_TRUE(runTool({"xdotool", "key", "--clearmodifiers", k}, env)) << k.toStdString();
-            QThread::msleep(60);
-        }
-    }
-
-    void type(const QString &text)
-    {
-        ASSERT_TRUE(runTool({"xdotool", "type", "--delay", "20", text}, env));
-    }
-
-    void writeAnnouncedTask()
-    {
-        const QDate today = QDate::currentDate();
-        const QByteArray bytes =
-            "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n"
-            "\r\n[Tasks]\r\n\r\nttl=Due now\r\nfor=Me\r\nday=" +
-            QByteArray::number(today.day()) + "\r\nmon=" + QByteArray::number(today.month()) +
-            "\r\nyea=" + QByteArray::number(today.year()) +
-            "\r\nhou=9\r\nmin=0\r\nsec=0\r\ndel=N\r\ndes=\r\nact=addtask\r\n\r\n[Alerts]\r\n\r\n"
-            "val=0\r\nunt=d\r\nclr=255\r\nalr=on\r\nact=addalert\r\n\r\n\r\n";
-        testsupport::writeFile(dir.filePath("tasks.txt"), bytes);
-    }
-
-    QTemporaryDir dir;
-    QTemporaryDir runtime;
-    QString displayName;
-    QProcess xvfb;
-    QProcess app;
-    QProcessEnvironment env;
 };
 
 TEST_F(OnXServer, AltEEndsTheProgram)
 {
     writeAnnouncedTask();
     startProgram();
-    const QByteArray alert = waitForWindow("Quillet Alert!");
-    ASSERT_FALSE(alert.isEmpty());
+    const xcb_window_t alert = waitForWindow("Quillet Alert!");
+    ASSERT_NE(alert, 0u);
     keys(alert, {"alt+e"});
-    ASSERT_TRUE(app.waitForFinished(5000));
+    ASSERT_TRUE(ended(app, 5000));
     EXPECT_EQ(app.exitCode(), 0);
 }
 
 TEST_F(OnXServer, AltSSwapsTheAlertForTheMainWindow)
 {
     writeAnnouncedTask();
-    const QByteArray before = testsupport::readFile(dir.filePath("tasks.txt"));
+    const QByteArray before = testsupport::readFile(taskFile());
     startProgram();
-    const QByteArray alert = waitForWindow("Quillet Alert!");
-    ASSERT_FALSE(alert.isEmpty());
+    const xcb_window_t alert = waitForWindow("Quillet Alert!");
+    ASSERT_NE(alert, 0u);
     keys(alert, {"alt+s"});
-    EXPECT_FALSE(waitForWindow("Quillet").isEmpty());
+    EXPECT_NE(waitForWindow("Quillet"), 0u);
     EXPECT_FALSE(windowVisible("Quillet Alert!"));
     EXPECT_EQ(app.state(), QProcess::Running);
-    EXPECT_EQ(testsupport::readFile(dir.filePath("tasks.txt")), before);
+    EXPECT_EQ(testsupport::readFile(taskFile()), before);
+}
+
+TEST_F(OnXServer, ASecondStartHandsOverToTheRunningCopy)
+{
+    // GIVEN the alert of a first start on the screen
+    writeAnnouncedTask();
+    startProgram();
+    ASSERT_NE(waitForWindow("Quillet Alert!"), 0u);
+
+    // WHEN the user starts the program again in the same folder
+    QElapsedTimer t;
+    t.start();
+    startProgram({}, &second);
+    ASSERT_TRUE(ended(second, 5000));
+    const qint64 endedAfter = t.elapsed();
+
+    // THEN the second start ends at once and the first shows its list
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+#ifndef QUILLET_SANITIZED
+    EXPECT_LT(endedAfter, 1000);
+#endif
+    EXPECT_NE(waitForWindow("Quillet", 3000), 0u);
+    EXPECT_FALSE(windowVisible("Quillet Alert!"));
+    EXPECT_EQ(app.state(), QProcess::Running);
+
+    // AND a start that asks for the list hands over too: still one list.
+    startProgram({"--show-all"}, &second);
+    ASSERT_TRUE(ended(second, 5000));
+    EXPECT_EQ(second.exitCode(), 0);
+    int lists = 0;
+    for (const XProbe::TopLevel &w : x.visibleWindows())
+        lists += w.title == "Quillet" ? 1 : 0;
+    EXPECT_EQ(lists, 1);
+}
+
+TEST_F(OnXServer, DeleteNeverReachesATaskTheListDoesNotShow)
+{
+    // GIVEN Alpha selected, and a recycled task due after Bravo
+    testsupport::writeFile(taskFile(),
+                           taskFileBytes(taskRecord("Alpha", kToday.addDays(3)) + taskRecord("Bravo", kToday.addDays(4)) +
+                                             taskRecord("Recycled", kToday.addDays(5), "Y"),
+                                         false));
+    startProgram({"--show-all"});
+    const xcb_window_t main = waitForWindow("Quillet");
+    ASSERT_NE(main, 0u);
+    ASSERT_TRUE(x.idle(main));
+    send(clickAt(main, 300, 150));  // below the rows: the list takes the keyboard
+    keys(main, {"Home"});
+    ASSERT_TRUE(x.selectionBand(main).found());
+
+    // WHEN "Due" is clicked (descending: the recycled task takes Alpha's slot)
+    keys(main, {"Tab", "Tab", "Tab", "Tab", "space"});
+    // AND Tasks > Delete is chosen
+    keys(main, {"alt+t", "d"});
+
+    // THEN nothing is asked and nothing is deleted
+    EXPECT_EQ(waitForWindow("Delete this entry?!", 1000), 0u);
+    EXPECT_FALSE(x.selectionBand(main).found());
+    loadFileCopy();
+    EXPECT_EQ(Module1::taskCount, 3);
+}
+
+TEST_F(OnXServer, PastedLineBreaksNeverReachTheFile)
+{
+    if (QStandardPaths::findExecutable("xclip").isEmpty())
+        GTEST_SKIP() << "xclip is not installed";
+    testsupport::writeFile(taskFile(), taskFileBytes({}, false));
+    startProgram({"--show-all"});
+    const xcb_window_t main = waitForWindow("Quillet");
+    ASSERT_NE(main, 0u);
+    keys(main, {"alt+t", "n"});
+    const xcb_window_t editor = waitForWindow("New / Edit task");
+    ASSERT_NE(editor, 0u);
+
+    // WHEN three lines from the clipboard are pasted into the title
+    QProcess clip;
+    clip.setProcessEnvironment(env);
+    // xclip serves the clipboard until the X server goes away.
+    clip.start("xclip", {"-selection", "clipboard"});
+    ASSERT_TRUE(clip.waitForStarted(3000));
+    clip.write("Pasted\r\nclr=65280\r\nact=addalert");
+    clip.waitForBytesWritten(3000);
+    clip.closeWriteChannel();
+    ASSERT_TRUE(clip.waitForFinished(3000)) << "xclip does not hold the text";
+    const QByteArray before = testsupport::readFile(taskFile());
+    keys(editor, {"ctrl+v", "alt+o"});
+
+    // THEN the title is one line and no rule appeared
+    waitForFileChange(before);
+    loadFileCopy();
+    ASSERT_EQ(Module1::taskCount, 1);
+    EXPECT_EQ(Module1::alertRuleCount, 0);
+    EXPECT_TRUE(Module1::tasks[0].title.startsWith("Pasted")) << testsupport::readFile(taskFile()).toStdString();
+    EXPECT_FALSE(Module1::tasks[0].title.contains('\r') || Module1::tasks[0].title.contains('\n'));
 }
 
 TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)
 {
     // GIVEN a file with one announced task
     writeAnnouncedTask();
-    const QByteArray before = testsupport::readFile(dir.filePath("tasks.txt"));
+    const QByteArray before = testsupport::readFile(taskFile());
     startProgram();
-    const QByteArray alert = waitForWindow("Quillet Alert!");
-    ASSERT_FALSE(alert.isEmpty());
+    const xcb_window_t alert = waitForWindow("Quillet Alert!");
+    ASSERT_NE(alert, 0u);
 
     // WHEN the user opens the list, picks Tasks > New Task... and types a task
     keys(alert, {"alt+s"});
-    const QByteArray main = waitForWindow("Quillet");
-    ASSERT_FALSE(main.isEmpty());
+    const xcb_window_t main = waitForWindow("Quillet");
+    ASSERT_NE(main, 0u);
     keys(main, {"alt+t", "n"});
-    const QByteArray editor = waitForWindow("New / Edit task");
-    ASSERT_FALSE(editor.isEmpty());
-    runTool({"xdotool", "windowfocus", "--sync", QString::fromLatin1(editor)}, env);
+    const xcb_window_t editor = waitForWindow("New / Edit task");
+    ASSERT_NE(editor, 0u);
+    focus(editor);
     // Title, for, day, month, year, hour, minute, second, in tab order.
     for (const char *field : {"Buy milk", "Me", "15", "June", "2030", "14", "30", "0"}) {
         type(QString::fromLatin1(field));
@@ -180,16 +192,7 @@ TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)
         "ttl=Buy milk\r\nfor=Me\r\nday=15\r\nmon=6\r\nyea=2030\r\nhou=14\r\nmin=30\r\n"
         "sec=0\r\ndel=\r\ndes=first|~second\r\nact=addtask\r\n\r\n" +
         before.mid(before.indexOf("[Alerts]"));
-    QByteArray now;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 5000) {
-        now = testsupport::readFile(dir.filePath("tasks.txt"));
-        if (now != before)
-            break;
-        QThread::msleep(100);
-    }
-    EXPECT_EQ(now.toStdString(), expected.toStdString());
+    EXPECT_EQ(waitForFileChange(before, 5000).toStdString(), expected.toStdString());
     EXPECT_FALSE(windowVisible("New / Edit task"));
     EXPECT_EQ(app.state(), QProcess::Running);
 }

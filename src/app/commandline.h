@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QStringList>
+
+#include <optional>
+
+// What the command line asks of a start.
+struct StartOptions {
+    bool showAll = false;  // the task list at once, whatever is due
+};
+
+// Reads the options as GNU programs do. An exit status when the program
+// ends here: 0 after --help or --version (printed on stdout), 2 after a
+// wrong option or argument (said on stderr).
+std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *options);
