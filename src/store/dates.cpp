@@ -24,6 +24,36 @@ qint16 saturate16(qint64 v)
                                                   std::numeric_limits<qint16>::max()));
 }
 
+// Days since 1970-01-01 of a proleptic Gregorian date, for any 64-bit year
+// (the days-from-civil algorithm: eras of 400 years, years from March).
+qint64 daysFromCivil(qint64 y, qint64 m, qint64 d)
+{
+    y -= m <= 2 ? 1 : 0;
+    const qint64 era = floorDiv(y, 400);
+    const qint64 yearOfEra = y - era * 400;
+    const qint64 dayOfYear = (153 * ((m + 9) % 12) + 2) / 5 + d - 1;
+    const qint64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+struct Civil {
+    qint64 year;
+    qint64 month;  // 1..12
+};
+
+// The inverse, for the units that count calendar years and months.
+Civil civilFromDays(Days date)
+{
+    const qint64 z = date.time_since_epoch().count() + 719468;
+    const qint64 era = floorDiv(z, 146097);
+    const qint64 dayOfEra = z - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 mp = (5 * dayOfYear + 2) / 153;
+    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
+    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month};
+}
+
 // Days since the Sunday that starts the week of `d`.
 qint64 sundayWeekIndex(Days d)
 {
@@ -46,11 +76,12 @@ void setToday(std::optional<Days> fixed) { g_fixedToday = fixed; }
 
 Days dateSerial(int y, int m, int d)
 {
+    // In 64 bits throughout: a carried-over year can lie outside the
+    // 16 bits of std::chrono::year, which would wrap.
     const qint64 monthIndex = static_cast<qint64>(y) * 12 + (m - 1);
     const qint64 carriedYear = floorDiv(monthIndex, 12);
-    const auto carriedMonth = static_cast<unsigned>(monthIndex - carriedYear * 12 + 1);
-    const sys_days first{year{static_cast<int>(carriedYear)} / month{carriedMonth} / day{1}};
-    return first + days{static_cast<qint64>(d) - 1};
+    const qint64 carriedMonth = monthIndex - carriedYear * 12 + 1;
+    return Days{days{daysFromCivil(carriedYear, carriedMonth, 1) + static_cast<qint64>(d) - 1}};
 }
 
 qint64 timeSerial(int hour, int minute, int second)
@@ -61,10 +92,8 @@ qint64 timeSerial(int hour, int minute, int second)
 qint16 dateDiff(QStringView unit, Days from, Days to)
 {
     const qint64 dayCount = (to - from).count();
-    const year_month_day a{from};
-    const year_month_day b{to};
-    const qint64 ya = int(a.year()), yb = int(b.year());
-    const qint64 ma = unsigned(a.month()), mb = unsigned(b.month());
+    const auto [ya, ma] = civilFromDays(from);
+    const auto [yb, mb] = civilFromDays(to);
 
     if (unit == u"yyyy")
         return saturate16(yb - ya);

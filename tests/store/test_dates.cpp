@@ -40,6 +40,10 @@ TEST(DateSerial, CarriesOver)
         {0, 1, 1, ymd(0, 1, 1)},
         {0, 0, 1, ymd(-1, 12, 1)},
         {-5, 6, 15, ymd(-5, 6, 15)},
+        // Carried past the 16 bits of a year: 400 years are 146097 days.
+        {32767, 13, 1, ymd(32767, 12, 31) + days{1}},
+        {32767, 32767, 32767, ymd(32767 - 4000 + 2730, 7, 1) + days{146097 * 10 + 32766}},
+        {-32768, -32768, 1, ymd(-35499 + 4000, 4, 1) - days{146097 * 10}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(dateSerial(c.y, c.m, c.d), c.expected) << c.y << '/' << c.m << '/' << c.d;
