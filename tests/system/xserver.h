@@ -313,6 +313,19 @@ protected:
 
     bool windowVisible(const QString &title) { return x.findWindow(title) != 0; }
 
+    // True once no window has this title, at most `ms` from now.
+    bool waitForWindowGone(const QString &title, int ms = kWaitMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (windowVisible(title)) {
+            if (t.elapsed() > ms)
+                return false;
+            QThread::msleep(5);
+        }
+        return true;
+    }
+
     // True once the process has ended, at most `ms` from now.
     static bool ended(QProcess &p, int ms)
     {
