@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -48,6 +49,7 @@ frmMain::frmMain(frmMainHooks hooks, QWidget *parent)
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+    restoreWindowGeometry();
     load();
 }
 
@@ -98,6 +100,8 @@ void frmMain::buildControls()
     connect(lstContainer, &TaskListCanvas::rowPressed, this, &frmMain::rowMouseDown);
     connect(lstContainer, &TaskListCanvas::stepRequested, this, &frmMain::stepSelection);
     connect(lstContainer, &TaskListCanvas::menuRequested, this, &frmMain::showRowMenuFromKeyboard);
+    connect(lstContainer, &TaskListCanvas::openRequested, this, &frmMain::openSelectedRow);
+    connect(lstContainer, &TaskListCanvas::deleteRequested, this, &frmMain::deleteSelectedRow);
     connect(lstContainer->cmdTitle, &QPushButton::clicked, this, &frmMain::cmdTitle_Click);
     connect(lstContainer->cmdFor, &QPushButton::clicked, this, &frmMain::cmdFor_Click);
     connect(lstContainer->cmdDue, &QPushButton::clicked, this, &frmMain::cmdDue_Click);
@@ -297,7 +301,41 @@ void frmMain::closeEvent(QCloseEvent *event)
 {
     // The start-up window stays hidden, so closing this one ends the program.
     event->accept();
+    endProgram();
+}
+
+void frmMain::endProgram()
+{
+    saveWindowGeometry();
     exitProgram();
+}
+
+namespace {
+
+// $XDG_CONFIG_HOME/quillet/quillet.conf. Only where the window stands is
+// kept: view, sort order and splitter start afresh each time.
+QSettings windowSettings()
+{
+    return QSettings(QStringLiteral("quillet"), QStringLiteral("quillet"));
+}
+
+const QString kGeometryKey = QStringLiteral("mainWindow/geometry");
+
+}  // namespace
+
+void frmMain::restoreWindowGeometry()
+{
+    const QByteArray saved = windowSettings().value(kGeometryKey).toByteArray();
+    // restoreGeometry() brings a window from a screen that is gone back
+    // onto one that is there.
+    if (!saved.isEmpty())
+        restoreGeometry(saved);
+}
+
+void frmMain::saveWindowGeometry()
+{
+    if (isVisible())
+        windowSettings().setValue(kGeometryKey, saveGeometry());
 }
 
 bool frmMain::saveFile()

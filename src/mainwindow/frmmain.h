@@ -115,6 +115,10 @@ private:
     class TimerHold;
 
     void buildControls();
+    void restoreWindowGeometry();
+    void saveWindowGeometry();
+    // Keeps where the window stands, then ends the program.
+    void endProgram();
     void buildMenus();
     void buildStatusBar();
     void load();
@@ -122,9 +126,10 @@ private:
     void applyListGeometry();
     void rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos);
     void sortBy(qint16 ascending, qint16 descending);
-    int highlightedRow() const;
     void stepSelection(int step);
     void showRowMenuFromKeyboard();
+    void openSelectedRow();
+    void deleteSelectedRow();
     void showListView(bool deleted);
     double statusBarTop() const;
     double outerWidth() const;

@@ -126,4 +126,4 @@ void frmMain::menu_about_Click()
     MessageBox::information(this, tr("About..."), lines.join(QLatin1String("\r\n")));
 }
 
-void frmMain::menu_exi_Click() { exitProgram(); }
+void frmMain::menu_exi_Click() { endProgram(); }

@@ -5,6 +5,7 @@
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"
 
+#include <QLabel>
 #include <QMenu>
 
 #include <algorithm>
@@ -84,7 +85,11 @@ void frmMain::drawList()
         }
     }
     lstContainer->update();
-    m_drawnOn = today();
+    // The date panel follows the rows: after midnight both show the new day.
+    if (m_drawnOn != today()) {
+        m_drawnOn = today();
+        statusPanels[2]->setText(shortDateText(m_drawnOn));
+    }
 }
 
 void frmMain::addListTask(const QString &wtitle, const QString &wfor, const QString &wdue,
@@ -119,8 +124,10 @@ void frmMain::setColor(qint16 index)
     const Task &task = tasks[static_cast<size_t>(slot)];
 
     qint32 best = 99999;
-    for (ListColumn c : kColumns)
+    for (ListColumn c : kColumns) {
         row.cell(c).color = 0;
+        row.cell(c).themeText = true;
+    }
     const Days due = dateSerial(task.year, task.month, task.day);
     const Days now = today();
     for (qint16 i = 0; i < alertRuleCount; ++i) {
@@ -128,8 +135,10 @@ void frmMain::setColor(qint16 index)
         const qint16 left = unitsLeft(rule.unit, now, due);
         if (rule.interval <= best && left <= rule.interval) {
             best = rule.interval;
-            for (ListColumn c : kColumns)
+            for (ListColumn c : kColumns) {
                 row.cell(c).color = rule.color;
+                row.cell(c).themeText = false;
+            }
         }
         // The last rule decides the weight.
         for (ListColumn c : kColumns)
@@ -151,6 +160,7 @@ void frmMain::highlight(qint16 index)
             lstContainer->row(k).cell(c).opaque = false;
         setColor(static_cast<qint16>(k));
     }
+    lstContainer->setSelectedRow(index);
     ListRow &row = lstContainer->row(index);
     for (ListColumn c : kColumns) {
         ListCell &cell = row.cell(c);
@@ -173,22 +183,13 @@ void frmMain::rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos)
         menu_short->popup(globalPos);
 }
 
-int frmMain::highlightedRow() const
-{
-    for (int k = 1; k < lstContainer->elementCount(); ++k) {
-        if (lstContainer->row(k).cell(ListColumn::Title).opaque)
-            return k;
-    }
-    return 0;
-}
-
 void frmMain::stepSelection(int step)
 {
     const int rows = lstContainer->elementCount() - 1;
     // Behind the alert page the list can keep focus but must not be steered.
     if (rows < 1 || WebBrowser1->isVisible())
         return;
-    const int current = highlightedRow();
+    const int current = lstContainer->selectedRow();
     int target = 0;
     if (std::abs(step) > rows)  // Home, End
         target = step < 0 ? 1 : rows;
@@ -207,9 +208,22 @@ void frmMain::stepSelection(int step)
         vscroll->setValue(cell.bottom() + 1 - viewHeight);
 }
 
+void frmMain::openSelectedRow()
+{
+    if (lstContainer->selectedRow() >= 1 && !WebBrowser1->isVisible())
+        menu_modify2_Click();
+}
+
+void frmMain::deleteSelectedRow()
+{
+    // Without a selection "&Delete" would only rewrite the file.
+    if (lstContainer->selectedRow() >= 1 && !WebBrowser1->isVisible())
+        deleteTask();
+}
+
 void frmMain::showRowMenuFromKeyboard()
 {
-    const int k = highlightedRow();
+    const int k = lstContainer->selectedRow();
     if (k < 1 || WebBrowser1->isVisible())
         return;
     const QRect cell = lstContainer->cellRect(k, ListColumn::Title);

@@ -56,6 +56,5 @@ void frmMain::Timer1_Timer()
     if (now == m_drawnOn)
         return;
     // A new day: rows due today turn bold and take their new colours.
-    statusPanels[2]->setText(Module1::shortDateText(now));
     drawList();
 }

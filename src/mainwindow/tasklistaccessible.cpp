@@ -46,7 +46,7 @@ public:
         QAccessible::State s;
         s.selectable = true;
         if (isValid())
-            s.selected = m_canvas->row(m_row).cell(ListColumn::Title).opaque;
+            s.selected = m_canvas->selectedRow() == m_row;
         else
             s.invalid = true;
         return s;

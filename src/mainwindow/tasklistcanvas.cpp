@@ -8,13 +8,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-QColor fromColorValue(qint32 value)
+QColor colorFromValue(qint32 value)
 {
     return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
 }
@@ -52,12 +53,9 @@ TaskListCanvas::TaskListCanvas(QWidget *parent)
     cmdTitle->setObjectName(QStringLiteral("cmdTitle"));
     cmdFor->setObjectName(QStringLiteral("cmdFor"));
     cmdDue->setObjectName(QStringLiteral("cmdDue"));
-    placeInTwips(cmdTitle, 0, 0, 855, 255);
-    placeInTwips(cmdFor, 840, 0, 735, 255);
-    placeInTwips(cmdDue, 1560, 0, 735, 255);
-
-    m_columns = {TwipsRect{0, 0, 975, 255}, TwipsRect{960, 0, 855, 255},
-                 TwipsRect{1800, 0, 975, 255}};
+    // Buttons and columns are placed by the window's layout.
+    const FormGeometry design;
+    m_columns = {design.lblTitle, design.lblFor, design.lblDue};
     m_rows.reserve(1002);
     m_rows.emplace_back();  // the template: hidden at Top 0 under the header
 }
@@ -72,6 +70,7 @@ int TaskListCanvas::addRow()
 
 void TaskListCanvas::removeRows()
 {
+    m_selectedRow = 0;
     if (m_rows.size() > 1) {
         m_rows.resize(1);
         update();
@@ -94,14 +93,27 @@ QRect TaskListCanvas::cellRect(int k, ListColumn c) const
     return twipsRect(col.left, row(k).top, col.width, col.height);
 }
 
-TaskListCanvas::Hit TaskListCanvas::hitTest(QPoint pos) const
+int TaskListCanvas::rowAt(int y) const
 {
     const double h = rowHeight();
-    const int header = cmdFor->height();
-    if (h <= 0 || pos.y() < header)
-        return {};
-    // Rows follow each other under the header; check the candidate only.
-    const int k = static_cast<int>((pixelsToTwips(pos.y()) - pixelsToTwips(header)) / h) + 1;
+    const double header = pixelsToTwips(cmdFor->height());
+    const double below = pixelsToTwips(y) - header;
+    if (h <= 0 || below < 0)
+        return -1;
+    return static_cast<int>(below / h) + 1;
+}
+
+std::pair<int, int> TaskListCanvas::rowsIn(int top, int bottom) const
+{
+    // A row's text may reach a pixel into its neighbour's: one row of slack.
+    const int first = std::max(1, rowAt(top) - 1);
+    const int last = std::min(elementCount() - 1, std::max(rowAt(bottom), 0) + 1);
+    return {first, last};
+}
+
+TaskListCanvas::Hit TaskListCanvas::hitTest(QPoint pos) const
+{
+    const int k = rowAt(pos.y());
     if (k < 1 || k >= elementCount() || !row(k).visible)
         return {};
     // Later columns lie on top where they overlap.
@@ -110,6 +122,18 @@ TaskListCanvas::Hit TaskListCanvas::hitTest(QPoint pos) const
             return {k, c};
     }
     return {};
+}
+
+QString TaskListCanvas::cutTextAt(QPoint pos) const
+{
+    const Hit hit = hitTest(pos);
+    if (hit.row < 1)
+        return {};
+    const ListCell &cell = row(hit.row).cell(hit.column);
+    const QFontMetrics metrics(cell.bold ? m_bold : m_regular);
+    if (metrics.horizontalAdvance(cell.caption) <= cellRect(hit.row, hit.column).width())
+        return {};
+    return cell.caption;
 }
 
 QString TaskListCanvas::rowAccessibleText(int k) const
@@ -124,13 +148,8 @@ void TaskListCanvas::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const QRect exposed = event->rect();
-    const double h = rowHeight();
-    if (h <= 0 || elementCount() < 2)
-        return;
-    const double header = pixelsToTwips(cmdFor->height());
-    const int first = std::max(1, static_cast<int>((pixelsToTwips(exposed.top()) - header) / h));
-    const int last = std::min(elementCount() - 1,
-                              static_cast<int>((pixelsToTwips(exposed.bottom()) - header) / h) + 2);
+    const QColor themeText = palette().color(QPalette::Text);
+    const auto [first, last] = rowsIn(exposed.top(), exposed.bottom());
     for (int k = first; k <= last; ++k) {
         const ListRow &r = row(k);
         if (!r.visible)
@@ -141,10 +160,12 @@ void TaskListCanvas::paintEvent(QPaintEvent *event)
                 continue;
             const ListCell &cell = r.cell(c);
             if (cell.opaque)
-                painter.fillRect(rect, fromColorValue(cell.backColor));
+                painter.fillRect(rect, colorFromValue(cell.backColor));
             painter.setClipRect(rect);
             painter.setFont(cell.bold ? m_bold : m_regular);
-            painter.setPen(fromColorValue(cell.color));
+            // A row no rule colours follows the theme, so that it stays
+            // readable on a dark one.
+            painter.setPen(cell.themeText && !cell.opaque ? themeText : colorFromValue(cell.color));
             // A label shows one line from its left edge, cut where it ends.
             painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                              cell.caption);
@@ -164,10 +185,43 @@ void TaskListCanvas::mousePressEvent(QMouseEvent *event)
     emit rowPressed(hit.row, event->button(), event->globalPosition().toPoint());
 }
 
+void TaskListCanvas::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const Hit hit = hitTest(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && hit.row >= 1) {
+        event->accept();
+        // As a press would: the row is selected, then opened.
+        emit rowPressed(hit.row, event->button(), event->globalPosition().toPoint());
+        emit openRequested();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+bool TaskListCanvas::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const QString text = cutTextAt(help->pos());
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            const Hit hit = hitTest(help->pos());
+            QToolTip::showText(help->globalPos(), text, this, cellRect(hit.row, hit.column));
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void TaskListCanvas::keyPressEvent(QKeyEvent *event)
 {
     constexpr int kPage = 10;
     switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: emit openRequested(); break;
+    case Qt::Key_Delete: emit deleteRequested(); break;
     case Qt::Key_Up: emit stepRequested(-1); break;
     case Qt::Key_Down: emit stepRequested(1); break;
     case Qt::Key_PageUp: emit stepRequested(-kPage); break;

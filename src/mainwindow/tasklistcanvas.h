@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 class QPushButton;
@@ -15,6 +16,7 @@ class QPushButton;
 struct ListCell {
     QString caption = QStringLiteral(" ");
     qint32 color = 0;       // text colour, red in the low byte
+    bool themeText = true;  // no rule colours it: the palette's text colour, not `color`
     bool bold = false;
     bool opaque = false;    // false: the container shows through
     qint32 backColor = 0;
@@ -50,12 +52,24 @@ public:
 
     // A copy of the template, invisible; returns its number.
     int addRow();
-    // Every row but the template.
+    // Every row but the template; the selection goes with them.
     void removeRows();
+
+    // The row drawn selected, 0 for none.
+    int selectedRow() const { return m_selectedRow; }
+    void setSelectedRow(int k) { m_selectedRow = k; }
 
     // Column lefts and widths of the template, in twips; rows share them.
     void setColumns(const TwipsRect &title, const TwipsRect &forWhom, const TwipsRect &due);
     double rowHeight() const { return m_columns[1].height; }
+
+    // Rows follow each other under the header, one row height each;
+    // painting and hit-testing both go through these two.
+    // The row under pixel line y, or -1 above the first row.
+    int rowAt(int y) const;
+    // The first and last rows that meet pixel lines top..bottom (first >
+    // last when none does).
+    std::pair<int, int> rowsIn(int top, int bottom) const;
 
     // Pixel rectangle of a cell and the row / column under a point.
     QRect cellRect(int k, ListColumn c) const;
@@ -68,8 +82,16 @@ public:
     // A short text naming the row for assistive tools: title, for, due.
     QString rowAccessibleText(int k) const;
 
+    // The whole text of a cell that its column cuts, for a tool tip; empty
+    // where the text fits or there is no cell.
+    QString cutTextAt(QPoint pos) const;
+
 signals:
     void rowPressed(int row, Qt::MouseButton button, QPoint globalPos);
+    // Return, Enter or a double click on a row: open the selected task.
+    void openRequested();
+    // The Delete key.
+    void deleteRequested();
     // Keyboard: move the selection by `step` rows (Up, Down, Page keys), or
     // to the first / last row (Home, End: step of -/+ elementCount()).
     void stepRequested(int step);
@@ -78,11 +100,14 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     std::vector<ListRow> m_rows;
     std::array<TwipsRect, 3> m_columns;
+    int m_selectedRow = 0;
     QFont m_regular;
     QFont m_bold;
 };

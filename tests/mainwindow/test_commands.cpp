@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <QFile>
 #include <QLabel>
@@ -342,6 +343,29 @@ TEST_F(MainWindowTest, AFileChangedElsewhereIsReadAgainNotOverwritten)
         << MessageBox::lastShown()->text.toStdString();
     EXPECT_EQ(rowCount(), 2) << "the list shows the file as it is now";
     EXPECT_EQ(rowOf("Theirs"), 2);
+}
+
+TEST_F(MainWindowTest, OnlyWhereTheWindowStandsIsKeptBetweenRuns)
+{
+    addTask("A", "", 1);
+    addTask("B", "", 2, "Y");
+    frmMain &first = open();
+    first.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    first.setGeometry(40, 50, 800, 520);
+    first.Image1_Click(2);
+    first.lstContainer->cmdTitle->click();
+    const QRect kept = first.geometry();
+    first.close();
+
+    frmMain second;  // as the program makes it, without the fixture's size
+    second.exitProgram = [] {};
+    second.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+    EXPECT_EQ(second.geometry(), kept);
+    EXPECT_FALSE(second.showDeleted());
+    EXPECT_EQ(Module1::sortMode, 2);
+    EXPECT_EQ(second.splitPercent(), 50);
 }
 
 TEST_F(MainWindowTest, NoRedrawWhileADialogIsOpen)

@@ -12,6 +12,11 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "common/messagebox.h"
+
+#include <set>
+#include <vector>
+
 namespace {
 
 constexpr qint32 kGreen = 0x00FF00;
@@ -300,6 +305,117 @@ TEST_F(MainWindowTest, KeyboardMovesTheSelectionAndOpensTheMenu)
     QTest::keyClick(w.lstContainer, Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_TRUE(w.menu_short->isVisible());
     w.menu_short->close();
+}
+
+TEST_F(MainWindowTest, KeysAtTheEndsOfTheListStayOnIt)
+{
+    for (int i = 0; i < 12; ++i)
+        addTask(QString::number(i), "", i);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    struct {
+        int from;
+        Qt::Key key;
+        int to;
+    } const cases[] = {
+        {12, Qt::Key_Down, 12}, {1, Qt::Key_Up, 1},     {8, Qt::Key_PageDown, 12},
+        {3, Qt::Key_PageUp, 1}, {5, Qt::Key_Home, 1},   {5, Qt::Key_End, 12},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << c.from << ", key " << c.key);
+        w.highlight(static_cast<qint16>(c.from));
+        QTest::keyClick(w.lstContainer, c.key);
+        EXPECT_EQ(w.lstContainer->selectedRow(), c.to);
+        EXPECT_EQ(w.selectedTask(), row(c.to).id.toInt() + 1);
+    }
+}
+
+TEST_F(MainWindowTest, ReturnDoubleClickAndDeleteActOnTheSelectedRow)
+{
+    addTask("A", "", 1);
+    addTask("Binned", "", 2, "Y");
+    addTask("B", "", 3);
+    std::vector<qint16> edited;
+    frmMainHooks hooks;
+    hooks.showTaskEditor = [&](qint16 n) { edited.push_back(n); };
+    frmMain &w = open(std::move(hooks));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const int rowB = rowOf("B");  // row 2 shows slot 2, task number 3
+
+    // Nothing selected: none of them acts.
+    QTest::keyClick(w.lstContainer, Qt::Key_Return);
+    MessageBox::clearLastShown();
+    QTest::keyClick(w.lstContainer, Qt::Key_Delete);
+    EXPECT_TRUE(edited.empty());
+    EXPECT_FALSE(MessageBox::lastShown().has_value());
+
+    QTest::mouseDClick(w.lstContainer, Qt::LeftButton, {}, cellCentre(w, rowB, ListColumn::For));
+    w.highlight(static_cast<qint16>(rowB));
+    QTest::keyClick(w.lstContainer, Qt::Key_Return);
+    QTest::keyClick(w.lstContainer, Qt::Key_Enter);
+    EXPECT_EQ(edited, (std::vector<qint16>{3, 3, 3}));
+
+    MessageBox::setNextAnswer(QMessageBox::No);
+    QTest::keyClick(w.lstContainer, Qt::Key_Delete);
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_EQ(MessageBox::lastShown()->text, "Are you sure?");
+}
+
+TEST_F(MainWindowTest, ACutCellShowsItsWholeTextAsATip)
+{
+    const QString longTitle = QStringLiteral("A title long enough to be cut at the edge of its column, surely");
+    addTask(longTitle, "Ann", 1);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_EQ(w.lstContainer->cutTextAt(cellCentre(w, 1, ListColumn::Title)), longTitle);
+    EXPECT_EQ(w.lstContainer->cutTextAt(cellCentre(w, 1, ListColumn::For)), "");
+    EXPECT_EQ(w.lstContainer->cutTextAt(QPoint(5, 2)), "") << "the header is no row";
+}
+
+// The painted pixels, not only the cell's fields: red must come out red.
+TEST_F(MainWindowTest, RowsArePaintedInTheRuleColourOrTheThemeText)
+{
+    addRule(0, kRed);
+    addTask("Overdue", "", -1);
+    addTask("Uncoloured", "", 400);
+    frmMain &w = open();
+    QPalette dark = w.lstContainer->palette();
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    w.lstContainer->setPalette(dark);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const QImage shot = w.lstContainer->grab().toImage();
+    auto inks = [&](int k) {
+        // The colours of the glyph pixels of a row's title.
+        std::set<QRgb> found;
+        const QRect r = w.lstContainer->cellRect(k, ListColumn::Title);
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (shot.pixel(x, y) != QColor(30, 30, 30).rgb())
+                    found.insert(shot.pixel(x, y));
+        return found;
+    };
+    const std::set<QRgb> red = inks(rowOf("Overdue"));
+    const std::set<QRgb> light = inks(rowOf("Uncoloured"));
+    EXPECT_TRUE(red.count(qRgb(255, 0, 0))) << "the rule's red is painted red";
+    EXPECT_FALSE(red.count(qRgb(0, 0, 255)));
+    EXPECT_TRUE(light.count(qRgb(230, 230, 230))) << "a row no rule colours takes the theme's text colour";
+    EXPECT_FALSE(light.count(qRgb(0, 0, 0)));
+}
+
+TEST_F(MainWindowTest, TheDatePanelFollowsARedrawAfterMidnight)
+{
+    addTask("A", "", 1);
+    frmMain &w = open();
+    const Module1::Days tomorrow = Module1::today() + std::chrono::days{1};
+    Module1::setToday(tomorrow);
+    w.lstContainer->cmdDue->click();
+    EXPECT_EQ(w.statusPanels[2]->text(), Module1::shortDateText(tomorrow));
 }
 
 }  // namespace
