@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/display.h"
 #include "app/singlecopy.h"
+#include "common/icons.h"
 #include "common/messagebox.h"
 #include "dialogs/frmalerts.h"
 #include "dialogs/frmtask.h"
@@ -147,6 +148,9 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillet"));
+    // Task bars match the windows to the installed launcher and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
+    QApplication::setWindowIcon(icons::programIcon());
     SingleCopy copy(Module1::taskFilePath());
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;

@@ -1,34 +1,31 @@
 #include "mainwindow/navigationpane.h"
 
+#include "common/icons.h"
 #include "common/twips.h"
 #include "mainwindow/formlayout.h"
 #include "mainwindow/navhotarea.h"
 
-#include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QStyle>
 
 namespace {
 
 struct ItemDesign {
     const char *caption;
-    const char *iconName;
-    QStyle::StandardPixmap fallback;
+    const char *picture;  // one of the program's own pictures
     TwipsRect hotArea;
     TwipsRect label;
     TwipsRect icon;
 };
 
 const std::array<ItemDesign, NavigationPane::kItems> kItemDesign{{
-    {QT_TRANSLATE_NOOP("NavigationPane", "Immideate Attention"), "dialog-warning",
-     QStyle::SP_MessageBoxWarning, {120, 120, 975, 1095}, {120, 720, 975, 495},
-     {360, 240, 480, 480}},
-    {QT_TRANSLATE_NOOP("NavigationPane", "All Items"), "folder-open", QStyle::SP_DirOpenIcon,
+    {QT_TRANSLATE_NOOP("NavigationPane", "Immideate Attention"), "attention",
+     {120, 120, 975, 1095}, {120, 720, 975, 495}, {360, 240, 480, 480}},
+    {QT_TRANSLATE_NOOP("NavigationPane", "All Items"), "allitems",
      {120, 1320, 975, 855}, {120, 1920, 975, 255}, {360, 1440, 480, 480}},
-    {QT_TRANSLATE_NOOP("NavigationPane", "Recycled"), "user-trash", QStyle::SP_TrashIcon,
+    {QT_TRANSLATE_NOOP("NavigationPane", "Recycled"), "recycled",
      {120, 2280, 975, 855}, {120, 2880, 975, 255}, {360, 2400, 480, 480}},
-    {QT_TRANSLATE_NOOP("NavigationPane", "New Task"), "document-new", QStyle::SP_FileIcon,
+    {QT_TRANSLATE_NOOP("NavigationPane", "New Task"), "newtask",
      {120, 3240, 975, 855}, {120, 3840, 975, 255}, {360, 3360, 480, 480}},
 }};
 
@@ -53,10 +50,7 @@ NavigationPane::NavigationPane(QWidget *parent) : QFrame(parent)
         const ItemDesign &d = kItemDesign[static_cast<size_t>(k)];
         auto *icon = new QLabel(this);
         icon->setObjectName(QStringLiteral("Image2_%1").arg(k));
-        QIcon themed = QIcon::fromTheme(QString::fromLatin1(d.iconName));
-        if (themed.isNull())
-            themed = style()->standardIcon(d.fallback);
-        icon->setPixmap(themed.pixmap(32, 32));
+        icon->setPixmap(icons::navigationPixmap(QString::fromLatin1(d.picture), 32, devicePixelRatioF()));
         icon->setAlignment(Qt::AlignCenter);
         icon->setAttribute(Qt::WA_TransparentForMouseEvents);
         place(icon, d.icon);

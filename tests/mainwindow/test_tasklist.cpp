@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "common/icons.h"
 #include "common/messagebox.h"
 
 #include <set>
@@ -416,6 +417,23 @@ TEST_F(MainWindowTest, TheDatePanelFollowsARedrawAfterMidnight)
     Module1::setToday(tomorrow);
     w.lstContainer->cmdDue->click();
     EXPECT_EQ(w.statusPanels[2]->text(), Module1::shortDateText(tomorrow));
+}
+
+// The pictures are the program's own, so the pane looks the same with any
+// icon theme or none.
+TEST_F(MainWindowTest, NavigationPicturesAreDrawnWithoutAnIconTheme)
+{
+    QIcon::setThemeName(QStringLiteral("no-such-theme"));
+    frmMain &w = open();
+    for (QLabel *picture : w.pctMenu->Image2) {
+        const QPixmap shown = picture->pixmap();
+        ASSERT_FALSE(shown.isNull()) << picture->objectName().toStdString();
+        EXPECT_EQ(shown.deviceIndependentSize().toSize(), QSize(32, 32));
+        const QImage image = shown.toImage();
+        EXPECT_NE(image.pixelColor(16, 16).alpha(), 0) << picture->objectName().toStdString() << " is blank";
+    }
+    EXPECT_FALSE(icons::programIcon().pixmap(256).isNull());
+    EXPECT_EQ(icons::programIcon().availableSizes().size(), 8);
 }
 
 }  // namespace
