@@ -151,17 +151,6 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList
     }
 }
 
-QColor colorFromValue(qint32 value)
-{
-    const auto v = static_cast<quint32>(value);
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
-}
-
-qint32 valueFromColor(const QColor &color)
-{
-    return color.red() + 256 * color.green() + 65536 * color.blue();
-}
-
 bool reportFailure(QWidget *parent, const Module1::FileStatus &status)
 {
     if (status.ok() || status.code == Module1::FileStatus::Missing)

@@ -2,7 +2,6 @@
 
 #include "store/taskfile.h"
 
-#include <QColor>
 #include <QFont>
 #include <QList>
 #include <QString>
@@ -12,7 +11,7 @@ class QDialog;
 class QWidget;
 
 // What the two editors share: the fixed dialog frame, placement, the file
-// calls with their error box, caption fitting and the colour encoding.
+// calls with their error box and caption fitting.
 namespace dialogsupport {
 
 // Title bar with a close box only, client area fixed at the given twips.
@@ -52,10 +51,6 @@ double textRoom(const QWidget *widget);
 // elides (with the full text as tool tip) whatever still does not.
 void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned,
                  const QList<Caption> &extra = {});
-
-// Colours are red + 256 * green + 65536 * blue; the top byte is ignored.
-QColor colorFromValue(qint32 value);
-qint32 valueFromColor(const QColor &color);
 
 // The one box that tells the user why the task file could not be read or
 // written. A missing file is no error: it means an empty task list.

@@ -2,6 +2,7 @@
 
 #include "dialogsupport.h"
 
+#include "common/color.h"
 #include "common/messagebox.h"
 #include "common/twips.h"
 #include "store/number.h"
@@ -168,13 +169,13 @@ int frmAlerts::currentSlot() const
 
 qint32 frmAlerts::swatchColor() const
 {
-    return dialogsupport::valueFromColor(pctColor->palette().color(QPalette::Window));
+    return valueFromColor(pctColor->palette().color(QPalette::Window));
 }
 
 void frmAlerts::setSwatch(qint32 color)
 {
     QPalette pal = pctColor->palette();
-    pal.setColor(QPalette::Window, dialogsupport::colorFromValue(color));
+    pal.setColor(QPalette::Window, colorFromValue(color));
     pctColor->setPalette(pal);
 }
 
@@ -253,7 +254,7 @@ void frmAlerts::selectClicked()
     // A cancelled picker leaves the swatch and the rule as they were.
     if (!chosen || !chosen->isValid())
         return;
-    setSwatch(dialogsupport::valueFromColor(*chosen));
+    setSwatch(valueFromColor(*chosen));
     if (const int slot = currentSlot(); slot >= 0)
         alertRules[slot].color = swatchColor();
 }

@@ -1,5 +1,6 @@
 #include "mainwindow/tasklistcanvas.h"
 
+#include "common/color.h"
 #include "common/twips.h"
 #include "mainwindow/tasklistaccessible.h"
 
@@ -13,11 +14,6 @@
 #include <cmath>
 
 namespace {
-
-QColor fromColorValue(qint32 value)
-{
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
 
 QPushButton *makeHeaderButton(const QString &caption, QWidget *parent)
 {
@@ -141,10 +137,10 @@ void TaskListCanvas::paintEvent(QPaintEvent *event)
                 continue;
             const ListCell &cell = r.cell(c);
             if (cell.opaque)
-                painter.fillRect(rect, fromColorValue(cell.backColor));
+                painter.fillRect(rect, colorFromValue(cell.backColor));
             painter.setClipRect(rect);
             painter.setFont(cell.bold ? m_bold : m_regular);
-            painter.setPen(fromColorValue(cell.color));
+            painter.setPen(colorFromValue(cell.color));
             // A label shows one line from its left edge, cut where it ends.
             painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                              cell.caption);
