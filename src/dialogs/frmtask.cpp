@@ -178,13 +178,13 @@ QString frmTask::descriptionToBox(const QString &stored)
     return shown;
 }
 
-void frmTask::prepare(const qint16 &Index)
+void frmTask::prepare(const qint16 &Index, bool newTask)
 {
     selected = Index;
     Task *t = current();
     m_before.reset();
     if (t)
-        m_before.emplace(selected - 1, *t);
+        m_before = Snapshot{selected - 1, *t, static_cast<qint16>(Module1::taskCount - (newTask ? 1 : 0))};
     // A number outside the table cannot be edited; the boxes show nothing.
     const Task blank;
     const Task &shown = t ? *t : blank;
@@ -229,8 +229,10 @@ void frmTask::reject()
     selected = -1;
     if (dialogsupport::reportFailure(this, Module1::loadTasks(dialogsupport::taskFilePath()))) {
         // The tables were left as they were, edits included: undo them here.
-        if (m_before)
-            Module1::tasks[m_before->first] = m_before->second;
+        if (m_before) {
+            Module1::tasks[m_before->slot] = m_before->task;
+            Module1::taskCount = m_before->count;
+        }
     }
     m_before.reset();
     QDialog::reject();

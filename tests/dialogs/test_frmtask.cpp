@@ -32,13 +32,14 @@ protected:
     // on task `number` (one past the end for a new task).
     void open(qint16 number)
     {
-        if (number > taskCount)
+        const bool newTask = number > taskCount;
+        if (newTask)
             taskCount = number;  // what new_task does before prepare
         dlg.setOnSaved([this] {
             ++redraws;
             hiddenAtRedraw = !dlg.isVisible();
         });
-        dlg.prepare(number);
+        dlg.prepare(number, newTask);
         dlg.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     }
@@ -324,12 +325,15 @@ TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
     EXPECT_EQ(tasks[0].title, "Pay rent!");
 }
 
-TEST_F(FrmTaskTest, CancelThatCannotReadTheFileStillDropsTheEdits)
+class UnreadableCancelTest : public FrmTaskTest, public ::testing::WithParamInterface<qint16> {};
+
+TEST_P(UnreadableCancelTest, StillDropsTheEditsAndANewTask)
 {
-    loadFile(dialogtest::taskFile({kRent}, {}));
+    const QByteArray file = dialogtest::taskFile({kRent, kDentist}, {kRule});
+    loadFile(file);
     QFile::remove(filePath());
     blockTaskFile();
-    open(1);
+    open(GetParam());
     QTest::keyClicks(dlg.txtTitle, "!");
     MessageBox::setNextAnswer(QMessageBox::Ok);
 
@@ -338,8 +342,13 @@ TEST_F(FrmTaskTest, CancelThatCannotReadTheFileStillDropsTheEdits)
     ASSERT_TRUE(MessageBox::lastShown().has_value());
     EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be read"));
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(tasks[0].title, "Pay rent");
+    // What the next save would write: the file as it was, no blank task.
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_EQ(serializeTables().toStdString(), file.toStdString());
 }
+
+// The first task, the last one, and a new one.
+INSTANTIATE_TEST_SUITE_P(Tasks, UnreadableCancelTest, ::testing::Values(1, 2, 3));
 
 TEST_F(FrmTaskTest, CancelWithoutAFileIsNoError)
 {
