@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QValidator>
 
 #include <limits>
 
@@ -54,6 +55,34 @@ QPushButton *makeButton(QWidget *parent, const QString &text, const char *name, 
     placeInTwips(button, left, top, width, height);
     return button;
 }
+
+// Pasted or dropped text keeps its line breaks in a line edit, but the task
+// file holds each field on one line: every break (CR LF, CR or LF) becomes
+// one blank. A validator sees each way text gets in, typed or not.
+class OneLineValidator : public QValidator {
+public:
+    OneLineValidator(const bool &filling, QObject *parent) : QValidator(parent), m_filling(filling) {}
+
+    State validate(QString &input, int &pos) const override
+    {
+        // prepare shows the record as it is, whatever it holds.
+        if (!m_filling && (input.contains(QLatin1Char('\r')) || input.contains(QLatin1Char('\n')))) {
+            pos = int(joinLines(input.left(pos)).size());
+            input = joinLines(input);
+        }
+        return Acceptable;
+    }
+
+private:
+    static QString joinLines(QString text)
+    {
+        return text.replace(QLatin1String("\r\n"), QLatin1String(" "))
+            .replace(QLatin1Char('\r'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '));
+    }
+
+    const bool &m_filling;
+};
 
 }  // namespace
 
@@ -109,6 +138,8 @@ frmTask::frmTask(QWidget *parent) : QDialog(parent)
                                       Label7[1], Command1, Command2},
                                {{tr("September"), double(lstMonth->width() - 24)}});
 
+    for (QLineEdit *box : {txtTitle, txtFor})
+        box->setValidator(new OneLineValidator(m_filling, box));
     connect(txtTitle, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (Task *t = current())
             t->title = text;
@@ -131,7 +162,7 @@ frmTask::frmTask(QWidget *parent) : QDialog(parent)
     connect(txtDescript, &QPlainTextEdit::textChanged, this, [this] {
         // The box shows a lone LF from the file as a break too; writing the
         // shown text back would turn it into CR LF before anyone typed.
-        if (m_fillingDescription)
+        if (m_filling)
             return;
         if (Task *t = current())
             t->description = descriptionFromBox(txtDescript->document()->toRawText());
@@ -190,17 +221,17 @@ void frmTask::prepare(const qint16 &Index, bool newTask)
     const Task &shown = t ? *t : blank;
     Command1->setEnabled(t != nullptr);
 
+    m_filling = true;
     txtTitle->setText(shown.title);
     txtFor->setText(shown.forWhom);
     txtDay->setText(QString::number(shown.day));
     txtYear->setText(QString::number(shown.year));
-    m_fillingDescription = true;
     txtDescript->setPlainText(descriptionToBox(shown.description));
-    m_fillingDescription = false;
     txtMinute->setText(QString::number(shown.minute));
     txtHour->setText(QString::number(shown.hour));
     txtSecond->setText(QString::number(shown.second));
     lstMonth->setCurrentIndex(shown.month >= 1 && shown.month <= 12 ? shown.month - 1 : -1);
+    m_filling = false;
 }
 
 void frmTask::setOnSaved(std::function<void()> drawList) { m_onSaved = std::move(drawList); }

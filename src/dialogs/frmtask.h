@@ -69,7 +69,7 @@ private:
     void okClicked();
 
     std::function<void()> m_onSaved;
-    bool m_fillingDescription = false;
+    bool m_filling = false;  // prepare is filling the boxes from the record
     // The record as prepare found it and the count before a new task
     // raised it, put back when a cancel cannot read the file, so abandoned
     // edits are never saved later by another command.

@@ -6,9 +6,12 @@
 #include "store/tables.h"
 #include "store/taskfile.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -258,6 +261,51 @@ TEST_F(FrmTaskTest, DescriptionLineBreaksBecomeCrLf)
     saved.description = "x|~y";
     EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({saved}, {}));
 }
+
+struct PasteCase {
+    QLineEdit *frmTask::*box;
+    QString Task::*field;
+    bool drop;  // dragged in rather than pasted
+};
+
+class PastedBreaksTest : public FrmTaskTest, public ::testing::WithParamInterface<PasteCase> {};
+
+TEST_P(PastedBreaksTest, BecomeBlanksSoTheFieldStaysOneLineOfTheFile)
+{
+    loadFile(dialogtest::taskFile({kDentist}, {kRule}));
+    open(1);
+    QLineEdit *box = dlg.*GetParam().box;
+    box->clear();
+    const QString text = "Pasted\r\nclr=65280\r\nact=addalert\nlone\rend";
+    if (GetParam().drop) {
+        QMimeData mime;
+        mime.setText(text);
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &enter);
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &drop);
+    } else {
+        QGuiApplication::clipboard()->setText(text);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    }
+    const QString joined = "Pasted clr=65280 act=addalert lone end";
+    EXPECT_EQ(box->text(), joined);
+    EXPECT_EQ(box->cursorPosition(), joined.size());
+    EXPECT_EQ(tasks[0].*GetParam().field, joined);
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    // Read back: the text stayed in its field and made no rule.
+    EXPECT_EQ(tasks[0].*GetParam().field, joined);
+    EXPECT_EQ(alertRuleCount, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, PastedBreaksTest,
+                         ::testing::Values(PasteCase{&frmTask::txtTitle, &Task::title, false},
+                                           PasteCase{&frmTask::txtFor, &Task::forWhom, false},
+                                           PasteCase{&frmTask::txtTitle, &Task::title, true},
+                                           PasteCase{&frmTask::txtFor, &Task::forWhom, true}));
 
 TEST_F(FrmTaskTest, EscAndTheCloseBoxActAsCancel)
 {
