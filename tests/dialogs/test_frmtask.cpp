@@ -407,19 +407,37 @@ TEST_F(FrmTaskTest, CancelWithoutAFileIsNoError)
     EXPECT_EQ(taskCount, 0);
 }
 
-TEST_F(FrmTaskTest, TaskNumberBeyondTheTableEditsNothing)
+struct NumberInTable {
+    qint16 number;
+    bool editable;
+};
+
+class TaskNumberTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberInTable> {};
+
+TEST_P(TaskNumberTest, OnlyANumberWithASlotIsEdited)
 {
     const auto before = tasks;
-    dlg.prepare(kTaskSlots + 1);
+    dlg.prepare(GetParam().number);
     dlg.show();
     QTest::keyClicks(dlg.txtTitle, "x");
     retype(dlg.txtDay, "3");
     dlg.lstMonth->setCurrentIndex(2);
-    EXPECT_TRUE(tasks == before);
-    EXPECT_FALSE(dlg.Command1->isEnabled());
-    dlg.prepare(-5);
-    QTest::keyClicks(dlg.txtTitle, "y");
-    EXPECT_TRUE(tasks == before);
+
+    EXPECT_EQ(dlg.Command1->isEnabled(), GetParam().editable);
+    auto expected = before;
+    if (GetParam().editable) {
+        Task &t = expected[GetParam().number - 1];
+        t.title = "x";
+        t.day = 3;
+        t.month = 3;
+    }
+    EXPECT_TRUE(tasks == expected);
 }
+
+// 1001 is the last slot; a new task while all are in use would be 1002.
+INSTANTIATE_TEST_SUITE_P(Numbers, TaskNumberTest,
+                         ::testing::Values(NumberInTable{1, true}, NumberInTable{kTaskSlots, true},
+                                           NumberInTable{kTaskSlots + 1, false},
+                                           NumberInTable{0, false}, NumberInTable{-5, false}));
 
 }  // namespace
