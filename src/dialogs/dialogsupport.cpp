@@ -159,4 +159,17 @@ bool reportFailure(QWidget *parent, const Module1::FileStatus &status)
     return true;
 }
 
+namespace {
+TaskFileReader g_reader = nullptr;
+}
+
+bool saveFailed(QWidget *parent) { return reportFailure(parent, Module1::saveTasks(taskFilePath())); }
+
+bool reloadFailed(QWidget *parent)
+{
+    return reportFailure(parent, (g_reader ? g_reader : &Module1::loadTasks)(taskFilePath()));
+}
+
+void setTaskFileReader(TaskFileReader reader) { g_reader = reader; }
+
 }  // namespace dialogsupport

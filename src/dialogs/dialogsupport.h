@@ -56,4 +56,14 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned,
 // written. A missing file is no error: it means an empty task list.
 bool reportFailure(QWidget *parent, const Module1::FileStatus &status);
 
+// Writes or reads back the task file, with the box on failure; true when
+// the call failed.
+bool saveFailed(QWidget *parent);
+bool reloadFailed(QWidget *parent);
+
+// What reloadFailed reads with. Tests put in one that fails, to see what a
+// failed read-back after a good save leaves; nullptr: Module1::loadTasks.
+using TaskFileReader = Module1::FileStatus (*)(const QString &path);
+void setTaskFileReader(TaskFileReader reader);
+
 }  // namespace dialogsupport

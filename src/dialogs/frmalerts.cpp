@@ -262,7 +262,7 @@ void frmAlerts::selectClicked()
 void frmAlerts::okClicked()
 {
     // On a failed save the dialog stays open with every edit in it.
-    if (dialogsupport::reportFailure(this, Module1::saveTasks(dialogsupport::taskFilePath())))
+    if (dialogsupport::saveFailed(this))
         return;
     m_before.reset();
     done(QDialog::Accepted);
@@ -272,7 +272,7 @@ void frmAlerts::okClicked()
 
 void frmAlerts::reject()
 {
-    if (dialogsupport::reportFailure(this, Module1::loadTasks(dialogsupport::taskFilePath()))) {
+    if (dialogsupport::reloadFailed(this)) {
         // The tables were left as they were, edits included: undo them here.
         if (m_before) {
             alertRules = m_before->rules;

@@ -238,11 +238,10 @@ void frmTask::setOnSaved(std::function<void()> drawList) { m_onSaved = std::move
 
 void frmTask::okClicked()
 {
-    const QString path = dialogsupport::taskFilePath();
     // On a failed save the dialog stays open with every edit in it.
-    if (dialogsupport::reportFailure(this, Module1::saveTasks(path)))
+    if (dialogsupport::saveFailed(this))
         return;
-    if (dialogsupport::reportFailure(this, Module1::loadTasks(path))) {
+    if (dialogsupport::reloadFailed(this)) {
         // The file holds the edits; only the derived texts are stale.
         if (Task *t = current()) {
             t->dueText = Module1::makeDueText(*t);
@@ -258,7 +257,7 @@ void frmTask::okClicked()
 void frmTask::reject()
 {
     selected = -1;
-    if (dialogsupport::reportFailure(this, Module1::loadTasks(dialogsupport::taskFilePath()))) {
+    if (dialogsupport::reloadFailed(this)) {
         // The tables were left as they were, edits included: undo them here.
         if (m_before) {
             Module1::tasks[m_before->slot] = m_before->task;

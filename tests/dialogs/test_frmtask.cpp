@@ -1,3 +1,4 @@
+#include "dialogs/dialogsupport.h"
 #include "dialogs/frmtask.h"
 
 #include "dialogtestutil.h"
@@ -50,6 +51,12 @@ protected:
     {
         writeTasks(bytes);
         ASSERT_TRUE(loadTasks().ok());
+    }
+
+    void TearDown() override
+    {
+        dialogsupport::setTaskFileReader(nullptr);
+        InTempDir::TearDown();
     }
 
     frmTask dlg;
@@ -397,6 +404,31 @@ TEST_P(UnreadableCancelTest, StillDropsTheEditsAndANewTask)
 
 // The first task, the last one, and a new one.
 INSTANTIATE_TEST_SUITE_P(Tasks, UnreadableCancelTest, ::testing::Values(1, 2, 3));
+
+TEST_F(FrmTaskTest, OkWhoseReadBackFailsClosesWithTheEditsAndFreshDueTexts)
+{
+    loadFile(dialogtest::taskFile({kRent, kDentist}, {kRule}));
+    open(2);
+    retype(dlg.txtDay, "20");
+    // GIVEN a save that works and a read-back that does not
+    dialogsupport::setTaskFileReader([](const QString &path) {
+        return FileStatus{FileStatus::Unreadable, path + " could not be read: test"};
+    });
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be read"));
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(redraws, 1);
+    // THEN the tables are as a good read-back of the saved file leaves them.
+    const auto afterOk = tasks;
+    EXPECT_EQ(afterOk[1].day, 20);
+    dialogsupport::setTaskFileReader(nullptr);
+    ASSERT_TRUE(loadTasks().ok());
+    EXPECT_TRUE(tasks == afterOk);
+}
 
 TEST_F(FrmTaskTest, CancelWithoutAFileIsNoError)
 {
