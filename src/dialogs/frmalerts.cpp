@@ -79,8 +79,7 @@ frmAlerts::frmAlerts(QWidget *parent) : QDialog(parent)
     cmdBack = makeButton(this, QStringLiteral("<"), "cmdBack", 840, 120, 375, 255);
     lblID = new QLineEdit(this);
     lblID->setObjectName(QStringLiteral("lblID"));
-    // The current rule is read back from this box: it must never change
-    // except through drawAlert.
+    // Shows the current rule's number; the user cannot change it.
     lblID->setReadOnly(true);
     lblID->setContextMenuPolicy(Qt::NoContextMenu);
     lblID->setAcceptDrops(false);
@@ -145,27 +144,18 @@ frmAlerts::frmAlerts(QWidget *parent) : QDialog(parent)
     connect(cmdOk, &QPushButton::clicked, this, &frmAlerts::okClicked);
     connect(cmdCancel, &QPushButton::clicked, this, &frmAlerts::reject);
     connect(chkAlert, &QCheckBox::toggled, this, [this](bool ticked) {
-        if (const int slot = currentSlot(); slot >= 0)
-            alertRules[slot].popup = ticked;
+        if (m_slot >= 0)
+            alertRules[m_slot].popup = ticked;
     });
     connect(txtInterval, &QLineEdit::textChanged, this, [this](const QString &text) {
-        if (const int slot = currentSlot(); slot >= 0)
-            alertRules[slot].interval = Module1::toInt16(Module1::textToNumber(text));
+        if (m_slot >= 0)
+            alertRules[m_slot].interval = Module1::toInt16(Module1::textToNumber(text));
     });
 }
 
 void frmAlerts::setOnSaved(std::function<void()> drawList) { m_onSaved = std::move(drawList); }
 
 void frmAlerts::setColorPicker(ColorPicker picker) { m_pickColor = std::move(picker); }
-
-int frmAlerts::currentSlot() const
-{
-    bool ok = false;
-    const int number = lblID->text().toInt(&ok);
-    if (!ok || number < 1 || number > kRuleSlots)
-        return -1;
-    return number - 1;
-}
 
 qint32 frmAlerts::swatchColor() const
 {
@@ -187,8 +177,8 @@ void frmAlerts::drawAlert(const qint16 &Index)
         alertRuleCount = 1;
     // Never show (and so never edit) a slot outside the rules in use.
     const int slot = std::clamp(int(Index), 0, std::clamp(int(alertRuleCount), 1, kRuleSlots) - 1);
-    // The number first: the check box and the interval box write into the
-    // rule that lblID names.
+    // The slot first: the check box and the interval box write into it.
+    m_slot = slot;
     lblID->setText(QString::number(slot + 1));
     setSwatch(alertRules[slot].color);
     chkAlert->setChecked(alertRules[slot].popup);
@@ -197,14 +187,14 @@ void frmAlerts::drawAlert(const qint16 &Index)
 
 void frmAlerts::nextClicked()
 {
-    const int n = currentSlot() + 1;
+    const int n = m_slot + 1;
     if (n >= 1 && n < alertRuleCount)
         drawAlert(static_cast<qint16>(n));
 }
 
 void frmAlerts::backClicked()
 {
-    const int n = currentSlot() + 1;
+    const int n = m_slot + 1;
     if (n > 1)
         drawAlert(static_cast<qint16>(n - 2));
 }
@@ -228,7 +218,7 @@ void frmAlerts::newClicked()
 
 void frmAlerts::deleteClicked()
 {
-    int k = currentSlot();
+    int k = m_slot;
     if (k < 0 || k >= alertRuleCount)
         return;
     for (int i = k + 1; i < alertRuleCount; ++i)
@@ -255,8 +245,8 @@ void frmAlerts::selectClicked()
     if (!chosen || !chosen->isValid())
         return;
     setSwatch(valueFromColor(*chosen));
-    if (const int slot = currentSlot(); slot >= 0)
-        alertRules[slot].color = swatchColor();
+    if (m_slot >= 0)
+        alertRules[m_slot].color = swatchColor();
 }
 
 void frmAlerts::okClicked()

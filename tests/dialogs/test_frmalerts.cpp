@@ -349,6 +349,11 @@ TEST_F(FrmAlertsTest, RuleNumberCannotBeTypedOrPastedInto)
     EXPECT_EQ(dlg.lblID->text(), "1");
     EXPECT_EQ(dlg.lblID->contextMenuPolicy(), Qt::NoContextMenu);
     EXPECT_FALSE(dlg.lblID->acceptDrops());
+    // The box only shows the number: whatever it holds, rule 1 is edited.
+    dlg.lblID->setText("2");
+    retype(dlg.txtInterval, "9");
+    EXPECT_EQ(alertRules[0].interval, 9);
+    EXPECT_EQ(alertRules[1].interval, 7);
 }
 
 TEST_F(FrmAlertsTest, FailedSaveKeepsTheDialogOpen)
