@@ -65,6 +65,8 @@ protected:
 
 private:
     Module1::Task *current();
+    void connectBoxes();
+    void connectTextBox(QLineEdit *box, QString Module1::Task::*field);
     void connectNumberBox(QLineEdit *box, qint16 Module1::Task::*field);
     void okClicked();
 

@@ -55,20 +55,11 @@ std::vector<QWidget *> tabChain(QWidget *first, size_t count)
     return chain;
 }
 
-QString shownText(const QWidget *w)
-{
-    if (const auto *l = qobject_cast<const QLabel *>(w))
-        return l->text();
-    if (const auto *b = qobject_cast<const QAbstractButton *>(w))
-        return b->text();
-    return {};
-}
-
 // Every caption is drawn whole in the room its control gives it.
 void expectCaptionsFit(QWidget *dialog)
 {
     for (QWidget *w : dialog->findChildren<QWidget *>()) {
-        const QString text = shownText(w);
+        const QString text = dialogsupport::captionOf(w);
         if (text.isEmpty())
             continue;
         EXPECT_LE(dialogsupport::captionWidth(w->font(), text), dialogsupport::textRoom(w))
