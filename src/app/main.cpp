@@ -77,7 +77,9 @@ private:
             task = new frmTask(main.get());
             task->setOnSaved([this] { main->drawList(); });
         }
-        task->prepare(n);
+        // The edit commands pass the selected task; new_task the count it
+        // has just raised, which no row can be selected at.
+        task->prepare(n, n != main->selectedTask());
         task->exec();
         // Cancel reads the file back in its own order: redraw, so that the
         // rows and the selection name the slots the tasks now hold and the

@@ -16,8 +16,58 @@
 #include <QStyleOptionButton>
 
 #include <algorithm>
+#include <limits>
 
 namespace dialogsupport {
+
+QString captionOf(const QWidget *widget)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+        return button->text();
+    return {};
+}
+
+void applyLook(QWidget *control, const Look &look, const char *context)
+{
+    control->setObjectName(QString::fromLatin1(look.name));
+    const QString caption =
+        look.caption ? QCoreApplication::translate(context, look.caption) : QString();
+    if (auto *label = qobject_cast<QLabel *>(control)) {
+        label->setText(caption);
+        label->setAlignment(look.align | Qt::AlignTop);
+    } else if (auto *box = qobject_cast<QLineEdit *>(control)) {
+        box->setAlignment(look.align | Qt::AlignVCenter);
+        // The record holds texts of any length; the default limit would
+        // cut a long title from the file.
+        box->setMaxLength(std::numeric_limits<int>::max());
+    } else if (auto *button = qobject_cast<QAbstractButton *>(control)) {
+        button->setText(caption);
+    } else if (auto *frame = qobject_cast<QGroupBox *>(control)) {
+        frame->setTitle(caption);
+    }
+    placeInTwips(control, look.left, look.top, look.width, look.height);
+}
+
+QList<QWidget *> arrangeControls(QList<std::pair<int, QWidget *>> controls)
+{
+    std::stable_sort(controls.begin(), controls.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    QWidget *previous = nullptr;
+    QList<QWidget *> captioned;
+    for (const auto &entry : controls) {
+        QWidget *control = entry.second;
+        if (control->focusPolicy() & Qt::TabFocus) {
+            if (previous)
+                QWidget::setTabOrder(previous, control);
+            previous = control;
+        }
+        if (!captionOf(control).isEmpty())
+            captioned.append(control);
+    }
+    return captioned;
+}
 
 void makeFixedDialog(QDialog *dialog, double widthTwips, double heightTwips)
 {
@@ -41,7 +91,7 @@ QPoint centredPosition(const QSize &size, const QRect &over, const QRect &screen
     return r.topLeft();
 }
 
-void centreOverParent(QDialog *dialog)
+void beforeShowing(QDialog *dialog, QWidget *first)
 {
     const QWidget *owner = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
     if (owner && !owner->isVisible())
@@ -54,6 +104,7 @@ void centreOverParent(QDialog *dialog)
     // The frame's size is known only once the window has been shown; the
     // first time it is the client size, a few pixels off at most.
     dialog->move(centredPosition(dialog->frameGeometry().size(), over, available));
+    first->setFocus(Qt::OtherFocusReason);
 }
 
 QString taskFilePath()
@@ -104,35 +155,18 @@ double textRoom(const QWidget *widget)
 {
     if (const auto *label = qobject_cast<const QLabel *>(widget))
         return label->contentsRect().width() - 2.0 * label->margin();
-    if (const auto *button = qobject_cast<const QPushButton *>(widget)) {
+    if (const auto *button = qobject_cast<const QAbstractButton *>(widget)) {
         QStyleOptionButton opt;
         opt.initFrom(button);
         opt.text = button->text();
         opt.rect = button->rect();
-        return button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button).width();
-    }
-    if (const auto *check = qobject_cast<const QCheckBox *>(widget)) {
-        QStyleOptionButton opt;
-        opt.initFrom(check);
-        opt.text = check->text();
-        opt.rect = check->rect();
-        return check->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, check).width();
+        const auto contents = qobject_cast<const QCheckBox *>(button)
+                                  ? QStyle::SE_CheckBoxContents
+                                  : QStyle::SE_PushButtonContents;
+        return button->style()->subElementRect(contents, &opt, button).width();
     }
     return widget->width();
 }
-
-namespace {
-
-QString captionOf(const QWidget *widget)
-{
-    if (const auto *label = qobject_cast<const QLabel *>(widget))
-        return label->text();
-    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
-        return button->text();
-    return {};
-}
-
-}  // namespace
 
 void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList<Caption> &extra)
 {
@@ -151,17 +185,6 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList
     }
 }
 
-QColor colorFromValue(qint32 value)
-{
-    const auto v = static_cast<quint32>(value);
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
-}
-
-qint32 valueFromColor(const QColor &color)
-{
-    return color.red() + 256 * color.green() + 65536 * color.blue();
-}
-
 bool reportFailure(QWidget *parent, const Module1::FileStatus &status)
 {
     if (status.ok() || status.code == Module1::FileStatus::Missing)
@@ -169,5 +192,21 @@ bool reportFailure(QWidget *parent, const Module1::FileStatus &status)
     MessageBox::error(parent, parent ? parent->windowTitle() : QString(), status.error);
     return true;
 }
+
+namespace {
+TaskFileReader g_reader = nullptr;
+}
+
+bool saveFailed(QWidget *parent)
+{
+    return reportFailure(parent, Module1::saveTasks(taskFilePath()));
+}
+
+bool reloadFailed(QWidget *parent)
+{
+    return reportFailure(parent, (g_reader ? g_reader : &Module1::loadTasks)(taskFilePath()));
+}
+
+void setTaskFileReader(TaskFileReader reader) { g_reader = reader; }
 
 }  // namespace dialogsupport

@@ -2,18 +2,102 @@
 
 #include "store/taskfile.h"
 
-#include <QColor>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QList>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QString>
 #include <QtGlobal>
+
+#include <array>
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 class QDialog;
 class QWidget;
 
-// What the two editors share: the fixed dialog frame, placement, the file
-// calls with their error box, caption fitting and the colour encoding.
+// What the two editors share: the fixed dialog frame, the controls built
+// from their designs, placement, the file calls with their error box and
+// caption fitting.
 namespace dialogsupport {
+
+// How one control looks as designed: object name, caption (untranslated,
+// nullptr for none), twips inside its container, the design's tab index
+// and the horizontal alignment of its text.
+struct Look {
+    const char *name;
+    const char *caption;
+    double left, top, width, height;
+    int tab;
+    Qt::Alignment align = Qt::AlignLeft;
+};
+
+// Element `index` of a control array member, such as the task editor's Label7.
+template <class Form>
+struct LabelArrayElement {
+    std::array<QLabel *, 2> Form::*array;
+    std::size_t index;
+};
+
+// One control of a dialog: the member that keeps it, which also decides its
+// kind, its look, and the frame it lies in (nullptr: the dialog itself).
+template <class Form>
+struct ControlDesign {
+    std::variant<QLabel *Form::*, QLineEdit *Form::*, QComboBox *Form::*, QPlainTextEdit *Form::*,
+                 QPushButton *Form::*, QCheckBox *Form::*, QFrame *Form::*, QGroupBox *Form::*,
+                 LabelArrayElement<Form>>
+        member;
+    Look look;
+    QGroupBox *Form::*in = nullptr;
+};
+
+// Names, captions (translated in `context`), aligns and places a new control.
+void applyLook(QWidget *control, const Look &look, const char *context);
+
+// Chains the tab order by tab index, leaving out controls that take no
+// focus; returns the controls that show a caption.
+QList<QWidget *> arrangeControls(QList<std::pair<int, QWidget *>> controls);
+
+template <class Form, class W>
+W *&controlSlot(Form &form, W *Form::*member)
+{
+    return form.*member;
+}
+
+template <class Form>
+QLabel *&controlSlot(Form &form, LabelArrayElement<Form> element)
+{
+    return (form.*element.array)[element.index];
+}
+
+// Creates the controls in table order (later ones lie in front) into their
+// members; returns those that show a caption, for fitCaptions.
+template <class Form, std::size_t N>
+QList<QWidget *> buildControls(Form &form, const ControlDesign<Form> (&designs)[N])
+{
+    QList<std::pair<int, QWidget *>> built;
+    for (const ControlDesign<Form> &d : designs) {
+        QWidget *parent = d.in ? static_cast<QWidget *>(form.*d.in) : &form;
+        QWidget *control = std::visit(
+            [&](auto member) -> QWidget * {
+                auto *&slot = controlSlot(form, member);
+                slot = new std::remove_reference_t<decltype(*slot)>(parent);
+                return slot;
+            },
+            d.member);
+        applyLook(control, d.look, Form::staticMetaObject.className());
+        built.append({d.look.tab, control});
+    }
+    return arrangeControls(std::move(built));
+}
 
 // Title bar with a close box only, client area fixed at the given twips.
 void makeFixedDialog(QDialog *dialog, double widthTwips, double heightTwips);
@@ -22,8 +106,9 @@ void makeFixedDialog(QDialog *dialog, double widthTwips, double heightTwips);
 // `screen`.
 QPoint centredPosition(const QSize &size, const QRect &over, const QRect &screen);
 
-// Centres `dialog` over its parent's window (or its screen) before it shows.
-void centreOverParent(QDialog *dialog);
+// What each showing of a hidden dialog starts with: centred over its
+// parent's window (or its screen), the focus on its first control.
+void beforeShowing(QDialog *dialog, QWidget *first);
 
 // The task file in the current directory, named in full so that an error
 // message tells the user which file it means.
@@ -44,6 +129,9 @@ double captionWidth(const QFont &font, const QString &text);
 // are and the text shrinks a little instead.
 QFont fittingFont(const QList<Caption> &captions);
 
+// The caption a label or a button shows; empty for other controls.
+QString captionOf(const QWidget *widget);
+
 // Available text width of a label, a push button or a check box as the
 // current style draws it.
 double textRoom(const QWidget *widget);
@@ -53,12 +141,18 @@ double textRoom(const QWidget *widget);
 void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned,
                  const QList<Caption> &extra = {});
 
-// Colours are red + 256 * green + 65536 * blue; the top byte is ignored.
-QColor colorFromValue(qint32 value);
-qint32 valueFromColor(const QColor &color);
-
 // The one box that tells the user why the task file could not be read or
 // written. A missing file is no error: it means an empty task list.
 bool reportFailure(QWidget *parent, const Module1::FileStatus &status);
+
+// Writes or reads back the task file, with the box on failure; true when
+// the call failed.
+bool saveFailed(QWidget *parent);
+bool reloadFailed(QWidget *parent);
+
+// What reloadFailed reads with. Tests put in one that fails, to see what a
+// failed read-back after a good save leaves; nullptr: Module1::loadTasks.
+using TaskFileReader = Module1::FileStatus (*)(const QString &path);
+void setTaskFileReader(TaskFileReader reader);
 
 }  // namespace dialogsupport

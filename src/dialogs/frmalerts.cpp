@@ -2,6 +2,7 @@
 
 #include "dialogsupport.h"
 
+#include "common/color.h"
 #include "common/messagebox.h"
 #include "common/twips.h"
 #include "store/number.h"
@@ -28,23 +29,49 @@ using Module1::kRuleSlots;
 
 namespace {
 
-QLabel *makeLabel(QWidget *parent, const QString &text, double left, double top, double width,
-                  double height)
-{
-    auto *label = new QLabel(text, parent);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeInTwips(label, left, top, width, height);
-    return label;
-}
+using Design = dialogsupport::ControlDesign<frmAlerts>;
+constexpr auto kInFrame = &frmAlerts::Frame1;
 
-QPushButton *makeButton(QWidget *parent, const QString &text, const char *name, double left,
-                        double top, double width, double height)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    placeInTwips(button, left, top, width, height);
-    return button;
-}
+// The form as designed, in the order of creation: the caption-line
+// controls come after the frame and so lie in front of it.
+const Design kControls[] = {
+    {&frmAlerts::Frame1,
+     {"Frame1", QT_TRANSLATE_NOOP("frmAlerts", "Rule #"), 120, 120, 3375, 2055, 9}},
+    {&frmAlerts::cmdBack, {"cmdBack", "<", 840, 120, 375, 255, 0}},
+    {&frmAlerts::lblID, {"lblID", nullptr, 1200, 120, 495, 285, 16}},
+    {&frmAlerts::cmdNext, {"cmdNext", ">", 1680, 120, 375, 255, 1}},
+    {&frmAlerts::cmdNew,
+     {"cmdNew", QT_TRANSLATE_NOOP("frmAlerts", "&New"), 2040, 120, 495, 255, 2}},
+    {&frmAlerts::cmdCancel,
+     {"cmdCancel", QT_TRANSLATE_NOOP("frmAlerts", "&Cancel"), 1920, 2280, 735, 255, 8}},
+    {&frmAlerts::cmdOk, {"cmdOk", QT_TRANSLATE_NOOP("frmAlerts", "&Ok"), 2760, 2280, 735, 255, 7}},
+    {&frmAlerts::Label2,
+     {"Label2", QT_TRANSLATE_NOOP("frmAlerts", "If project is due in:"), 120, 360, 1335, 255, 10},
+     kInFrame},
+    {&frmAlerts::txtInterval, {"txtInterval", nullptr, 1560, 360, 615, 285, 3, Qt::AlignHCenter},
+     kInFrame},
+    {&frmAlerts::Label3,
+     {"Label3", QT_TRANSLATE_NOOP("frmAlerts", "days or less,"), 2280, 360, 975, 255, 11},
+     kInFrame},
+    {&frmAlerts::Label4,
+     {"Label4", QT_TRANSLATE_NOOP("frmAlerts", "Change color to:"), 120, 840, 1455, 255, 12},
+     kInFrame},
+    {&frmAlerts::pctColor, {"pctColor", nullptr, 1560, 840, 615, 255, 13}, kInFrame},
+    {&frmAlerts::cmdSelect,
+     {"cmdSelect", QT_TRANSLATE_NOOP("frmAlerts", "&Select..."), 2280, 840, 855, 255, 4},
+     kInFrame},
+    {&frmAlerts::Label5,
+     {"Label5", QT_TRANSLATE_NOOP("frmAlerts", "Popup at Startup?"), 120, 1320, 1455, 255, 14},
+     kInFrame},
+    // Only the box shows; Label5 and Label6 say what it means.
+    {&frmAlerts::chkAlert, {"chkAlert", nullptr, 1920, 1320, 255, 255, 5}, kInFrame},
+    {&frmAlerts::Label6,
+     {"Label6", QT_TRANSLATE_NOOP("frmAlerts", "yes"), 2280, 1320, 615, 255, 15},
+     kInFrame},
+    {&frmAlerts::cmdDelete,
+     {"cmdDelete", QT_TRANSLATE_NOOP("frmAlerts", "&Delete"), 2280, 1680, 855, 255, 6},
+     kInFrame},
+};
 
 // Where the group box draws the start of its caption, in dialog pixels.
 int captionStart(const QGroupBox *frame)
@@ -67,89 +94,45 @@ frmAlerts::frmAlerts(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(tr("Colors & Alerts"));
     dialogsupport::makeFixedDialog(this, 3585, 2595);
+    const QList<QWidget *> captioned = dialogsupport::buildControls(*this, kControls);
 
     // The blanks keep the frame line clear behind the buttons that sit on
     // the caption line: "Rule #", then "<", the number, ">" and "&New".
-    Frame1 = new QGroupBox(tr("Rule #") + QString(41, QLatin1Char(' ')), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFlat(false);
-    placeInTwips(Frame1, 120, 120, 3375, 2055);
-
-    cmdBack = makeButton(this, QStringLiteral("<"), "cmdBack", 840, 120, 375, 255);
-    lblID = new QLineEdit(this);
-    lblID->setObjectName(QStringLiteral("lblID"));
-    // The current rule is read back from this box: it must never change
-    // except through drawAlert.
+    Frame1->setTitle(Frame1->title() + QString(41, QLatin1Char(' ')));
+    // Shows the current rule's number; the user cannot change it.
     lblID->setReadOnly(true);
     lblID->setContextMenuPolicy(Qt::NoContextMenu);
     lblID->setAcceptDrops(false);
     lblID->setDragEnabled(false);
-    {
-        QPalette pal = lblID->palette();
-        pal.setColor(QPalette::Base, pal.color(QPalette::Button));
-        lblID->setPalette(pal);
-    }
-    placeInTwips(lblID, 1200, 120, 495, 285);
-    cmdNext = makeButton(this, QStringLiteral(">"), "cmdNext", 1680, 120, 375, 255);
-    cmdNew = makeButton(this, tr("&New"), "cmdNew", 2040, 120, 495, 255);
-    cmdCancel = makeButton(this, tr("&Cancel"), "cmdCancel", 1920, 2280, 735, 255);
-    cmdOk = makeButton(this, tr("&Ok"), "cmdOk", 2760, 2280, 735, 255);
+    QPalette pal = lblID->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+    lblID->setPalette(pal);
     cmdOk->setDefault(true);
-
-    Label2 = makeLabel(Frame1, tr("If project is due in:"), 120, 360, 1335, 255);
-    txtInterval = new QLineEdit(Frame1);
-    txtInterval->setObjectName(QStringLiteral("txtInterval"));
-    txtInterval->setAlignment(Qt::AlignCenter);
     txtInterval->installEventFilter(this);
-    placeInTwips(txtInterval, 1560, 360, 615, 285);
-    Label3 = makeLabel(Frame1, tr("days or less,"), 2280, 360, 975, 255);
-    Label4 = makeLabel(Frame1, tr("Change color to:"), 120, 840, 1455, 255);
-    pctColor = new QFrame(Frame1);
-    pctColor->setObjectName(QStringLiteral("pctColor"));
     pctColor->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pctColor->setLineWidth(1);
     pctColor->setAutoFillBackground(true);
-    placeInTwips(pctColor, 1560, 840, 615, 255);
-    cmdSelect = makeButton(Frame1, tr("&Select..."), "cmdSelect", 2280, 840, 855, 255);
-    Label5 = makeLabel(Frame1, tr("Popup at Startup?"), 120, 1320, 1455, 255);
-    // Only the box shows; Label5 and Label6 say what it means.
-    chkAlert = new QCheckBox(Frame1);
-    chkAlert->setObjectName(QStringLiteral("chkAlert"));
     chkAlert->setAccessibleName(tr("Popup at Startup?"));
-    placeInTwips(chkAlert, 1920, 1320, 255, 255);
-    Label6 = makeLabel(Frame1, tr("yes"), 2280, 1320, 615, 255);
-    cmdDelete = makeButton(Frame1, tr("&Delete"), "cmdDelete", 2280, 1680, 855, 255);
+    dialogsupport::fitCaptions(this, captioned,
+                               {{tr("Rule #"), double(cmdBack->x() - captionStart(Frame1))}});
 
-    // The caption-line controls lie in front of the frame.
-    for (QWidget *w : {static_cast<QWidget *>(cmdBack), static_cast<QWidget *>(lblID),
-                       static_cast<QWidget *>(cmdNext), static_cast<QWidget *>(cmdNew)})
-        w->raise();
-
-    const QList<QWidget *> order = {cmdBack, cmdNext, cmdNew, txtInterval, cmdSelect, chkAlert,
-                                    cmdDelete, cmdOk, cmdCancel, lblID};
-    for (qsizetype i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
-
-    dialogsupport::fitCaptions(
-        this,
-        {Label2, Label3, Label4, Label5, Label6, cmdBack, cmdNext, cmdNew, cmdCancel, cmdOk,
-         cmdSelect, cmdDelete},
-        {{tr("Rule #"), double(cmdBack->x() - captionStart(Frame1))}});
-
-    connect(cmdBack, &QPushButton::clicked, this, &frmAlerts::backClicked);
-    connect(cmdNext, &QPushButton::clicked, this, &frmAlerts::nextClicked);
-    connect(cmdNew, &QPushButton::clicked, this, &frmAlerts::newClicked);
-    connect(cmdDelete, &QPushButton::clicked, this, &frmAlerts::deleteClicked);
-    connect(cmdSelect, &QPushButton::clicked, this, &frmAlerts::selectClicked);
-    connect(cmdOk, &QPushButton::clicked, this, &frmAlerts::okClicked);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmAlerts::reject);
+    const std::pair<QPushButton *frmAlerts::*, void (frmAlerts::*)()> clicks[] = {
+        {&frmAlerts::cmdBack, &frmAlerts::backClicked},
+        {&frmAlerts::cmdNext, &frmAlerts::nextClicked},
+        {&frmAlerts::cmdNew, &frmAlerts::newClicked},
+        {&frmAlerts::cmdDelete, &frmAlerts::deleteClicked},
+        {&frmAlerts::cmdSelect, &frmAlerts::selectClicked},
+        {&frmAlerts::cmdOk, &frmAlerts::okClicked},
+        {&frmAlerts::cmdCancel, &frmAlerts::reject}};
+    for (const auto &[button, handler] : clicks)
+        connect(this->*button, &QPushButton::clicked, this, handler);
     connect(chkAlert, &QCheckBox::toggled, this, [this](bool ticked) {
-        if (const int slot = currentSlot(); slot >= 0)
-            alertRules[slot].popup = ticked;
+        if (m_slot >= 0)
+            alertRules[m_slot].popup = ticked;
     });
     connect(txtInterval, &QLineEdit::textChanged, this, [this](const QString &text) {
-        if (const int slot = currentSlot(); slot >= 0)
-            alertRules[slot].interval = Module1::toInt16(Module1::textToNumber(text));
+        if (m_slot >= 0)
+            alertRules[m_slot].interval = Module1::toInt16(Module1::textToNumber(text));
     });
 }
 
@@ -157,24 +140,15 @@ void frmAlerts::setOnSaved(std::function<void()> drawList) { m_onSaved = std::mo
 
 void frmAlerts::setColorPicker(ColorPicker picker) { m_pickColor = std::move(picker); }
 
-int frmAlerts::currentSlot() const
-{
-    bool ok = false;
-    const int number = lblID->text().toInt(&ok);
-    if (!ok || number < 1 || number > kRuleSlots)
-        return -1;
-    return number - 1;
-}
-
 qint32 frmAlerts::swatchColor() const
 {
-    return dialogsupport::valueFromColor(pctColor->palette().color(QPalette::Window));
+    return valueFromColor(pctColor->palette().color(QPalette::Window));
 }
 
 void frmAlerts::setSwatch(qint32 color)
 {
     QPalette pal = pctColor->palette();
-    pal.setColor(QPalette::Window, dialogsupport::colorFromValue(color));
+    pal.setColor(QPalette::Window, colorFromValue(color));
     pctColor->setPalette(pal);
 }
 
@@ -186,8 +160,8 @@ void frmAlerts::drawAlert(const qint16 &Index)
         alertRuleCount = 1;
     // Never show (and so never edit) a slot outside the rules in use.
     const int slot = std::clamp(int(Index), 0, std::clamp(int(alertRuleCount), 1, kRuleSlots) - 1);
-    // The number first: the check box and the interval box write into the
-    // rule that lblID names.
+    // The slot first: the check box and the interval box write into it.
+    m_slot = slot;
     lblID->setText(QString::number(slot + 1));
     setSwatch(alertRules[slot].color);
     chkAlert->setChecked(alertRules[slot].popup);
@@ -196,14 +170,14 @@ void frmAlerts::drawAlert(const qint16 &Index)
 
 void frmAlerts::nextClicked()
 {
-    const int n = currentSlot() + 1;
+    const int n = m_slot + 1;
     if (n >= 1 && n < alertRuleCount)
         drawAlert(static_cast<qint16>(n));
 }
 
 void frmAlerts::backClicked()
 {
-    const int n = currentSlot() + 1;
+    const int n = m_slot + 1;
     if (n > 1)
         drawAlert(static_cast<qint16>(n - 2));
 }
@@ -227,7 +201,7 @@ void frmAlerts::newClicked()
 
 void frmAlerts::deleteClicked()
 {
-    int k = currentSlot();
+    int k = m_slot;
     if (k < 0 || k >= alertRuleCount)
         return;
     for (int i = k + 1; i < alertRuleCount; ++i)
@@ -253,15 +227,15 @@ void frmAlerts::selectClicked()
     // A cancelled picker leaves the swatch and the rule as they were.
     if (!chosen || !chosen->isValid())
         return;
-    setSwatch(dialogsupport::valueFromColor(*chosen));
-    if (const int slot = currentSlot(); slot >= 0)
-        alertRules[slot].color = swatchColor();
+    setSwatch(valueFromColor(*chosen));
+    if (m_slot >= 0)
+        alertRules[m_slot].color = swatchColor();
 }
 
 void frmAlerts::okClicked()
 {
     // On a failed save the dialog stays open with every edit in it.
-    if (dialogsupport::reportFailure(this, Module1::saveTasks(dialogsupport::taskFilePath())))
+    if (dialogsupport::saveFailed(this))
         return;
     m_before.reset();
     done(QDialog::Accepted);
@@ -271,7 +245,7 @@ void frmAlerts::okClicked()
 
 void frmAlerts::reject()
 {
-    if (dialogsupport::reportFailure(this, Module1::loadTasks(dialogsupport::taskFilePath()))) {
+    if (dialogsupport::reloadFailed(this)) {
         // The tables were left as they were, edits included: undo them here.
         if (m_before) {
             alertRules = m_before->rules;
@@ -284,10 +258,8 @@ void frmAlerts::reject()
 
 void frmAlerts::setVisible(bool visible)
 {
-    if (visible && !isVisible()) {
-        dialogsupport::centreOverParent(this);
-        cmdBack->setFocus(Qt::OtherFocusReason);
-    }
+    if (visible && !isVisible())
+        dialogsupport::beforeShowing(this, cmdBack);
     QDialog::setVisible(visible);
 }
 

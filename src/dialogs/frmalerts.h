@@ -66,8 +66,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Slot of the rule whose number lblID shows, -1 if none.
-    int currentSlot() const;
     void setSwatch(qint32 color);
     std::optional<QColor> askColorDialog();
 
@@ -78,6 +76,9 @@ private:
     void selectClicked();
     void okClicked();
 
+    // The current rule's slot, -1 before the first drawAlert; lblID only
+    // shows its number.
+    int m_slot = -1;
     std::function<void()> m_onSaved;
     ColorPicker m_pickColor;
     QColorDialog *m_colorDialog = nullptr;

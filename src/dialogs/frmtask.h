@@ -24,7 +24,8 @@ public:
     explicit frmTask(QWidget *parent = nullptr);
 
     // Points the dialog at task number Index (from 1) and fills the boxes.
-    void prepare(const qint16 &Index);
+    // newTask: the caller has raised taskCount by one for this task.
+    void prepare(const qint16 &Index, bool newTask = false);
     // Called after "&Ok" has saved, reloaded and hidden the dialog.
     void setOnSaved(std::function<void()> drawList);
 
@@ -64,12 +65,20 @@ protected:
 
 private:
     Module1::Task *current();
+    void connectBoxes();
+    void connectTextBox(QLineEdit *box, QString Module1::Task::*field);
     void connectNumberBox(QLineEdit *box, qint16 Module1::Task::*field);
     void okClicked();
 
     std::function<void()> m_onSaved;
-    bool m_fillingDescription = false;
-    // The record as prepare found it, put back when a cancel cannot read
-    // the file, so abandoned edits are never saved later by another command.
-    std::optional<std::pair<int, Module1::Task>> m_before;
+    bool m_filling = false;  // prepare is filling the boxes from the record
+    // The record as prepare found it and the count before a new task
+    // raised it, put back when a cancel cannot read the file, so abandoned
+    // edits are never saved later by another command.
+    struct Snapshot {
+        int slot = 0;
+        Module1::Task task;
+        qint16 count = 0;
+    };
+    std::optional<Snapshot> m_before;
 };

@@ -1,5 +1,6 @@
 #include "mainwindow/tasklistcanvas.h"
 
+#include "common/color.h"
 #include "common/twips.h"
 #include "mainwindow/tasklistaccessible.h"
 
@@ -14,11 +15,6 @@
 #include <cmath>
 
 namespace {
-
-QColor colorFromValue(qint32 value)
-{
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
 
 QPushButton *makeHeaderButton(const QString &caption, QWidget *parent)
 {

@@ -10,9 +10,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
 #include <vector>
+
+// Readable failure output.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace dialogtest {
 
@@ -88,6 +94,16 @@ inline void retype(QLineEdit *box, const QString &text)
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Delete);
     QTest::keyClicks(box, text);
+}
+
+// Clicks `button` with the next message box answered OK; returns what the
+// box said, empty when none was shown.
+inline std::string clickPastBox(QWidget *button)
+{
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    QTest::mouseClick(button, Qt::LeftButton);
+    const auto shown = MessageBox::lastShown();
+    return shown ? shown->text.toStdString() : std::string();
 }
 
 }  // namespace dialogtest

@@ -55,20 +55,11 @@ std::vector<QWidget *> tabChain(QWidget *first, size_t count)
     return chain;
 }
 
-QString shownText(const QWidget *w)
-{
-    if (const auto *l = qobject_cast<const QLabel *>(w))
-        return l->text();
-    if (const auto *b = qobject_cast<const QAbstractButton *>(w))
-        return b->text();
-    return {};
-}
-
 // Every caption is drawn whole in the room its control gives it.
 void expectCaptionsFit(QWidget *dialog)
 {
     for (QWidget *w : dialog->findChildren<QWidget *>()) {
-        const QString text = shownText(w);
+        const QString text = dialogsupport::captionOf(w);
         if (text.isEmpty())
             continue;
         EXPECT_LE(dialogsupport::captionWidth(w->font(), text), dialogsupport::textRoom(w))
@@ -247,25 +238,6 @@ TEST(DialogSupport, CentredPositionStaysOnScreen)
     };
     for (const Case &c : cases)
         EXPECT_EQ(dialogsupport::centredPosition(c.size, c.over, c.screen), c.expected);
-}
-
-TEST(DialogSupport, ColourValuesKeepRedInTheLowByte)
-{
-    struct Case {
-        qint32 value;
-        QColor color;
-    };
-    const Case cases[] = {{0, QColor(0, 0, 0)},
-                          {255, QColor(255, 0, 0)},
-                          {65280, QColor(0, 255, 0)},
-                          {16711680, QColor(0, 0, 255)},
-                          {0x563412, QColor(0x12, 0x34, 0x56)}};
-    for (const Case &c : cases) {
-        EXPECT_EQ(dialogsupport::colorFromValue(c.value), c.color) << c.value;
-        EXPECT_EQ(dialogsupport::valueFromColor(c.color), c.value) << c.value;
-    }
-    // A value with the top byte set (clr=-1 in a file) shows as white.
-    EXPECT_EQ(dialogsupport::colorFromValue(-1), QColor(255, 255, 255));
 }
 
 TEST(DialogSupport, FittingFontShrinksOnlyAsFarAsNeeded)

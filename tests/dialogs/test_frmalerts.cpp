@@ -20,6 +20,7 @@
 
 using namespace Module1;
 using dialogtest::retype;
+using ::testing::HasSubstr;
 using dialogtest::RuleLines;
 using dialogtest::TaskLines;
 
@@ -349,6 +350,11 @@ TEST_F(FrmAlertsTest, RuleNumberCannotBeTypedOrPastedInto)
     EXPECT_EQ(dlg.lblID->text(), "1");
     EXPECT_EQ(dlg.lblID->contextMenuPolicy(), Qt::NoContextMenu);
     EXPECT_FALSE(dlg.lblID->acceptDrops());
+    // The box only shows the number: whatever it holds, rule 1 is edited.
+    dlg.lblID->setText("2");
+    retype(dlg.txtInterval, "9");
+    EXPECT_EQ(alertRules[0].interval, 9);
+    EXPECT_EQ(alertRules[1].interval, 7);
 }
 
 TEST_F(FrmAlertsTest, FailedSaveKeepsTheDialogOpen)
@@ -357,12 +363,9 @@ TEST_F(FrmAlertsTest, FailedSaveKeepsTheDialogOpen)
     retype(dlg.txtInterval, "6");
     QFile::remove(filePath());
     blockTaskFile();
-    MessageBox::setNextAnswer(QMessageBox::Ok);
 
-    QTest::mouseClick(dlg.cmdOk, Qt::LeftButton);
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.cmdOk), HasSubstr("could not be saved"));
 
-    ASSERT_TRUE(MessageBox::lastShown().has_value());
-    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be saved"));
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(redraws, 0);
     EXPECT_EQ(alertRules[0].interval, 6);
@@ -374,12 +377,9 @@ TEST_F(FrmAlertsTest, CancelThatCannotReadTheFileStillDropsTheEdits)
     QTest::mouseClick(dlg.cmdNew, Qt::LeftButton);
     QFile::remove(filePath());
     blockTaskFile();
-    MessageBox::setNextAnswer(QMessageBox::Ok);
 
-    QTest::mouseClick(dlg.cmdCancel, Qt::LeftButton);
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.cmdCancel), HasSubstr("could not be read"));
 
-    ASSERT_TRUE(MessageBox::lastShown().has_value());
-    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be read"));
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(alertRuleCount, 1);
 }

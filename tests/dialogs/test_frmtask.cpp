@@ -1,3 +1,4 @@
+#include "dialogs/dialogsupport.h"
 #include "dialogs/frmtask.h"
 
 #include "dialogtestutil.h"
@@ -6,9 +7,12 @@
 #include "store/tables.h"
 #include "store/taskfile.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +21,7 @@
 
 using namespace Module1;
 using dialogtest::retype;
+using ::testing::HasSubstr;
 using dialogtest::RuleLines;
 using dialogtest::TaskLines;
 
@@ -32,13 +37,14 @@ protected:
     // on task `number` (one past the end for a new task).
     void open(qint16 number)
     {
-        if (number > taskCount)
+        const bool newTask = number > taskCount;
+        if (newTask)
             taskCount = number;  // what new_task does before prepare
         dlg.setOnSaved([this] {
             ++redraws;
             hiddenAtRedraw = !dlg.isVisible();
         });
-        dlg.prepare(number);
+        dlg.prepare(number, newTask);
         dlg.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     }
@@ -46,6 +52,12 @@ protected:
     {
         writeTasks(bytes);
         ASSERT_TRUE(loadTasks().ok());
+    }
+
+    void TearDown() override
+    {
+        dialogsupport::setTaskFileReader(nullptr);
+        InTempDir::TearDown();
     }
 
     frmTask dlg;
@@ -258,6 +270,51 @@ TEST_F(FrmTaskTest, DescriptionLineBreaksBecomeCrLf)
     EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({saved}, {}));
 }
 
+struct PasteCase {
+    QLineEdit *frmTask::*box;
+    QString Task::*field;
+    bool drop;  // dragged in rather than pasted
+};
+
+class PastedBreaksTest : public FrmTaskTest, public ::testing::WithParamInterface<PasteCase> {};
+
+TEST_P(PastedBreaksTest, BecomeBlanksSoTheFieldStaysOneLineOfTheFile)
+{
+    loadFile(dialogtest::taskFile({kDentist}, {kRule}));
+    open(1);
+    QLineEdit *box = dlg.*GetParam().box;
+    box->clear();
+    const QString text = "Pasted\r\nclr=65280\r\nact=addalert\nlone\rend";
+    if (GetParam().drop) {
+        QMimeData mime;
+        mime.setText(text);
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &enter);
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &drop);
+    } else {
+        QGuiApplication::clipboard()->setText(text);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    }
+    const QString joined = "Pasted clr=65280 act=addalert lone end";
+    EXPECT_EQ(box->text(), joined);
+    EXPECT_EQ(box->cursorPosition(), joined.size());
+    EXPECT_EQ(tasks[0].*GetParam().field, joined);
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    // Read back: the text stayed in its field and made no rule.
+    EXPECT_EQ(tasks[0].*GetParam().field, joined);
+    EXPECT_EQ(alertRuleCount, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, PastedBreaksTest,
+                         ::testing::Values(PasteCase{&frmTask::txtTitle, &Task::title, false},
+                                           PasteCase{&frmTask::txtFor, &Task::forWhom, false},
+                                           PasteCase{&frmTask::txtTitle, &Task::title, true},
+                                           PasteCase{&frmTask::txtFor, &Task::forWhom, true}));
+
 TEST_F(FrmTaskTest, EscAndTheCloseBoxActAsCancel)
 {
     const QByteArray file = dialogtest::taskFile({kRent}, {kRule});
@@ -311,34 +368,58 @@ TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
     open(1);
     QTest::keyClick(dlg.txtTitle, Qt::Key_End);
     QTest::keyClicks(dlg.txtTitle, "!");
-    MessageBox::setNextAnswer(QMessageBox::Ok);
 
-    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+    const std::string said = dialogtest::clickPastBox(dlg.Command1);
 
-    ASSERT_TRUE(MessageBox::lastShown().has_value());
-    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be saved"))
-        << MessageBox::lastShown()->text.toStdString();
-    EXPECT_TRUE(MessageBox::lastShown()->text.contains(filePath()));
+    EXPECT_THAT(said, HasSubstr("could not be saved"));
+    EXPECT_THAT(said, HasSubstr(filePath().toStdString()));
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(redraws, 0);
     EXPECT_EQ(tasks[0].title, "Pay rent!");
 }
 
-TEST_F(FrmTaskTest, CancelThatCannotReadTheFileStillDropsTheEdits)
+class UnreadableCancelTest : public FrmTaskTest, public ::testing::WithParamInterface<qint16> {};
+
+TEST_P(UnreadableCancelTest, StillDropsTheEditsAndANewTask)
 {
-    loadFile(dialogtest::taskFile({kRent}, {}));
+    const QByteArray file = dialogtest::taskFile({kRent, kDentist}, {kRule});
+    loadFile(file);
     QFile::remove(filePath());
     blockTaskFile();
-    open(1);
+    open(GetParam());
     QTest::keyClicks(dlg.txtTitle, "!");
-    MessageBox::setNextAnswer(QMessageBox::Ok);
 
-    QTest::mouseClick(dlg.Command2, Qt::LeftButton);
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.Command2), HasSubstr("could not be read"));
 
-    ASSERT_TRUE(MessageBox::lastShown().has_value());
-    EXPECT_TRUE(MessageBox::lastShown()->text.contains("could not be read"));
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(tasks[0].title, "Pay rent");
+    // What the next save would write: the file as it was, no blank task.
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_EQ(serializeTables().toStdString(), file.toStdString());
+}
+
+// The first task, the last one, and a new one.
+INSTANTIATE_TEST_SUITE_P(Tasks, UnreadableCancelTest, ::testing::Values(1, 2, 3));
+
+TEST_F(FrmTaskTest, OkWhoseReadBackFailsClosesWithTheEditsAndFreshDueTexts)
+{
+    loadFile(dialogtest::taskFile({kRent, kDentist}, {kRule}));
+    open(2);
+    retype(dlg.txtDay, "20");
+    // GIVEN a save that works and a read-back that does not
+    dialogsupport::setTaskFileReader([](const QString &path) {
+        return FileStatus{FileStatus::Unreadable, path + " could not be read: test"};
+    });
+
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.Command1), HasSubstr("could not be read"));
+
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(redraws, 1);
+    // THEN the tables are as a good read-back of the saved file leaves them.
+    const auto afterOk = tasks;
+    EXPECT_EQ(afterOk[1].day, 20);
+    dialogsupport::setTaskFileReader(nullptr);
+    ASSERT_TRUE(loadTasks().ok());
+    EXPECT_TRUE(tasks == afterOk);
 }
 
 TEST_F(FrmTaskTest, CancelWithoutAFileIsNoError)
@@ -350,19 +431,37 @@ TEST_F(FrmTaskTest, CancelWithoutAFileIsNoError)
     EXPECT_EQ(taskCount, 0);
 }
 
-TEST_F(FrmTaskTest, TaskNumberBeyondTheTableEditsNothing)
+struct NumberInTable {
+    qint16 number;
+    bool editable;
+};
+
+class TaskNumberTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberInTable> {};
+
+TEST_P(TaskNumberTest, OnlyANumberWithASlotIsEdited)
 {
     const auto before = tasks;
-    dlg.prepare(kTaskSlots + 1);
+    dlg.prepare(GetParam().number);
     dlg.show();
     QTest::keyClicks(dlg.txtTitle, "x");
     retype(dlg.txtDay, "3");
     dlg.lstMonth->setCurrentIndex(2);
-    EXPECT_TRUE(tasks == before);
-    EXPECT_FALSE(dlg.Command1->isEnabled());
-    dlg.prepare(-5);
-    QTest::keyClicks(dlg.txtTitle, "y");
-    EXPECT_TRUE(tasks == before);
+
+    EXPECT_EQ(dlg.Command1->isEnabled(), GetParam().editable);
+    auto expected = before;
+    if (GetParam().editable) {
+        Task &t = expected[GetParam().number - 1];
+        t.title = "x";
+        t.day = 3;
+        t.month = 3;
+    }
+    EXPECT_TRUE(tasks == expected);
 }
+
+// 1001 is the last slot; a new task while all are in use would be 1002.
+INSTANTIATE_TEST_SUITE_P(Numbers, TaskNumberTest,
+                         ::testing::Values(NumberInTable{1, true}, NumberInTable{kTaskSlots, true},
+                                           NumberInTable{kTaskSlots + 1, false},
+                                           NumberInTable{0, false}, NumberInTable{-5, false}));
 
 }  // namespace
