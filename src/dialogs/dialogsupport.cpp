@@ -197,9 +197,16 @@ namespace {
 TaskFileReader g_reader = nullptr;
 }
 
-bool saveFailed(QWidget *parent)
+Saved save(QWidget *parent)
 {
-    return reportFailure(parent, Module1::saveTasks(taskFilePath()));
+    const Module1::FileStatus status = Module1::saveTasks(taskFilePath());
+    if (!reportFailure(parent, status))
+        return Saved::Yes;
+    if (status.code != Module1::FileStatus::ChangedOutside)
+        return Saved::No;
+    // What is on disk now wins over the edit, which the box said was lost.
+    reloadFailed(parent);
+    return Saved::ReadAgain;
 }
 
 bool reloadFailed(QWidget *parent)

@@ -145,9 +145,14 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned,
 // written. A missing file is no error: it means an empty task list.
 bool reportFailure(QWidget *parent, const Module1::FileStatus &status);
 
-// Writes or reads back the task file, with the box on failure; true when
-// the call failed.
-bool saveFailed(QWidget *parent);
+// Writes the task file, with the box on failure.
+enum class Saved {
+    Yes,
+    No,         // nothing written; the tables keep the edits
+    ReadAgain,  // the file was changed elsewhere: not written, read again instead
+};
+Saved save(QWidget *parent);
+// Reads the task file back, with the box on failure; true when it failed.
 bool reloadFailed(QWidget *parent);
 
 // What reloadFailed reads with. Tests put in one that fails, to see what a

@@ -234,9 +234,15 @@ void frmAlerts::selectClicked()
 
 void frmAlerts::okClicked()
 {
-    // On a failed save the dialog stays open with every edit in it.
-    if (dialogsupport::saveFailed(this))
+    switch (dialogsupport::save(this)) {
+    case dialogsupport::Saved::Yes: break;
+    case dialogsupport::Saved::No: return;  // still open with every edit in it
+    case dialogsupport::Saved::ReadAgain:
+        // Closed as a cancel is: the caller redraws the list it read.
+        m_before.reset();
+        QDialog::reject();
         return;
+    }
     m_before.reset();
     done(QDialog::Accepted);
     if (m_onSaved)

@@ -214,9 +214,16 @@ void frmTask::setOnSaved(std::function<void()> drawList) { m_onSaved = std::move
 
 void frmTask::okClicked()
 {
-    // On a failed save the dialog stays open with every edit in it.
-    if (dialogsupport::saveFailed(this))
+    switch (dialogsupport::save(this)) {
+    case dialogsupport::Saved::Yes: break;
+    case dialogsupport::Saved::No: return;  // still open with every edit in it
+    case dialogsupport::Saved::ReadAgain:
+        // Closed as a cancel is: the caller redraws the list it read.
+        selected = -1;
+        m_before.reset();
+        QDialog::reject();
         return;
+    }
     if (dialogsupport::reloadFailed(this)) {
         // The file holds the edits; only the derived texts are stale.
         if (Task *t = current()) {

@@ -357,6 +357,25 @@ TEST_F(FrmAlertsTest, RuleNumberCannotBeTypedOrPastedInto)
     EXPECT_EQ(alertRules[1].interval, 7);
 }
 
+TEST_F(FrmAlertsTest, AFileChangedElsewhereIsReadAgainNotOverwritten)
+{
+    open({kSoon});
+    retype(dlg.txtInterval, "9");
+    const QByteArray elsewhere = dialogtest::taskFile({kTask}, {kWeek, kLate});
+    writeTasks(elsewhere);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+
+    QTest::mouseClick(dlg.cmdOk, Qt::LeftButton);
+
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_THAT(MessageBox::lastShown()->text.toStdString(), HasSubstr("changed outside Quillet"));
+    EXPECT_EQ(testsupport::readFile(filePath()), elsewhere);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(redraws, 0) << "not saved; the caller redraws after a cancel";
+    EXPECT_EQ(alertRuleCount, 2);
+    EXPECT_EQ(alertRules[0], rule(kWeek));
+}
+
 TEST_F(FrmAlertsTest, FailedSaveKeepsTheDialogOpen)
 {
     open({kSoon});

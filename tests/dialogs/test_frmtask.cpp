@@ -360,6 +360,26 @@ TEST_F(FrmTaskTest, EnterInABoxDoesNotPressOk)
     EXPECT_EQ(redraws, 1);
 }
 
+TEST_F(FrmTaskTest, AFileChangedElsewhereIsReadAgainNotOverwritten)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    open(1);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    const QByteArray elsewhere = dialogtest::taskFile({kDentist, kRent}, {kRule});
+    writeTasks(elsewhere);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_THAT(MessageBox::lastShown()->text.toStdString(), HasSubstr("changed outside Quillet"));
+    EXPECT_EQ(testsupport::readFile(filePath()), elsewhere);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.selected, -1) << "closed as a cancel, so the list is redrawn";
+    EXPECT_EQ(taskCount, 2);
+    EXPECT_EQ(tasks[0].title, "Dentist");
+}
+
 TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
 {
     loadFile(dialogtest::taskFile({kRent}, {}));
