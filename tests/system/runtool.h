@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDate>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -26,6 +28,21 @@ inline bool runTool(const QStringList &args, const QProcessEnvironment &env,
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+// The program sees the day the unit tests run on, 2026-12-08, through
+// libfaketime, so due texts and colours do not depend on when the suite
+// runs. Monotonic clocks stay real: timers and timeouts keep working.
+inline const QDate kFixedToday(2026, 12, 8);
+inline void pinToday(QProcessEnvironment &env)
+{
+    const QString faketime = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+    if (!QFile::exists(faketime))
+        return;
+    env.insert("LD_PRELOAD", faketime);
+    env.insert("FAKETIME", "@2026-12-08 10:00:00");
+    env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    env.insert("FAKETIME_DONT_RESET", "1");
+}
+
 // The environment the program gets under the test's own X server: that
 // display, a private runtime directory for the alert page, US English.
 inline QProcessEnvironment programEnvironment(const QString &display, const QString &runtimeDir)
@@ -36,5 +53,6 @@ inline QProcessEnvironment programEnvironment(const QString &display, const QStr
     env.insert("DISPLAY", display);
     env.insert("XDG_RUNTIME_DIR", runtimeDir);
     env.insert("LANG", "en_US.UTF-8");
+    pinToday(env);
     return env;
 }

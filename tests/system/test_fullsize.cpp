@@ -3,6 +3,7 @@
 #include "system/xserver.h"
 
 #include "store/store.h"
+#include "support/taskfilebuilder.h"
 
 #include <QDate>
 
@@ -34,12 +35,9 @@ struct Generated {
     int latestRecord = -1;  // the record due last among the current tasks
 };
 
-QByteArray line(const QByteArray &key, const QByteArray &value) { return key + "=" + value + "\r\n"; }
-QByteArray num(int v) { return QByteArray::number(v); }
-
-// 1001 tasks and 101 rules in the file's own layout. Recycled tasks fall in
-// 2024, before every current one; the task due last stands in the middle of
-// the file, so the table's file order and its due order differ.
+// 1001 tasks and 101 rules. Recycled tasks fall in 2024, before every
+// current one; the task due last stands in the middle of the file, so the
+// table's file order and its due order differ.
 Generated fullFile(const QDate &today)
 {
     static const char *const verbs[] = {"Pay", "Call", "Renew", "Book", "Order", "Clean", "Reply to",
@@ -48,45 +46,39 @@ Generated fullFile(const QDate &today)
                                          "printer ink", "the gutters", "Anna", "the website",
                                          "library books", "the <b>report</b>", "holiday", "50% & more"};
     static const char *const whom[] = {"Me", "Anna", "Office", "Home", "Family", "Sam", "", "Dr. Lee"};
-    const QDate fixed(2026, 12, 8);
     Generated g;
     g.latestRecord = 500;
-    QByteArray &b = g.bytes;
-    b = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n\r\n"
-        "[Tasks]\r\n\r\n";
+    std::vector<testsupport::TaskLines> tasks;
     for (int i = 0; i < 1001; ++i) {
-        QByteArray deleted = "N";
+        QString deleted = QStringLiteral("N");
         if (i % 50 == 7)
-            deleted = "Y";
+            deleted = QStringLiteral("Y");
         else if (i % 97 == 3)
-            deleted = "";
-        QDate due = (i % 2 ? fixed : today).addDays((i * 37) % 401 - 200);
-        if (deleted == "Y")
+            deleted.clear();
+        QDate due = today.addDays((i * 37) % 401 - 200);
+        if (deleted == QLatin1String("Y"))
             due = QDate(2024, 1 + i % 12, 1 + i % 28);
         if (i == g.latestRecord)
             due = today.addYears(5);
-        const QByteArray title = QByteArray(verbs[i % 12]) + " " + things[(i / 12) % 12] + " #" + num(i);
-        QByteArray description;
+        QString description;
         if (i % 3 == 0)
-            description = "Notes for task " + num(i) + "|~second line|~third: a=b; [x]";
+            description = QStringLiteral("Notes for task %1|~second line|~third: a=b; [x]").arg(i);
         else if (i % 3 == 1)
-            description = "One line " + num(i * 7);
-        b += line("ttl", title) + line("for", whom[i % 8]) + line("day", num(due.day())) +
-             line("mon", num(due.month())) + line("yea", num(due.year())) + line("hou", num(i % 24)) +
-             line("min", num((i * 7) % 60)) + line("sec", num((i * 13) % 60)) + line("del", deleted) +
-             line("des", description) + "act=addtask\r\n\r\n";
+            description = QStringLiteral("One line %1").arg(i * 7);
+        tasks.push_back({QStringLiteral("%1 %2 #%3").arg(QLatin1String(verbs[i % 12]),
+                                                         QLatin1String(things[(i / 12) % 12]))
+                             .arg(i),
+                         QLatin1String(whom[i % 8]), due.day(), due.month(), due.year(), i % 24, (i * 7) % 60,
+                         (i * 13) % 60, deleted, description});
     }
-    b += "[Alerts]\r\n\r\n";
+    std::vector<testsupport::RuleLines> rules;
     for (int r = 0; r < 101; ++r) {
         // Rule 50 announces every overdue task at start.
         const bool announce = r == 50;
-        const int interval = announce ? 0 : (r * 3) % 120 + 1;
-        const qint32 colour = announce ? 255 : qint32((r * 2654435761u) & 0xFFFFFF);
-        b += line("val", num(interval)) + "unt=d\r\n" + line("clr", num(colour)) +
-             (announce ? "alr=on\r\n" : (r % 7 == 0 ? "alr=on\r\n" : "alr=off\r\n")) +
-             "act=addalert\r\n\r\n";
+        rules.push_back(testsupport::rule(announce ? 0 : (r * 3) % 120 + 1, announce || r % 7 == 0,
+                                          announce ? 255 : qint64((r * 2654435761u) & 0xFFFFFF)));
     }
-    b += "\r\n";
+    g.bytes = testsupport::taskFile(tasks, rules);
     return g;
 }
 
@@ -222,7 +214,7 @@ protected:
 TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
 {
     // GIVEN full tables, some tasks overdue
-    const Generated gen = fullFile(QDate(2026, 12, 8));
+    const Generated gen = fullFile(kFixedToday);
     testsupport::writeFile(taskFile(), gen.bytes);
     testsupport::writeFile(dir.filePath("generated.txt"), gen.bytes);
     const std::optional<Tables> expected = loadCopy(dir.filePath("generated.txt"));

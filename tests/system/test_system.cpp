@@ -1,5 +1,7 @@
 // Whole-program runs of the built binary in a temporary directory.
+#include "support/taskfilebuilder.h"
 #include "support/testsupport.h"
+#include "system/runtool.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,28 +17,9 @@
 
 namespace {
 
-const QByteArray kHeader = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n"
-                           "; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n";
-
-QByteArray taskRecord(const QByteArray &title, const QDate &due, const QByteArray &del = "N")
-{
-    return "ttl=" + title + "\r\nfor=Me\r\nday=" + QByteArray::number(due.day()) +
-           "\r\nmon=" + QByteArray::number(due.month()) + "\r\nyea=" +
-           QByteArray::number(due.year()) + "\r\nhou=9\r\nmin=5\r\nsec=0\r\ndel=" + del +
-           "\r\ndes=\r\nact=addtask\r\n\r\n";
-}
-
-QByteArray ruleRecord(int interval, bool popup, int color = 255)
-{
-    return "val=" + QByteArray::number(interval) + "\r\nunt=d\r\nclr=" +
-           QByteArray::number(color) + "\r\nalr=" + (popup ? "on" : "off") +
-           "\r\nact=addalert\r\n\r\n";
-}
-
-QByteArray file(const QByteArray &taskRecords, const QByteArray &ruleRecords)
-{
-    return kHeader + taskRecords + "[Alerts]\r\n\r\n" + ruleRecords + "\r\n";
-}
+using testsupport::dueOn;
+using testsupport::rule;
+using testsupport::taskFile;
 
 class Program : public ::testing::Test {
 protected:
@@ -52,6 +35,7 @@ protected:
         env.remove("QT_QPA_PLATFORM");
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         env.insert("LANG", "en_US.UTF-8");
+        pinToday(env);
     }
 
     void start(QProcess &p, bool offscreen, const QStringList &args = {})
@@ -97,10 +81,9 @@ protected:
 
 TEST_F(Program, NothingAnnouncedEndsWithoutADisplay)
 {
-    const QDate today = QDate::currentDate();
-    testsupport::writeFile(tasksPath(), file(taskRecord("Later", today.addDays(30)) +
-                                                 taskRecord("Gone", today, "Y"),
-                                             ruleRecord(3, true) + ruleRecord(40, false)));
+    const QDate today = kFixedToday;
+    testsupport::writeFile(tasksPath(), taskFile({dueOn("Later", today.addDays(30)), dueOn("Gone", today, "Y")},
+                                                 {rule(3, true), rule(40, false)}));
     const QByteArray before = testsupport::readFile(tasksPath());
     QProcess p;
     start(p, false);
@@ -126,8 +109,7 @@ TEST_F(Program, EmptyFileEndsAtOnce)
 TEST_F(Program, AnnouncedTaskKeepsTheWindowUp)
 {
     testsupport::writeFile(tasksPath(),
-                           file(taskRecord("Pay <i>rent</i>", QDate::currentDate()),
-                                ruleRecord(0, true)));
+                           taskFile({dueOn("Pay <i>rent</i>", kFixedToday)}, {rule(0, true)}));
     QProcess p;
     start(p, true);
     // Still running: the alert window waits for the user.
@@ -150,7 +132,7 @@ TEST_F(Program, AnnouncedPageShownEvenWhenItCannotBeWritten)
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                               QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
     testsupport::writeFile(tasksPath(),
-                           file(taskRecord("Due", QDate::currentDate()), ruleRecord(0, true)));
+                           taskFile({dueOn("Due", kFixedToday)}, {rule(0, true)}));
     QProcess p;
     start(p, true);
     EXPECT_FALSE(p.waitForFinished(1500));
@@ -190,15 +172,16 @@ TEST_F(Program, CommandLineAsGnuProgramsHaveIt)
         EXPECT_EQ(p.exitCode(), c.status);
         const QByteArray said = c.status == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
         EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
-        if (c.status != 0)
+        if (c.status != 0) {
             EXPECT_TRUE(said.contains("Try 'quillet --help'")) << said.toStdString();
+        }
         EXPECT_FALSE(QFile::exists(tasksPath()));
     }
 }
 
 TEST_F(Program, ShowAllOpensTheListWhenNothingIsDue)
 {
-    testsupport::writeFile(tasksPath(), file(taskRecord("Later", QDate::currentDate().addDays(30)), ""));
+    testsupport::writeFile(tasksPath(), taskFile({dueOn("Later", kFixedToday.addDays(30))}, {}));
     QProcess p;
     start(p, true, {"--show-all"});
     EXPECT_FALSE(p.waitForFinished(1500)) << "the list waits for the user";
@@ -237,18 +220,18 @@ TEST_P(RefusedFile, ShowsWhyAndLeavesTheFileAlone)
 
 QByteArray tooManyTasks()
 {
-    QByteArray records;
+    std::vector<testsupport::TaskLines> tasks;
     for (int i = 0; i < 1002; ++i)
-        records += taskRecord("T" + QByteArray::number(i), QDate(2030, 1, 1));
-    return file(records, ruleRecord(0, true));
+        tasks.push_back(dueOn(QStringLiteral("T%1").arg(i), QDate(2030, 1, 1)));
+    return taskFile(tasks, {rule(0, true)});
 }
 
 QByteArray tooManyRules()
 {
-    QByteArray rules;
+    std::vector<testsupport::RuleLines> rules;
     for (int i = 0; i < 102; ++i)
-        rules += ruleRecord(i, true);
-    return file(taskRecord("T", QDate::currentDate()), rules);
+        rules.push_back(rule(i, true));
+    return taskFile({dueOn("T", kFixedToday)}, rules);
 }
 
 TEST_F(Program, FileThatIsAFolderIsRefused)
@@ -266,7 +249,7 @@ TEST_F(Program, FileThatIsAFolderIsRefused)
 INSTANTIATE_TEST_SUITE_P(
     Program, RefusedFile,
     ::testing::Values(
-        RefusedCase{"Unreadable", file(taskRecord("T", QDate(2030, 1, 1)), ruleRecord(0, true)),
+        RefusedCase{"Unreadable", taskFile({dueOn("T", QDate(2030, 1, 1))}, {rule(0, true)}),
                     true, "could not be read"},
         RefusedCase{"TooManyTasks", tooManyTasks(), false, "more than 1001 tasks"},
         RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"}),

@@ -2,32 +2,27 @@
 #include "system/xserver.h"
 
 #include "store/store.h"
+#include "support/taskfilebuilder.h"
 
 #include <QDate>
 
 namespace {
 
-QByteArray taskRecord(const QByteArray &title, const QDate &due, const QByteArray &del = "N")
+using testsupport::dueOn;
+using testsupport::taskFile;
+
+// Today's tasks announced, or no rule at all.
+QByteArray withTodayRule(const std::vector<testsupport::TaskLines> &tasks, bool announceToday = true)
 {
-    return "ttl=" + title + "\r\nfor=Me\r\nday=" + QByteArray::number(due.day()) + "\r\nmon=" +
-           QByteArray::number(due.month()) + "\r\nyea=" + QByteArray::number(due.year()) +
-           "\r\nhou=9\r\nmin=0\r\nsec=0\r\ndel=" + del + "\r\ndes=\r\nact=addtask\r\n\r\n";
+    return taskFile(tasks, announceToday ? std::vector{testsupport::rule(0, true)}
+                                         : std::vector<testsupport::RuleLines>{});
 }
 
-QByteArray taskFileBytes(const QByteArray &taskRecords, bool announceToday = true)
-{
-    return "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n"
-           "\r\n[Tasks]\r\n\r\n" +
-           taskRecords + "[Alerts]\r\n\r\n" +
-           (announceToday ? QByteArray("val=0\r\nunt=d\r\nclr=255\r\nalr=on\r\nact=addalert\r\n\r\n") : "") +
-           "\r\n";
-}
-
-const QDate kToday(2026, 12, 8);
+const QDate kToday = kFixedToday;
 
 class OnXServer : public XServerTest {
 protected:
-    void writeAnnouncedTask() { testsupport::writeFile(taskFile(), taskFileBytes(taskRecord("Due now", kToday))); }
+    void writeAnnouncedTask() { testsupport::writeFile(taskFile(), withTodayRule({dueOn("Due now", kToday)})); }
 
     // The tables of the file on disk, read through a copy.
     void loadFileCopy()
@@ -102,8 +97,8 @@ TEST_F(OnXServer, DeleteNeverReachesATaskTheListDoesNotShow)
 {
     // GIVEN Alpha selected, and a recycled task due after Bravo
     testsupport::writeFile(taskFile(),
-                           taskFileBytes(taskRecord("Alpha", kToday.addDays(3)) + taskRecord("Bravo", kToday.addDays(4)) +
-                                             taskRecord("Recycled", kToday.addDays(5), "Y"),
+                           withTodayRule({dueOn("Alpha", kToday.addDays(3)), dueOn("Bravo", kToday.addDays(4)),
+                                          dueOn("Recycled", kToday.addDays(5), "Y")},
                                          false));
     startProgram({"--show-all"});
     const xcb_window_t main = waitForWindow("Quillet");
@@ -129,7 +124,7 @@ TEST_F(OnXServer, PastedLineBreaksNeverReachTheFile)
 {
     if (QStandardPaths::findExecutable("xclip").isEmpty())
         GTEST_SKIP() << "xclip is not installed";
-    testsupport::writeFile(taskFile(), taskFileBytes({}, false));
+    testsupport::writeFile(taskFile(), withTodayRule({}, false));
     startProgram({"--show-all"});
     const xcb_window_t main = waitForWindow("Quillet");
     ASSERT_NE(main, 0u);

@@ -250,15 +250,6 @@ protected:
         ASSERT_TRUE(x.open(displayName)) << "cannot connect to " << displayName.toStdString();
 
         env = programEnvironment(displayName, runtime.path());
-        // Every run sees the same day as the unit tests, so due texts and
-        // colours do not depend on when the suite runs.
-        const QString faketime = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
-        if (QFile::exists(faketime)) {
-            env.insert("LD_PRELOAD", faketime);
-            env.insert("FAKETIME", "@2026-12-08 10:00:00");
-            env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
-            env.insert("FAKETIME_DONT_RESET", "1");
-        }
         // Sanitizer builds: the session bus library keeps one buffer to the end.
         const QString suppressions = dir.filePath("lsan.supp");
         testsupport::writeFile(suppressions, "leak:libdbus-1.so\n");
