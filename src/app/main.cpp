@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/display.h"
 #include "app/singlecopy.h"
+#include "common/filereport.h"
 #include "common/icons.h"
 #include "common/messagebox.h"
 #include "dialogs/frmalerts.h"
@@ -20,13 +21,13 @@
 
 namespace {
 
-int refuseFile(int argc, char **argv, const QString &reason)
+int refuseFile(int argc, char **argv, const Module1::FileStatus &status)
 {
     // Also on stderr: started from a terminal, or with no display at all.
-    std::fprintf(stderr, "quillet: %s\n", qPrintable(reason));
+    std::fprintf(stderr, "quillet: %s\n", qPrintable(status.error));
     if (displayAvailable()) {
         QApplication app(argc, argv);
-        MessageBox::error(nullptr, QStringLiteral("Quillet"), reason);
+        reportFileFailure(nullptr, status);
     }
     return 1;
 }
@@ -135,7 +136,7 @@ int main(int argc, char **argv)
     const Module1::FileStatus status = Module1::loadTasks();
     const bool firstRun = status.code == Module1::FileStatus::Missing;
     if (!status.ok() && !firstRun)
-        return refuseFile(argc, argv, status.error);
+        return refuseFile(argc, argv, status);
     PublishedPage page;
     if (!options.showAll) {
         // The page sorts the table by due date itself.

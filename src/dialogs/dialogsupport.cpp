@@ -1,5 +1,6 @@
 #include "dialogsupport.h"
 
+#include "common/filereport.h"
 #include "common/messagebox.h"
 #include "common/twips.h"
 
@@ -107,11 +108,6 @@ void beforeShowing(QDialog *dialog, QWidget *first)
     first->setFocus(Qt::OtherFocusReason);
 }
 
-QString taskFilePath()
-{
-    return QDir::current().absoluteFilePath(QString::fromLatin1(Module1::kTaskFileName));
-}
-
 double captionWidth(const QFont &font, const QString &text)
 {
     QString shown = text;
@@ -185,22 +181,14 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList
     }
 }
 
-bool reportFailure(QWidget *parent, const Module1::FileStatus &status)
-{
-    if (status.ok() || status.code == Module1::FileStatus::Missing)
-        return false;
-    MessageBox::error(parent, parent ? parent->windowTitle() : QString(), status.error);
-    return true;
-}
-
 namespace {
 TaskFileReader g_reader = nullptr;
 }
 
 Saved save(QWidget *parent)
 {
-    const Module1::FileStatus status = Module1::saveTasks(taskFilePath());
-    if (!reportFailure(parent, status))
+    const Module1::FileStatus status = Module1::saveTasks(Module1::taskFilePath());
+    if (!reportFileFailure(parent, status))
         return Saved::Yes;
     if (status.code != Module1::FileStatus::ChangedOutside)
         return Saved::No;
@@ -211,7 +199,7 @@ Saved save(QWidget *parent)
 
 bool reloadFailed(QWidget *parent)
 {
-    return reportFailure(parent, (g_reader ? g_reader : &Module1::loadTasks)(taskFilePath()));
+    return reportFileFailure(parent, (g_reader ? g_reader : &Module1::loadTasks)(Module1::taskFilePath()));
 }
 
 void setTaskFileReader(TaskFileReader reader) { g_reader = reader; }

@@ -110,10 +110,6 @@ QPoint centredPosition(const QSize &size, const QRect &over, const QRect &screen
 // parent's window (or its screen), the focus on its first control.
 void beforeShowing(QDialog *dialog, QWidget *first);
 
-// The task file in the current directory, named in full so that an error
-// message tells the user which file it means.
-QString taskFilePath();
-
 // One caption and the width (in pixels) it has to fit in.
 struct Caption {
     QString text;  // '&' access-key markers are not drawn and not counted
@@ -140,10 +136,6 @@ double textRoom(const QWidget *widget);
 // elides (with the full text as tool tip) whatever still does not.
 void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned,
                  const QList<Caption> &extra = {});
-
-// The one box that tells the user why the task file could not be read or
-// written. A missing file is no error: it means an empty task list.
-bool reportFailure(QWidget *parent, const Module1::FileStatus &status);
 
 // Writes the task file, with the box on failure.
 enum class Saved {

@@ -1,5 +1,6 @@
 #include "mainwindow/frmmain.h"
 
+#include "common/filereport.h"
 #include "common/messagebox.h"
 #include "common/twips.h"
 #include "mainwindow/navhotarea.h"
@@ -341,8 +342,7 @@ void frmMain::saveWindowGeometry()
 bool frmMain::saveFile()
 {
     const Module1::FileStatus status = Module1::saveTasks();
-    if (!status.ok())
-        MessageBox::error(this, tr("Quillet"), status.error);
+    reportFileFailure(this, status);
     // The file holds someone else's change: show that instead of ours.
     if (status.code == Module1::FileStatus::ChangedOutside)
         loadFile();
@@ -351,13 +351,8 @@ bool frmMain::saveFile()
 
 bool frmMain::loadFile()
 {
-    const Module1::FileStatus status = Module1::loadTasks();
     // No file yet is an empty list, not an error.
-    if (!status.ok() && status.code != Module1::FileStatus::Missing) {
-        MessageBox::error(this, tr("Quillet"), status.error);
-        return false;
-    }
-    return true;
+    return !reportFileFailure(this, Module1::loadTasks());
 }
 
 bool frmMain::saveAndReload()

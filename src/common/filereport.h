@@ -1,0 +1,10 @@
+#pragma once
+
+#include "store/taskfile.h"
+
+class QWidget;
+
+// The one box that tells the user why the task file could not be read or
+// written: what failed, the file in full and the system's reason. A missing
+// file is no failure; it is an empty task list. True when `status` failed.
+bool reportFileFailure(QWidget *parent, const Module1::FileStatus &status);
