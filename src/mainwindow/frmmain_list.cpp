@@ -29,18 +29,6 @@ int rowSlot(const ListRow &row)
     return ok && slot >= 0 && slot < Module1::kTaskSlots ? slot : -1;
 }
 
-// Units left from `now` to `due`; whole days, the unit the program itself
-// creates, skip the general date difference, which costs several times more
-// and runs rows x rules times on every selection.
-qint16 unitsLeft(const QString &unit, Module1::Days now, Module1::Days due)
-{
-    if (unit.size() == 1 && unit.front() == u'd') {
-        const auto days = (due - now).count();
-        return static_cast<qint16>(std::clamp<decltype(days)>(days, -32768, 32767));
-    }
-    return Module1::dateDiff(unit, now, due);
-}
-
 }  // namespace
 
 void frmMain::drawList()
@@ -114,35 +102,20 @@ void frmMain::cleanList()
 
 void frmMain::setColor(qint16 index)
 {
-    using namespace Module1;
     if (index < 1 || index >= lstContainer->elementCount())
         return;
     ListRow &row = lstContainer->row(index);
     const int slot = rowSlot(row);
     if (slot < 0)
         return;
-    const Task &task = tasks[static_cast<size_t>(slot)];
-
-    qint32 best = 99999;
+    const Module1::RuleMatch match =
+        Module1::matchRules(Module1::tasks[static_cast<size_t>(slot)], Module1::today());
     for (ListColumn c : kColumns) {
-        row.cell(c).color = 0;
-        row.cell(c).themeText = true;
-    }
-    const Days due = dateSerial(task.year, task.month, task.day);
-    const Days now = today();
-    for (qint16 i = 0; i < alertRuleCount; ++i) {
-        const AlertRule &rule = alertRules[static_cast<size_t>(i)];
-        const qint16 left = unitsLeft(rule.unit, now, due);
-        if (rule.interval <= best && left <= rule.interval) {
-            best = rule.interval;
-            for (ListColumn c : kColumns) {
-                row.cell(c).color = rule.color;
-                row.cell(c).themeText = false;
-            }
-        }
-        // The last rule decides the weight.
-        for (ListColumn c : kColumns)
-            row.cell(c).bold = left < 1;
+        ListCell &cell = row.cell(c);
+        cell.color = match.color;
+        cell.themeText = !match.colored;
+        // Without rules the weight stays as it was.
+        cell.bold = match.bold.value_or(cell.bold);
     }
 }
 

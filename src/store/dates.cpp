@@ -6,7 +6,6 @@
 #include <QTime>
 
 #include <algorithm>
-#include <limits>
 
 namespace Module1 {
 
@@ -17,12 +16,6 @@ namespace {
 std::optional<Days> g_fixedToday;
 
 qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-qint16 saturate16(qint64 v)
-{
-    return static_cast<qint16>(std::clamp<qint64>(v, std::numeric_limits<qint16>::min(),
-                                                  std::numeric_limits<qint16>::max()));
-}
 
 // Days since 1970-01-01 of a proleptic Gregorian date, for any 64-bit year
 // (the days-from-civil algorithm: eras of 400 years, years from March).
@@ -89,30 +82,30 @@ qint64 timeSerial(int hour, int minute, int second)
     return static_cast<qint64>(hour) * 3600 + static_cast<qint64>(minute) * 60 + second;
 }
 
-qint16 dateDiff(QStringView unit, Days from, Days to)
+qint64 dateDiff(QStringView unit, Days from, Days to)
 {
     const qint64 dayCount = (to - from).count();
     const auto [ya, ma] = civilFromDays(from);
     const auto [yb, mb] = civilFromDays(to);
 
     if (unit == u"yyyy")
-        return saturate16(yb - ya);
+        return (yb - ya);
     if (unit == u"q")
-        return saturate16((yb * 4 + (mb - 1) / 3) - (ya * 4 + (ma - 1) / 3));
+        return ((yb * 4 + (mb - 1) / 3) - (ya * 4 + (ma - 1) / 3));
     if (unit == u"m")
-        return saturate16((yb * 12 + mb) - (ya * 12 + ma));
+        return ((yb * 12 + mb) - (ya * 12 + ma));
     if (unit == u"w")
-        return saturate16(dayCount / 7);  // whole weeks, towards zero
+        return (dayCount / 7);  // whole weeks, towards zero
     if (unit == u"ww")
-        return saturate16(sundayWeekIndex(to) - sundayWeekIndex(from));
+        return (sundayWeekIndex(to) - sundayWeekIndex(from));
     if (unit == u"h")
-        return saturate16(dayCount * 24);
+        return (dayCount * 24);
     if (unit == u"n")
-        return saturate16(dayCount * 24 * 60);
+        return (dayCount * 24 * 60);
     if (unit == u"s")
-        return saturate16(dayCount * 24 * 3600);
+        return (dayCount * 24 * 3600);
     // "d", "y" and anything unknown or empty count calendar days.
-    return saturate16(dayCount);
+    return (dayCount);
 }
 
 QString longTimeText(int hour, int minute, int second)

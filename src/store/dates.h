@@ -24,9 +24,10 @@ Days dateSerial(int year, int month, int day);
 qint64 timeSerial(int hour, int minute, int second);
 
 // The difference from `from` to `to` counted in a unit code
-// (yyyy q m y d w ww h n s; Sunday starts a week), saturated to 16 bits.
-// An empty or unknown unit counts days.
-qint16 dateDiff(QStringView unit, Days from, Days to);
+// (yyyy q m y d w ww h n s; Sunday starts a week), exactly: no 16-bit
+// clamp, so a task 90 years away never matches a rule of 32767 days. An
+// empty or unknown unit counts days.
+qint64 dateDiff(QStringView unit, Days from, Days to);
 
 // Time of day in the locale's long format with seconds, without a time-zone
 // token ("2:05:00 PM" under US English). Out-of-day values wrap into a day.
