@@ -4,6 +4,7 @@
 #include "common/filereport.h"
 #include "common/icons.h"
 #include "common/messagebox.h"
+#include "common/pageviewer.h"
 #include "dialogs/frmalerts.h"
 #include "dialogs/frmtask.h"
 #include "mainwindow/frmmain.h"
@@ -47,7 +48,7 @@ public:
             frmMainHooks hooks;
             hooks.showTaskEditor = [this](qint16 n) { showTaskEditor(n); };
             hooks.showRuleEditor = [this] { showRuleEditor(); };
-            hooks.showAlertPage = [this](QTextBrowser *browser) {
+            hooks.showAlertPage = [this](PageViewer *browser) {
                 startup.makepage();
                 startup.loadPageInto(browser);
             };

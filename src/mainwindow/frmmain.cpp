@@ -2,6 +2,7 @@
 
 #include "common/filereport.h"
 #include "common/messagebox.h"
+#include "common/pageviewer.h"
 #include "common/twips.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"
@@ -21,7 +22,6 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -115,11 +115,8 @@ void frmMain::buildControls()
     connect(sepa1, &SplitterBar::moved, this, &frmMain::sepa1_MouseMove);
     connect(sepa1, &SplitterBar::released, this, &frmMain::sepa1_MouseUp);
 
-    WebBrowser1 = new QTextBrowser(client);
+    WebBrowser1 = new PageViewer(client);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    // The page is only shown: its links lead nowhere.
-    WebBrowser1->setOpenLinks(false);
-    WebBrowser1->setOpenExternalLinks(false);
     WebBrowser1->hide();
 
     Timer1 = new QTimer(this);

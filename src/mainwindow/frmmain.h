@@ -15,9 +15,9 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QScrollBar;
-class QTextBrowser;
 class QTimer;
 class NavigationPane;
+class PageViewer;
 class SplitterBar;
 class TaskListCanvas;
 
@@ -26,7 +26,7 @@ class TaskListCanvas;
 struct frmMainHooks {
     std::function<void(qint16 taskNumber)> showTaskEditor;  // prepare + modal exec of the task editor
     std::function<void()> showRuleEditor;                   // drawAlert(0) + modal exec of the rule editor
-    std::function<void(QTextBrowser *browser)> showAlertPage;  // rewrites the page and shows it in browser
+    std::function<void(PageViewer *browser)> showAlertPage;  // rewrites the page and shows it in browser
 };
 
 class frmMain : public QMainWindow {
@@ -79,7 +79,7 @@ public:
     QScrollBar *vscroll = nullptr;
     QPlainTextEdit *txtDescription = nullptr;
     SplitterBar *sepa1 = nullptr;
-    QTextBrowser *WebBrowser1 = nullptr;
+    PageViewer *WebBrowser1 = nullptr;
     std::array<QLabel *, 3> statusPanels{};
     QTimer *Timer1 = nullptr;
 

@@ -1,6 +1,7 @@
 // The task list: rows, colouring, selection and sorting.
 #include "mainwindow/frmmain.h"
 
+#include "common/pageviewer.h"
 #include "mainwindow/listsorting.h"
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"
@@ -13,7 +14,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTextBrowser>
 
 namespace {
 

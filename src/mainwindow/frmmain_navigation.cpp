@@ -1,13 +1,13 @@
 // The navigation pane's views and the date watch.
 #include "mainwindow/frmmain.h"
 
+#include "common/pageviewer.h"
 #include "mainwindow/navigationpane.h"
 #include "store/store.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTextBrowser>
 
 void frmMain::Image1_Click(int index)
 {

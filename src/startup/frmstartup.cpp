@@ -1,12 +1,12 @@
 #include "startup/frmstartup.h"
 
+#include "common/pageviewer.h"
 #include "common/twips.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextBrowser>
 
 #include <algorithm>
 
@@ -18,9 +18,8 @@ frmStartup::frmStartup(QWidget *parent)
     resize(twipsToPixels(6120), twipsToPixels(4365));
 
     // Created first, so the buttons lie above it.
-    WebBrowser1 = new QTextBrowser(this);
+    WebBrowser1 = new PageViewer(this);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    prepareAlertBrowser(WebBrowser1);
 
     cmdExit = new QPushButton(QStringLiteral("&Exit"), this);
     cmdExit->setObjectName(QStringLiteral("cmdExit"));
@@ -51,15 +50,6 @@ frmStartup::frmStartup(QWidget *parent)
     connect(cmdShowAll, &QPushButton::clicked, this, &frmStartup::cmdShowAll_Click);
 }
 
-void prepareAlertBrowser(QTextBrowser *browser)
-{
-    browser->setOpenLinks(false);
-    browser->setOpenExternalLinks(false);
-    browser->setSearchPaths({});
-    browser->setTabChangesFocus(true);
-    browser->setFrameShape(QFrame::NoFrame);
-}
-
 bool frmStartup::makepage()
 {
     m_last = publishAlertPage();
@@ -68,11 +58,10 @@ bool frmStartup::makepage()
 
 void frmStartup::adoptPage(const PublishedPage &page) { m_last = page; }
 
-void frmStartup::loadPageInto(QTextBrowser *browser) const
+void frmStartup::loadPageInto(PageViewer *browser) const
 {
     if (!browser)
         return;
-    prepareAlertBrowser(browser);
     if (m_last.written) {
         QFile file(alertPagePath());
         if (file.open(QIODevice::ReadOnly)) {

@@ -6,8 +6,8 @@
 
 #include <functional>
 
+class PageViewer;
 class QPushButton;
-class QTextBrowser;
 
 // The borderless alert box the program starts with.
 class frmStartup : public QWidget {
@@ -24,7 +24,7 @@ public:
 
     // Shows the page last made: from its file, or from memory when the file
     // could not be written or read back.
-    void loadPageInto(QTextBrowser *browser) const;
+    void loadPageInto(PageViewer *browser) const;
 
     // What "&Show all..." opens after hiding this window.
     void setShowAll(std::function<void()> showAll);
@@ -32,7 +32,7 @@ public:
     // Two thirds of the screen each way, centred.
     void placeOnScreen();
 
-    QTextBrowser *WebBrowser1 = nullptr;
+    PageViewer *WebBrowser1 = nullptr;
     QPushButton *cmdExit = nullptr;
     QPushButton *cmdShowAll = nullptr;
 
@@ -47,7 +47,3 @@ protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
-
-// Makes a browser safe for the page: task texts go in unescaped, so links
-// must not lead anywhere.
-void prepareAlertBrowser(QTextBrowser *browser);

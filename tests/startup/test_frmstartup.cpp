@@ -1,14 +1,24 @@
+#include "common/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/tables.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Module1;
 
@@ -84,7 +94,7 @@ TEST(frmStartup, PageIsShownFromItsFile)
     announceOneTask();
     frmStartup w;
     ASSERT_TRUE(w.makepage());
-    QTextBrowser other;
+    PageViewer other;
     w.loadPageInto(&other);
     EXPECT_TRUE(other.toPlainText().contains("Pay rent"));
     EXPECT_TRUE(other.toPlainText().contains("Today!"));
@@ -107,9 +117,71 @@ TEST(frmStartup, MakepageWithNothingAnnouncedIsFalse)
 {
     frmStartup w;
     EXPECT_FALSE(w.makepage());
-    QTextBrowser b;
+    PageViewer b;
     w.loadPageInto(&b);
     EXPECT_EQ(b.toPlainText().trimmed(), "Attention!");
 }
+
+// A viewer that opens the file named in <img src> blocks on a pipe until a
+// writer comes. After the deadline this opens the writing end now and then,
+// so such a viewer fails the test instead of hanging it.
+class PipeUnblocker {
+public:
+    explicit PipeUnblocker(const QString &path)
+        : m_thread([this, name = QFile::encodeName(path)] {
+              const auto start = std::chrono::steady_clock::now();
+              while (!m_done) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                  if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500))
+                      continue;
+                  const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+                  if (fd >= 0)
+                      ::close(fd);
+              }
+          })
+    {
+    }
+    ~PipeUnblocker()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+enum class ImageSource { Pipe, EndlessDevice };
+
+class ImageInTitle : public ::testing::TestWithParam<ImageSource> {};
+
+TEST_P(ImageInTitle, WindowIsUpWithinASecond)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString source = QStringLiteral("/dev/zero");
+    if (GetParam() == ImageSource::Pipe) {
+        source = dir.filePath(QStringLiteral("pipe"));
+        ASSERT_EQ(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    }
+    const PipeUnblocker unblocker(source);
+    announceOneTask();
+    tasks[0].title = QStringLiteral("<img src=\"%1\">Pay rent").arg(source);
+
+    QElapsedTimer clock;
+    clock.start();
+    frmStartup w;
+    ASSERT_TRUE(w.makepage());
+    w.placeOnScreen();
+    w.loadPageInto(w.WebBrowser1);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(w.WebBrowser1->toPlainText().contains("Pay rent"));
+}
+
+INSTANTIATE_TEST_SUITE_P(frmStartup, ImageInTitle,
+                         ::testing::Values(ImageSource::Pipe, ImageSource::EndlessDevice));
 
 }  // namespace

@@ -1,0 +1,59 @@
+#include "common/pageviewer.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QTextDocument>
+#include <QTextFormat>
+#include <QTextObjectInterface>
+
+#include <algorithm>
+
+namespace {
+
+// QTextDocument::loadResource reads the named file itself when the viewer
+// gives nothing; this document never does.
+class ClosedDocument : public QTextDocument {
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int, const QUrl &) override { return {}; }
+};
+
+// Qt's image handler opens the file named in <img src> when the document has
+// no image for it (a pipe blocks, /dev/zero never ends). This one keeps the
+// size the markup asks for and draws nothing.
+class BlankImage : public QObject, public QTextObjectInterface {
+    Q_OBJECT
+    Q_INTERFACES(QTextObjectInterface)
+
+public:
+    using QObject::QObject;
+
+    QSizeF intrinsicSize(QTextDocument *, int, const QTextFormat &format) override
+    {
+        const QTextImageFormat image = format.toImageFormat();
+        return {std::max(0.0, image.width()), std::max(0.0, image.height())};
+    }
+    void drawObject(QPainter *, const QRectF &, QTextDocument *, int, const QTextFormat &) override
+    {
+    }
+};
+
+}  // namespace
+
+PageViewer::PageViewer(QWidget *parent)
+    : QTextBrowser(parent)
+{
+    auto *page = new ClosedDocument(this);
+    page->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(page));
+    setDocument(page);
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    setSearchPaths({});
+    setTabChangesFocus(true);
+    setFrameShape(QFrame::NoFrame);
+}
+
+QVariant PageViewer::loadResource(int, const QUrl &) { return {}; }
+
+#include "pageviewer.moc"
