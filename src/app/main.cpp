@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/display.h"
 #include "app/singlecopy.h"
+#include "app/startplan.h"
 #include "common/filereport.h"
 #include "common/icons.h"
 #include "common/messagebox.h"
@@ -21,17 +22,6 @@
 #include <optional>
 
 namespace {
-
-int refuseFile(int argc, char **argv, const Module1::FileStatus &status)
-{
-    // Also on stderr: started from a terminal, or with no display at all.
-    std::fprintf(stderr, "quillet: %s\n", qPrintable(status.error));
-    if (displayAvailable()) {
-        QApplication app(argc, argv);
-        reportFileFailure(nullptr, status);
-    }
-    return 1;
-}
 
 // The windows of one run. The main window and the dialogs are made on
 // first use; the dialogs are then only hidden and shown again.
@@ -130,24 +120,13 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = parseCommandLine(argumentsOf(argc, argv), &options))
         return *code;
-
-    // Decide before touching the display: most starts announce nothing and
-    // must end without a window.
-    Module1::sortMode = 2;
-    const Module1::FileStatus status = Module1::loadTasks();
-    const bool firstRun = status.code == Module1::FileStatus::Missing;
-    if (!status.ok() && !firstRun)
-        return refuseFile(argc, argv, status);
-    PublishedPage page;
-    if (!options.showAll) {
-        // The page sorts the table by due date itself.
-        page = publishAlertPage();
-        if (!page.page.announced && !firstRun)
-            return 0;
-    }
-    if (!displayAvailable()) {
-        std::fprintf(stderr, "quillet: no display to show the task list on\n");
-        return 1;
+    const StartPlan plan = planStart(options, displayAvailable());
+    if (plan.next == StartPlan::End)
+        return plan.exitCode;
+    if (plan.next == StartPlan::Refuse) {
+        QApplication app(argc, argv);
+        reportFileFailure(nullptr, plan.status);
+        return plan.exitCode;
     }
 
     QApplication app(argc, argv);
@@ -170,8 +149,8 @@ int main(int argc, char **argv)
 
     Windows windows;
     copy.onShowAll([&windows] { windows.showAllForAnotherStart(); });
-    windows.startup.adoptPage(page);
-    if (firstRun || options.showAll) {
+    windows.startup.adoptPage(plan.page);
+    if (plan.next == StartPlan::ShowList) {
         // A new user, or a start that asked for the list: straight to it.
         windows.showMain();
     } else {

@@ -102,6 +102,9 @@ void frmStartup::showEvent(QShowEvent *event)
 void frmStartup::cmdShowAll_Click()
 {
     hide();
+    // Never shown again: its page must not go on being laid out in idle
+    // time while the main window wants the event loop.
+    WebBrowser1->clear();
     if (m_showAll)
         m_showAll();
 }

@@ -5,6 +5,7 @@
 #include "support/taskfilebuilder.h"
 
 #include <QDate>
+#include <QDir>
 
 namespace {
 
@@ -106,7 +107,7 @@ TEST_F(OnXServer, DeleteNeverReachesATaskTheListDoesNotShow)
     ASSERT_TRUE(x.idle(main));
     send(clickAt(main, 300, 150));  // below the rows: the list takes the keyboard
     keys(main, {"Home"});
-    ASSERT_TRUE(x.selectionBand(main).found());
+    ASSERT_TRUE(waitUntil([&] { return x.selectionBand(main).found(); })) << "Home selected no row";
 
     // WHEN "Due" is clicked (descending: the recycled task takes Alpha's slot)
     keys(main, {"Tab", "Tab", "Tab", "Tab", "space"});
@@ -152,6 +153,54 @@ TEST_F(OnXServer, PastedLineBreaksNeverReachTheFile)
     EXPECT_EQ(Module1::alertRuleCount, 0);
     EXPECT_TRUE(Module1::tasks[0].title.startsWith("Pasted")) << testsupport::readFile(taskFile()).toStdString();
     EXPECT_FALSE(Module1::tasks[0].title.contains('\r') || Module1::tasks[0].title.contains('\n'));
+}
+
+// The Exec line of an installed desktop entry, as its words, the command
+// found in `bin` as a desktop finds it on PATH.
+QStringList execLine(const QString &desktopFile, const QString &bin)
+{
+    for (const QByteArray &line : testsupport::readFile(desktopFile).split('\n')) {
+        if (!line.startsWith("Exec="))
+            continue;
+        QStringList words = QString::fromUtf8(line.mid(5)).trimmed().split(' ', Qt::SkipEmptyParts);
+        if (!words.isEmpty())
+            words.first() = QStandardPaths::findExecutable(words.first(), {bin});
+        return words;
+    }
+    return {};
+}
+
+TEST_F(OnXServer, TheMenuEntryOpensTheListAndTheLoginEntryOnlyAlerts)
+{
+    // GIVEN an installed copy and a task file where nothing is due
+    QTemporaryDir prefix;
+    ASSERT_TRUE(runTool({"cmake", "--install", QUILLET_BUILD_DIR, "--prefix", prefix.path()},
+                        QProcessEnvironment::systemEnvironment(), nullptr, 60000));
+    env.insert("HOME", dir.path());
+    env.insert("XDG_DATA_HOME", dir.filePath("data"));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("data/quillet")));
+    testsupport::writeFile(dir.filePath("data/quillet/tasks.txt"),
+                           withTodayRule({dueOn("Next month", kToday.addDays(30))}));
+
+    // WHEN the menu entry's command runs THEN the list opens
+    const QStringList menu = execLine(prefix.path() + "/share/applications/quillet.desktop", prefix.path() + "/bin");
+    ASSERT_FALSE(menu.isEmpty() || menu.first().isEmpty());
+    app.setProcessEnvironment(env);
+    app.start(menu.first(), menu.mid(1));
+    ASSERT_TRUE(app.waitForStarted(5000));
+    EXPECT_NE(waitForWindow("Quillet"), 0u) << app.readAllStandardError().toStdString();
+    app.kill();
+    app.waitForFinished(3000);
+
+    // WHEN the login entry's command runs THEN it ends at once, showing nothing
+    const QStringList login = execLine(prefix.path() + "/share/quillet/quillet-autostart.desktop", prefix.path() + "/bin");
+    ASSERT_FALSE(login.isEmpty() || login.first().isEmpty());
+    second.setProcessEnvironment(env);
+    second.start(login.first(), login.mid(1));
+    ASSERT_TRUE(second.waitForStarted(5000));
+    ASSERT_TRUE(ended(second, 5000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_FALSE(windowVisible("Quillet Alert!"));
 }
 
 TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)

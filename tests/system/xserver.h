@@ -304,17 +304,24 @@ protected:
 
     bool windowVisible(const QString &title) { return x.findWindow(title) != 0; }
 
-    // True once no window has this title, at most `ms` from now.
-    bool waitForWindowGone(const QString &title, int ms = kWaitMs)
+    // True once `condition` holds, polled for at most `ms`.
+    template <typename Condition>
+    static bool waitUntil(Condition condition, int ms = kWaitMs)
     {
         QElapsedTimer t;
         t.start();
-        while (windowVisible(title)) {
+        while (!condition()) {
             if (t.elapsed() > ms)
                 return false;
             QThread::msleep(5);
         }
         return true;
+    }
+
+    // True once no window has this title, at most `ms` from now.
+    bool waitForWindowGone(const QString &title, int ms = kWaitMs)
+    {
+        return waitUntil([&] { return !windowVisible(title); }, ms);
     }
 
     // True once the process has ended, at most `ms` from now.

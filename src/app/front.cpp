@@ -1,0 +1,61 @@
+// quillet: decides the start with QtCore alone. Most starts (at every
+// login) announce nothing and end here without loading the window
+// libraries; the others go on in quillet-windows, with the same arguments.
+#include "app/commandline.h"
+#include "app/display.h"
+#include "app/startplan.h"
+#include "store/taskfile.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include <unistd.h>
+
+namespace {
+
+// Beside this program (the build tree), or in libexec under the same
+// prefix (an installed copy).
+QByteArray windowsProgram()
+{
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString folder = QFileInfo(self).absolutePath();
+    for (const QString &candidate :
+         {folder + QStringLiteral("/quillet-windows"),
+          folder + QStringLiteral("/../libexec/quillet/quillet-windows")}) {
+        if (QFileInfo(candidate).isExecutable())
+            return QFile::encodeName(QFileInfo(candidate).absoluteFilePath());
+    }
+    return {};
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Module1::ignoreFileSizeSignal();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    StartOptions options;
+    if (const std::optional<int> code = parseCommandLine(arguments, &options))
+        return *code;
+    const StartPlan plan = planStart(options, displayAvailable());
+    if (plan.next == StartPlan::End)
+        return plan.exitCode;
+
+    const QByteArray program = windowsProgram();
+    if (program.isEmpty()) {
+        std::fprintf(stderr, "quillet: quillet-windows is not installed beside quillet\n");
+        return 1;
+    }
+    argv[0] = const_cast<char *>(program.constData());
+    ::execv(program.constData(), argv);
+    std::fprintf(stderr, "quillet: cannot start %s: %s\n", program.constData(), std::strerror(errno));
+    return 1;
+}

@@ -1,0 +1,59 @@
+#include "app/startplan.h"
+
+#include "store/ordering.h"
+#include "store/rules.h"
+#include "store/tables.h"
+
+#include <cstdio>
+
+using namespace Module1;
+
+QString announcedAsText(Days today)
+{
+    QString out;
+    for (int i = 0; i < taskCount; ++i) {
+        Task &task = tasks[static_cast<size_t>(i)];
+        if (isDeleted(task) || !matchRules(task, today).announce)
+            continue;
+        const qint64 daysLeft = (dateSerial(task.year, task.month, task.day) - today).count();
+        const QString left = daysLeft > 0    ? QStringLiteral("%1 days left").arg(daysLeft)
+                             : daysLeft == 0 ? QStringLiteral("Today!")
+                                             : QStringLiteral("Late!");
+        out += QStringLiteral("%1, for %2, due %3 at %4: %5\n")
+                   .arg(task.title, task.forWhom, formatDate(task.day, task.month, task.year),
+                        longTimeText(task.hour, task.minute, task.second), left);
+    }
+    return out;
+}
+
+StartPlan planStart(const StartOptions &options, bool displayAvailable)
+{
+    StartPlan plan;
+    sortMode = 2;
+    plan.status = loadTasks();
+    const bool firstRun = plan.status.code == FileStatus::Missing;
+    if (!plan.status.ok() && !firstRun) {
+        // Also on stderr: started from a terminal, or with no display at all.
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(plan.status.error));
+        plan.next = displayAvailable ? StartPlan::Refuse : StartPlan::End;
+        plan.exitCode = 1;
+        return plan;
+    }
+    if (!options.showAll) {
+        // The page sorts the table by due date itself.
+        plan.page = publishAlertPage();
+        if (!plan.page.page.announced && !firstRun)
+            return plan;
+    }
+    if (!displayAvailable) {
+        if (plan.page.page.announced) {
+            std::fputs(announcedAsText(today()).toLocal8Bit().constData(), stdout);
+            return plan;
+        }
+        std::fprintf(stderr, "quillet: no display to show the task list on\n");
+        plan.exitCode = 1;
+        return plan;
+    }
+    plan.next = firstRun || options.showAll ? StartPlan::ShowList : StartPlan::ShowAlert;
+    return plan;
+}
