@@ -54,10 +54,13 @@ struct Window {
     }
 };
 
+// Made on first use and gone before the application object is.
+std::unique_ptr<Window> g_window;
 Window &window()
 {
-    static Window w;
-    return w;
+    if (!g_window)
+        g_window = std::make_unique<Window>();
+    return *g_window;
 }
 
 void BM_drawList(benchmark::State &state)
@@ -99,5 +102,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    g_window.reset();
     return 0;
 }

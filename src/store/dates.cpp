@@ -6,6 +6,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <vector>
 
 namespace Module1 {
 
@@ -32,6 +33,7 @@ qint64 daysFromCivil(qint64 y, qint64 m, qint64 d)
 struct Civil {
     qint64 year;
     qint64 month;  // 1..12
+    qint64 day;    // 1..31
 };
 
 // The inverse, for the units that count calendar years and months.
@@ -44,7 +46,7 @@ Civil civilFromDays(Days date)
     const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const qint64 mp = (5 * dayOfYear + 2) / 153;
     const qint64 month = mp < 10 ? mp + 3 : mp - 9;
-    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month};
+    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, dayOfYear - (153 * mp + 2) / 5 + 1};
 }
 
 // Days since the Sunday that starts the week of `d`.
@@ -85,8 +87,8 @@ qint64 timeSerial(int hour, int minute, int second)
 qint64 dateDiff(QStringView unit, Days from, Days to)
 {
     const qint64 dayCount = (to - from).count();
-    const auto [ya, ma] = civilFromDays(from);
-    const auto [yb, mb] = civilFromDays(to);
+    const auto [ya, ma, da] = civilFromDays(from);
+    const auto [yb, mb, db] = civilFromDays(to);
 
     if (unit == u"yyyy")
         return (yb - ya);
@@ -108,33 +110,170 @@ qint64 dateDiff(QStringView unit, Days from, Days to)
     return (dayCount);
 }
 
+namespace {
+
+// A locale's date or time format split once into fields and literal text:
+// the list and a load format a thousand due texts, and QLocale parses its
+// format string again for every one. A format with anything this does not
+// know (month names, time zones, other digits) is left to QLocale.
+class CompiledFormat {
+public:
+    CompiledFormat() = default;
+    CompiledFormat(const QString &format, const QLocale &locale)
+    {
+        m_usable = locale.zeroDigit() == QLatin1String("0") && compile(format);
+        m_am = locale.amText();
+        m_pm = locale.pmText();
+    }
+    bool usable() const { return m_usable; }
+
+    QString date(int year, int month, int day) const
+    {
+        QString out;
+        out.reserve(16);
+        for (const Piece &p : m_pieces) {
+            switch (p.field) {
+            case 'd': appendNumber(out, day, p.width); break;
+            case 'M': appendNumber(out, month, p.width); break;
+            case 'y': appendNumber(out, p.width == 2 ? year % 100 : year, p.width); break;
+            default: out += p.text; break;
+            }
+        }
+        return out;
+    }
+
+    QString time(int hour, int minute, int second) const
+    {
+        QString out;
+        out.reserve(16);
+        const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+        for (const Piece &p : m_pieces) {
+            switch (p.field) {
+            case 'h': appendNumber(out, m_hasAmPm ? hour12 : hour, p.width); break;
+            case 'H': appendNumber(out, hour, p.width); break;
+            case 'm': appendNumber(out, minute, p.width); break;
+            case 's': appendNumber(out, second, p.width); break;
+            case 'A': out += (hour < 12 ? m_am : m_pm).toUpper(); break;
+            case 'a': out += (hour < 12 ? m_am : m_pm).toLower(); break;
+            default: out += p.text; break;
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Piece {
+        char field = 0;  // 0: literal text
+        int width = 0;
+        QString text;
+    };
+
+    static void appendNumber(QString &out, int value, int width)
+    {
+        if (width >= 2 && value < 10)
+            out += QLatin1Char('0');
+        if (width >= 4 && value < 1000)
+            out += QString(value < 100 ? 2 : 1, QLatin1Char('0'));
+        out += QString::number(value);
+    }
+
+    bool compile(const QString &format)
+    {
+        const qsizetype n = format.size();
+        for (qsizetype i = 0; i < n;) {
+            const QChar c = format[i];
+            qsizetype run = 1;
+            while (i + run < n && format[i + run] == c)
+                ++run;
+            if (c == u'\'') {
+                // Quoted text; '' is one quote.
+                const qsizetype end = format.indexOf(u'\'', i + 1);
+                if (end < 0)
+                    return false;
+                m_pieces.push_back({0, 0, end == i + 1 ? QStringLiteral("'") : format.mid(i + 1, end - i - 1)});
+                i = end + 1;
+                continue;
+            }
+            const char field = c.toLatin1();
+            const bool pair = run <= 2;
+            if ((field == 'd' || field == 'M' || field == 'h' || field == 'H' || field == 'm' || field == 's') && pair) {
+                m_pieces.push_back({field, int(run), {}});
+            } else if (field == 'y' && (run == 2 || run == 4)) {
+                m_pieces.push_back({field, int(run), {}});
+            } else if ((c == u'A' || c == u'a') && run == 1) {
+                const bool two = i + 1 < n && format[i + 1].toLower() == u'p';
+                if (two && format[i + 1].isUpper() != c.isUpper())
+                    return false;  // "Ap": the locale's own case
+                m_pieces.push_back({field, 0, {}});
+                m_hasAmPm = true;
+                run = two ? 2 : 1;
+            } else if (c.isLetter()) {
+                return false;
+            } else {
+                m_pieces.push_back({0, 0, format.mid(i, run)});
+            }
+            i += run;
+        }
+        return true;
+    }
+
+    std::vector<Piece> m_pieces;
+    QString m_am, m_pm;
+    bool m_hasAmPm = false;
+    bool m_usable = false;
+};
+
+// The format of the default locale, made again when the locale changes.
+struct LocaleFormat {
+    QLocale locale{QLocale::C};
+    QString format;
+    CompiledFormat compiled;
+    bool made = false;
+
+    template <typename MakeFormat>
+    void follow(const QLocale &current, MakeFormat makeFormat)
+    {
+        if (made && current == locale)
+            return;
+        locale = current;
+        format = makeFormat(current);
+        compiled = CompiledFormat(format, current);
+        made = true;
+    }
+};
+
+}  // namespace
+
 QString longTimeText(int hour, int minute, int second)
 {
-    // The format is derived once per locale: the list formats a time per row.
-    static QLocale cachedLocale(QLocale::C);
-    static QString format;
+    static LocaleFormat f;
     const QLocale locale;
-    if (format.isEmpty() || locale != cachedLocale) {
+    f.follow(locale, [](const QLocale &l) {
         static const QRegularExpression zoneToken(QStringLiteral("\\s*\\bt+\\b\\s*"));
-        format = locale.timeFormat(QLocale::LongFormat);
+        QString format = l.timeFormat(QLocale::LongFormat);
         format.replace(zoneToken, QStringLiteral(" "));
-        format = format.trimmed();
-        cachedLocale = locale;
-    }
+        return format.trimmed();
+    });
     qint64 secs = timeSerial(hour, minute, second) % 86400;
     if (secs < 0)
         secs += 86400;
-    return locale.toString(QTime(0, 0).addSecs(secs), format);
+    const int h = int(secs / 3600), m = int(secs / 60 % 60), s = int(secs % 60);
+    if (f.compiled.usable())
+        return f.compiled.time(h, m, s);
+    return locale.toString(QTime(h, m, s), f.format);
 }
 
 QString shortDateText(Days date)
 {
-    const year_month_day ymd{date};
-    // QDate has no year 0: chrono's year 0 is 1 BC, QDate's year -1.
-    const int y = int(ymd.year());
-    const QDate d(y > 0 ? y : y - 1, static_cast<int>(unsigned(ymd.month())),
-                  static_cast<int>(unsigned(ymd.day())));
-    return QLocale().toString(d, QLocale::ShortFormat);
+    static LocaleFormat f;
+    const QLocale locale;
+    f.follow(locale, [](const QLocale &l) { return l.dateFormat(QLocale::ShortFormat); });
+    const Civil c = civilFromDays(date);
+    if (f.compiled.usable() && c.year >= 1000 && c.year <= 9999)
+        return f.compiled.date(int(c.year), int(c.month), int(c.day));
+    // QDate has no year 0: the calendar's year 0 is 1 BC, QDate's year -1.
+    const QDate d(int(c.year > 0 ? c.year : c.year - 1), int(c.month), int(c.day));
+    return locale.toString(d, f.format);
 }
 
 }  // namespace Module1

@@ -1,7 +1,10 @@
 #include "printers.h"
 #include "store/dates.h"
 
+#include <QDate>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QTime>
 
 #include <gtest/gtest.h>
 
@@ -155,6 +158,33 @@ TEST(ShortDateText, YearsUpToZeroAreStillShown)
     EXPECT_FALSE(shortDateText(ymd(0, 1, 1)).isEmpty());
     EXPECT_FALSE(shortDateText(ymd(-5, 6, 15)).isEmpty());
     EXPECT_NE(shortDateText(ymd(0, 1, 1)), shortDateText(ymd(-1, 1, 1)));
+}
+
+// The date and time texts are made without QLocale's per-call parsing of
+// its format; what they give must be what QLocale gives, in every locale.
+TEST(LocaleTexts, SameAsQLocaleEverywhere)
+{
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
+    for (const char *name : {"en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "sv_SE",
+                             "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "tr_TR", "he_IL", "ja_JP", "zh_CN",
+                             "zh_TW", "ko_KR", "hi_IN", "th_TH", "ar_EG", "fa_IR", "bg_BG", "sq_AL"}) {
+        SCOPED_TRACE(name);
+        const QLocale locale{QString::fromLatin1(name)};
+        QLocale::setDefault(locale);
+        QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+        timeFormat.replace(zone, QStringLiteral(" "));
+        timeFormat = timeFormat.trimmed();
+        for (int secs = 0; secs < 86400; secs += 3599) {
+            const QTime t = QTime(0, 0).addSecs(secs);
+            ASSERT_EQ(longTimeText(t.hour(), t.minute(), t.second()), locale.toString(t, timeFormat));
+        }
+        for (const Days d : {ymd(2026, 12, 8), ymd(1999, 1, 31), ymd(1000, 10, 1), ymd(9999, 12, 31),
+                             ymd(2005, 5, 5), ymd(2000, 2, 29)}) {
+            const year_month_day v{d};
+            const QDate q(int(v.year()), int(unsigned(v.month())), int(unsigned(v.day())));
+            ASSERT_EQ(shortDateText(d), locale.toString(q, QLocale::ShortFormat));
+        }
+    }
 }
 
 TEST(Today, PinnedByTests)
