@@ -6,6 +6,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace Module1 {
@@ -124,6 +125,10 @@ public:
         m_usable = locale.zeroDigit() == QLatin1String("0") && compile(format);
         m_am = locale.amText();
         m_pm = locale.pmText();
+        for (int m = 1; m <= 12; ++m) {
+            m_months[0][size_t(m - 1)] = locale.monthName(m, QLocale::ShortFormat);
+            m_months[1][size_t(m - 1)] = locale.monthName(m, QLocale::LongFormat);
+        }
     }
     bool usable() const { return m_usable; }
 
@@ -134,7 +139,12 @@ public:
         for (const Piece &p : m_pieces) {
             switch (p.field) {
             case 'd': appendNumber(out, day, p.width); break;
-            case 'M': appendNumber(out, month, p.width); break;
+            case 'M':
+                if (p.width <= 2)
+                    appendNumber(out, month, p.width);
+                else
+                    out += m_months[size_t(p.width == 3 ? 0 : 1)][size_t(month - 1)];
+                break;
             case 'y': appendNumber(out, p.width == 2 ? year % 100 : year, p.width); break;
             default: out += p.text; break;
             }
@@ -198,6 +208,8 @@ private:
             const bool pair = run <= 2;
             if ((field == 'd' || field == 'M' || field == 'h' || field == 'H' || field == 'm' || field == 's') && pair) {
                 m_pieces.push_back({field, int(run), {}});
+            } else if (field == 'M' && run <= 4) {
+                m_pieces.push_back({field, int(run), {}});
             } else if (field == 'y' && (run == 2 || run == 4)) {
                 m_pieces.push_back({field, int(run), {}});
             } else if ((c == u'A' || c == u'a') && run == 1) {
@@ -219,6 +231,7 @@ private:
 
     std::vector<Piece> m_pieces;
     QString m_am, m_pm;
+    std::array<std::array<QString, 12>, 2> m_months;  // short, long
     bool m_hasAmPm = false;
     bool m_usable = false;
 };

@@ -66,6 +66,21 @@ double radixNumber(Cursor &c, int radix)
 
 double textToNumber(QStringView text)
 {
+    // The common case, a plain integer as the writer puts it: seven in every
+    // task record.
+    const bool negative = !text.isEmpty() && text.front() == u'-';
+    const qsizetype digits = text.size() - (negative ? 1 : 0);
+    if (digits >= 1 && digits <= 9) {
+        qint32 value = 0;
+        bool plain = true;
+        for (qsizetype i = text.size() - digits; plain && i < text.size(); ++i) {
+            const char16_t d = text[i].unicode();
+            plain = d >= u'0' && d <= u'9';
+            value = value * 10 + (d - u'0');
+        }
+        if (plain)
+            return negative ? -value : value;
+    }
     Cursor c{reinterpret_cast<const char16_t *>(text.utf16()),
              reinterpret_cast<const char16_t *>(text.utf16()) + text.size()};
 

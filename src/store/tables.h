@@ -51,6 +51,7 @@ inline bool isDeleted(const Task &t) { return t.deleted == QLatin1String("Y"); }
 
 // "|~" <-> CR LF, whole pairs only; no escaping of a literal "|~".
 QString decodeLineBreaks(const QString &text);
+QString decodeLineBreaks(QStringView text);
 QString encodeLineBreaks(const QString &text);
 
 }  // namespace Module1

@@ -82,11 +82,20 @@ QStringView trimSpaces(QStringView line)
 }
 
 // The record being read: it lives for the whole load, so a record that
-// lacks a key inherits that key's value from the record before it.
+// lacks a key inherits that key's value from the record before it. Texts
+// are views into the decoded file until a record takes them.
 struct Pending {
-    Task task;
-    AlertRule rule;
+    QStringView title, forWhom, description, deleted, unit;
+    Task numbers;  // the six date and time fields
+    AlertRule rule;  // interval, colour and popup
 };
+
+// "N" and "Y" are in nearly every record: shared, not a copy each.
+QString deletedMark(QStringView mark)
+{
+    static const QString no = QStringLiteral("N"), yes = QStringLiteral("Y");
+    return mark == no ? no : mark == yes ? yes : mark.toString();
+}
 
 struct Parsed {
     std::vector<Task> tasks;
@@ -123,7 +132,9 @@ void commit(QStringView value, Pending &p, Parsed &out)
                               .arg(kRuleSlots)};
             return;
         }
-        out.rules.push_back(p.rule);
+        AlertRule rule = p.rule;
+        rule.unit = p.unit.toString();
+        out.rules.push_back(std::move(rule));
     } else {
         if (out.tasks.size() >= kTaskSlots) {
             out.status = {FileStatus::TooManyTasks,
@@ -132,8 +143,11 @@ void commit(QStringView value, Pending &p, Parsed &out)
                               .arg(kTaskSlots)};
             return;
         }
-        Task t = p.task;
-        t.description = decodeLineBreaks(p.task.description);
+        Task t = p.numbers;
+        t.title = p.title.toString();
+        t.forWhom = p.forWhom.toString();
+        t.deleted = deletedMark(p.deleted);
+        t.description = decodeLineBreaks(p.description);
         t.sortKey = makeSortKey(t);
         t.dueText = dueTextOf(t, out);
         out.tasks.push_back(std::move(t));
@@ -185,18 +199,18 @@ void applyLine(QStringView line, Pending &p, Parsed &out)
     // One switch on the three key characters instead of a chain of string
     // compares: a full file has twelve thousand lines.
     switch (keyed->key) {
-    case keyCode(u"ttl"): p.task.title = value.toString(); break;
-    case keyCode(u"for"): p.task.forWhom = value.toString(); break;
-    case keyCode(u"des"): p.task.description = value.toString(); break;
-    case keyCode(u"del"): p.task.deleted = value.toString(); break;
-    case keyCode(u"day"): p.task.day = number16(); break;
-    case keyCode(u"mon"): p.task.month = number16(); break;
-    case keyCode(u"yea"): p.task.year = number16(); break;
-    case keyCode(u"hou"): p.task.hour = number16(); break;
-    case keyCode(u"min"): p.task.minute = number16(); break;
-    case keyCode(u"sec"): p.task.second = number16(); break;
+    case keyCode(u"ttl"): p.title = value; break;
+    case keyCode(u"for"): p.forWhom = value; break;
+    case keyCode(u"des"): p.description = value; break;
+    case keyCode(u"del"): p.deleted = value; break;
+    case keyCode(u"day"): p.numbers.day = number16(); break;
+    case keyCode(u"mon"): p.numbers.month = number16(); break;
+    case keyCode(u"yea"): p.numbers.year = number16(); break;
+    case keyCode(u"hou"): p.numbers.hour = number16(); break;
+    case keyCode(u"min"): p.numbers.minute = number16(); break;
+    case keyCode(u"sec"): p.numbers.second = number16(); break;
     case keyCode(u"val"): p.rule.interval = number16(); break;
-    case keyCode(u"unt"): p.rule.unit = value.toString(); break;
+    case keyCode(u"unt"): p.unit = value; break;
     case keyCode(u"clr"): {
         // Colours are stored as signed 32-bit values, so 4294967295 is -1.
         const double v = textToNumber(value);

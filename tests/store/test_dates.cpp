@@ -165,7 +165,7 @@ TEST(ShortDateText, YearsUpToZeroAreStillShown)
 TEST(LocaleTexts, SameAsQLocaleEverywhere)
 {
     static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
-    for (const char *name : {"en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "sv_SE",
+    for (const char *name : {"C", "en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "sv_SE",
                              "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "tr_TR", "he_IL", "ja_JP", "zh_CN",
                              "zh_TW", "ko_KR", "hi_IN", "th_TH", "ar_EG", "fa_IR", "bg_BG", "sq_AL"}) {
         SCOPED_TRACE(name);
