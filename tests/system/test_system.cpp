@@ -96,6 +96,24 @@ TEST_F(Program, NothingAnnouncedEndsWithoutADisplay)
     EXPECT_EQ(testsupport::readFile(tasksPath()), before);
 }
 
+TEST_F(Program, AnnouncedTasksArePrintedWhenThereIsNoDisplay)
+{
+    testsupport::writeFile(tasksPath(), taskFile({dueOn("In two days", kFixedToday.addDays(2)),
+                                                  dueOn("Overdue", kFixedToday.addDays(-3)),
+                                                  dueOn("Binned", kFixedToday, "Y"), dueOn("Now", kFixedToday)},
+                                                 {rule(3, true)}));
+    QProcess p;
+    start(p, false);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.readAllStandardOutput().toStdString(),
+              "Overdue, for Me, due December 05/26 at 9:05:00 AM: Late!\n"
+              "Now, for Me, due December 08/26 at 9:05:00 AM: Today!\n"
+              "In two days, for Me, due December 10/26 at 9:05:00 AM: 2 days left\n");
+    EXPECT_TRUE(testsupport::readFile(pagePath()).contains("In two days")) << "the page is written as usual";
+}
+
 TEST_F(Program, EmptyFileEndsAtOnce)
 {
     testsupport::writeFile(tasksPath(), QByteArray());
