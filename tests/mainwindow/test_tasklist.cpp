@@ -192,6 +192,23 @@ TEST_F(MainWindowTest, HeaderClicksSortAndSelectionFollowsTheSlot)
     EXPECT_EQ(title(1), "Bravo");
 }
 
+// Rows and slots differ when a recycled task sits between two current
+// ones: the redraw must find the row by the slot it shows.
+TEST_F(MainWindowTest, ARedrawHighlightsTheRowShowingTheRememberedSlot)
+{
+    addTask("A", "", 1);
+    addTask("Binned", "", 2, "Y");
+    addTask("B", "", 3);
+    frmMain &w = open();
+    w.highlight(static_cast<qint16>(rowOf("B")));  // row 2, slot 2
+    ASSERT_EQ(w.selectedTask(), 3);
+    w.drawList();
+    EXPECT_EQ(w.selectedTask(), 3);
+    EXPECT_EQ(w.lstContainer->selectedRow(), rowOf("B"));
+    EXPECT_TRUE(row(rowOf("B")).cell(ListColumn::Title).opaque);
+    EXPECT_FALSE(row(rowOf("A")).cell(ListColumn::Title).opaque);
+}
+
 TEST_F(MainWindowTest, LongListScrollsPast32767Twips)
 {
     for (int i = 0; i < 150; ++i)

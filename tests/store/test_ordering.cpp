@@ -226,11 +226,18 @@ TEST(FormatDate, MonthZeroIsFixedInTheTask)
     EXPECT_EQ(tasks[0].month, 1);
 }
 
-TEST(FormatDate, OutOfTableMonthsDoNotCrash)
+// A month outside the table has no name: its number stands in for it, and
+// a day too long for two places is shown whole.
+TEST(FormatDate, OutOfTableMonthsShowTheirNumber)
 {
-    for (qint16 m : {qint16(-1), qint16(14), qint16(32767), qint16(-32768)}) {
-        qint16 d = 100, mo = m, y = -32768;
-        (void)formatDate(d, mo, y);
+    struct {
+        qint16 month;
+        const char *text;
+    } const cases[] = {{-1, "-1 100/68"}, {14, "14 100/68"}, {32767, "32767 100/68"}, {-32768, "-32768 100/68"}};
+    for (const auto &c : cases) {
+        qint16 d = 100, mo = c.month, y = -32768;
+        EXPECT_EQ(formatDate(d, mo, y), QString::fromLatin1(c.text)) << c.month;
+        EXPECT_EQ(mo, c.month) << "only a month of 0 is changed";
     }
 }
 
