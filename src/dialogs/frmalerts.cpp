@@ -152,7 +152,7 @@ void frmAlerts::setSwatch(qint32 color)
     pctColor->setPalette(pal);
 }
 
-void frmAlerts::drawAlert(const qint16 &Index)
+void frmAlerts::drawAlert(qint16 Index)
 {
     if (!isVisible())
         m_before = Snapshot{alertRules, alertRuleCount};

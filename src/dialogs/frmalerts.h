@@ -27,7 +27,7 @@ public:
     explicit frmAlerts(QWidget *parent = nullptr);
 
     // Shows the rule in slot Index (from 0) and makes it the current rule.
-    void drawAlert(const qint16 &Index);
+    void drawAlert(qint16 Index);
     // Called after "&Ok" has saved and hidden the dialog.
     void setOnSaved(std::function<void()> drawList);
 

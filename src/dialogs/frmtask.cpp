@@ -184,7 +184,7 @@ QString frmTask::descriptionToBox(const QString &stored)
     return shown;
 }
 
-void frmTask::prepare(const qint16 &Index, bool newTask)
+void frmTask::prepare(qint16 Index, bool newTask)
 {
     selected = Index;
     Task *t = current();

@@ -25,7 +25,7 @@ public:
 
     // Points the dialog at task number Index (from 1) and fills the boxes.
     // newTask: the caller has raised taskCount by one for this task.
-    void prepare(const qint16 &Index, bool newTask = false);
+    void prepare(qint16 Index, bool newTask = false);
     // Called after "&Ok" has saved, reloaded and hidden the dialog.
     void setOnSaved(std::function<void()> drawList);
 
