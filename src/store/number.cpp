@@ -186,26 +186,25 @@ double textToNumber(QStringView text)
     return std::nearbyint(value);
 }
 
-qint16 toInt16(double value)
+namespace {
+
+// The nearest value the field can hold; NaN reads as 0.
+template <typename Field>
+Field saturated(double value)
 {
     if (std::isnan(value))
         return 0;
-    if (value <= std::numeric_limits<qint16>::min())
-        return std::numeric_limits<qint16>::min();
-    if (value >= std::numeric_limits<qint16>::max())
-        return std::numeric_limits<qint16>::max();
-    return static_cast<qint16>(value);
+    if (value <= std::numeric_limits<Field>::min())
+        return std::numeric_limits<Field>::min();
+    if (value >= std::numeric_limits<Field>::max())
+        return std::numeric_limits<Field>::max();
+    return static_cast<Field>(value);
 }
 
-qint32 toInt32(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= std::numeric_limits<qint32>::min())
-        return std::numeric_limits<qint32>::min();
-    if (value >= std::numeric_limits<qint32>::max())
-        return std::numeric_limits<qint32>::max();
-    return static_cast<qint32>(value);
-}
+}  // namespace
+
+qint16 toInt16(double value) { return saturated<qint16>(value); }
+
+qint32 toInt32(double value) { return saturated<qint32>(value); }
 
 }  // namespace Module1

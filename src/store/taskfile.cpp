@@ -122,27 +122,30 @@ QString dueTextOf(const Task &t, Parsed &out)
     return *d + QStringLiteral(" at ") + *tm;
 }
 
+// A record past the last slot refuses the whole file: dropping it would
+// lose it at the next save.
+bool tableFull(size_t records, int capacity, FileStatus::Code code, const char *what, Parsed &out)
+{
+    if (records < size_t(capacity))
+        return false;
+    out.status = {code, QStringLiteral("The file holds more than %1 %2; "
+                                       "it was not loaded, so that nothing is lost.")
+                            .arg(capacity)
+                            .arg(QLatin1String(what))};
+    return true;
+}
+
 void commit(QStringView value, Pending &p, Parsed &out)
 {
     if (value == u"addalert") {
-        if (out.rules.size() >= kRuleSlots) {
-            out.status = {FileStatus::TooManyRules,
-                          QStringLiteral("The file holds more than %1 alert rules; "
-                                         "it was not loaded, so that nothing is lost.")
-                              .arg(kRuleSlots)};
+        if (tableFull(out.rules.size(), kRuleSlots, FileStatus::TooManyRules, "alert rules", out))
             return;
-        }
         AlertRule rule = p.rule;
         rule.unit = p.unit.toString();
         out.rules.push_back(std::move(rule));
     } else {
-        if (out.tasks.size() >= kTaskSlots) {
-            out.status = {FileStatus::TooManyTasks,
-                          QStringLiteral("The file holds more than %1 tasks; "
-                                         "it was not loaded, so that nothing is lost.")
-                              .arg(kTaskSlots)};
+        if (tableFull(out.tasks.size(), kTaskSlots, FileStatus::TooManyTasks, "tasks", out))
             return;
-        }
         Task t = p.numbers;
         t.title = p.title.toString();
         t.forWhom = p.forWhom.toString();
