@@ -75,6 +75,33 @@ void frmMain::buildControls()
     txtDescription->setTabChangesFocus(true);
     txtDescription->setFocusPolicy(Qt::StrongFocus);
 
+    buildList();
+
+    pctMenu = new NavigationPane(client);
+    connect(pctMenu, &NavigationPane::itemClicked, this, &frmMain::Image1_Click);
+
+    sepa1 = new SplitterBar(client);
+    connect(sepa1, &SplitterBar::pressed, this, &frmMain::sepa1_MouseDown);
+    connect(sepa1, &SplitterBar::moved, this, &frmMain::sepa1_MouseMove);
+    connect(sepa1, &SplitterBar::released, this, &frmMain::sepa1_MouseUp);
+
+    WebBrowser1 = new PageViewer(client);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kDateCheckMs);
+    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    Timer1->start();
+
+    setTabOrder();
+    applyGeometry();
+}
+
+// The list's frame, the painted rows and their scroll bar.
+void frmMain::buildList()
+{
     pctContainer = new QFrame(client);
     pctContainer->setObjectName(QStringLiteral("pctContainer"));
     pctContainer->setFrameShape(QFrame::Panel);
@@ -106,25 +133,10 @@ void frmMain::buildControls()
     connect(lstContainer->cmdTitle, &QPushButton::clicked, this, &frmMain::cmdTitle_Click);
     connect(lstContainer->cmdFor, &QPushButton::clicked, this, &frmMain::cmdFor_Click);
     connect(lstContainer->cmdDue, &QPushButton::clicked, this, &frmMain::cmdDue_Click);
+}
 
-    pctMenu = new NavigationPane(client);
-    connect(pctMenu, &NavigationPane::itemClicked, this, &frmMain::Image1_Click);
-
-    sepa1 = new SplitterBar(client);
-    connect(sepa1, &SplitterBar::pressed, this, &frmMain::sepa1_MouseDown);
-    connect(sepa1, &SplitterBar::moved, this, &frmMain::sepa1_MouseMove);
-    connect(sepa1, &SplitterBar::released, this, &frmMain::sepa1_MouseUp);
-
-    WebBrowser1 = new PageViewer(client);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->hide();
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(kDateCheckMs);
-    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
-    Timer1->start();
-
+void frmMain::setTabOrder()
+{
     pctContainer->setFocusPolicy(Qt::NoFocus);
     QWidget::setTabOrder(txtDescription, lstContainer);
     QWidget::setTabOrder(lstContainer, vscroll);
@@ -137,8 +149,6 @@ void frmMain::buildControls()
         previous = item;
     }
     QWidget::setTabOrder(previous, WebBrowser1);
-
-    applyGeometry();
 }
 
 void frmMain::buildMenus()

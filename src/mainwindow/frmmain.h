@@ -115,6 +115,8 @@ private:
     class TimerHold;
 
     void buildControls();
+    void buildList();
+    void setTabOrder();
     void restoreWindowGeometry();
     void saveWindowGeometry();
     // Keeps where the window stands, then ends the program.

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace Module1 {
@@ -62,25 +63,30 @@ double radixNumber(Cursor &c, int radix)
     }
 }
 
+// The common case, a plain integer as the writer puts it: seven in every
+// task record. Nine digits at most, so it cannot overflow.
+std::optional<qint32> plainInteger(QStringView text)
+{
+    const bool negative = !text.isEmpty() && text.front() == u'-';
+    const qsizetype digits = text.size() - (negative ? 1 : 0);
+    if (digits < 1 || digits > 9)
+        return std::nullopt;
+    qint32 value = 0;
+    for (qsizetype i = text.size() - digits; i < text.size(); ++i) {
+        const char16_t d = text[i].unicode();
+        if (d < u'0' || d > u'9')
+            return std::nullopt;
+        value = value * 10 + (d - u'0');
+    }
+    return negative ? -value : value;
+}
+
 }  // namespace
 
 double textToNumber(QStringView text)
 {
-    // The common case, a plain integer as the writer puts it: seven in every
-    // task record.
-    const bool negative = !text.isEmpty() && text.front() == u'-';
-    const qsizetype digits = text.size() - (negative ? 1 : 0);
-    if (digits >= 1 && digits <= 9) {
-        qint32 value = 0;
-        bool plain = true;
-        for (qsizetype i = text.size() - digits; plain && i < text.size(); ++i) {
-            const char16_t d = text[i].unicode();
-            plain = d >= u'0' && d <= u'9';
-            value = value * 10 + (d - u'0');
-        }
-        if (plain)
-            return negative ? -value : value;
-    }
+    if (const std::optional<qint32> plain = plainInteger(text))
+        return *plain;
     Cursor c{reinterpret_cast<const char16_t *>(text.utf16()),
              reinterpret_cast<const char16_t *>(text.utf16()) + text.size()};
 
