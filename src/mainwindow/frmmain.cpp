@@ -95,7 +95,7 @@ void frmMain::buildControls()
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
 
-    setTabOrder();
+    applyTabOrder();
     applyGeometry();
 }
 
@@ -135,7 +135,7 @@ void frmMain::buildList()
     connect(lstContainer->cmdDue, &QPushButton::clicked, this, &frmMain::cmdDue_Click);
 }
 
-void frmMain::setTabOrder()
+void frmMain::applyTabOrder()
 {
     pctContainer->setFocusPolicy(Qt::NoFocus);
     QWidget::setTabOrder(txtDescription, lstContainer);

@@ -116,7 +116,7 @@ private:
 
     void buildControls();
     void buildList();
-    void setTabOrder();
+    void applyTabOrder();
     void restoreWindowGeometry();
     void saveWindowGeometry();
     // Keeps where the window stands, then ends the program.
