@@ -7,7 +7,11 @@
 
 // The start-up alert page: which tasks the rules announce, as HTML text.
 struct AlertPage {
-    QString html;
+    QString html;  // the page file: task texts as they are
+    // What the viewer shows: html, but with every task text escaped whose
+    // markup the viewer could not lay out in bounded time. Shares html's
+    // data when no text needed it.
+    QString viewHtml;
     bool announced = false;
 };
 

@@ -233,6 +233,31 @@ TEST(AlertPage, TextsGoInAsTheyAre)
                              kTail);
 }
 
+TEST(AlertPage, ViewerEscapesOnlyTheTextsItCouldNotLayOut)
+{
+    const QString deep = QStringLiteral("<table><tr><td>").repeated(20) + "x" +
+                         QStringLiteral("</td></tr></table>").repeated(20);
+    const QString open = QStringLiteral("<table><tr><td>");
+    addTask("<b>Kept</b>", 2026, 12, 8, "N", deep);
+    addTask(open, 2026, 12, 8);
+    addRule(0, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.html, kHead + block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep) +
+                             block("FF0000", open, "December 08/26", kToday) + kTail);
+    EXPECT_EQ(page.viewHtml,
+              kHead +
+                  block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep.toHtmlEscaped()) +
+                  block("FF0000", open.toHtmlEscaped(), "December 08/26", kToday) + kTail);
+}
+
+TEST(AlertPage, ViewerSharesThePageWhenNothingIsEscaped)
+{
+    addTask("<b>Kept</b>", 2026, 12, 8, "N", "<i>too</i>");
+    addRule(0, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.viewHtml.constData(), page.html.constData());
+}
+
 TEST(AlertPage, MonthZeroIsShownAsJanuaryAndSetInTheTask)
 {
     addTask("Zero", 2027, 0, 5);  // month 0 of 2027 is December 2026
