@@ -23,6 +23,14 @@ bool displayAvailable()
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+// The windows show the page from memory, so a page file that could not be
+// written costs only its readers outside the program: said on stderr.
+void reportPageFile(const Module1::FileStatus &file)
+{
+    if (!file.ok())
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(file.error));
+}
+
 int refuseFile(int argc, char **argv, const QString &reason)
 {
     // Also on stderr: started from a terminal, or with no display at all.
@@ -51,6 +59,7 @@ public:
             hooks.showRuleEditor = [this] { showRuleEditor(); };
             hooks.showAlertPage = [this](PageViewer *browser) {
                 startup.makepage();
+                reportPageFile(startup.lastPage().file);
                 startup.loadPageInto(browser);
             };
             main = std::make_unique<frmMain>(std::move(hooks));
@@ -114,6 +123,7 @@ int main(int argc, char **argv)
         return refuseFile(argc, argv, status.error);
     // The page sorts the table by due date itself.
     const PublishedPage page = publishAlertPage();
+    reportPageFile(page.file);
     if (!page.page.announced && !firstRun)
         return 0;
 

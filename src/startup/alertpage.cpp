@@ -5,12 +5,16 @@
 #include "store/tables.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <vector>
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,28 +214,45 @@ QString alertPagePath()
     return folder + QStringLiteral("/al.html");
 }
 
-bool writeAlertPage(const QString &html, QString *error)
+FileStatus writeAlertPage(const QString &html)
 {
     const QString path = alertPagePath();
-    if (path.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no private runtime folder for the alert page");
-        return false;
+    if (path.isEmpty())
+        return {FileStatus::WriteFailed,
+                QStringLiteral("The alert page could not be written: no private runtime folder")};
+    const QByteArray target = QFile::encodeName(path);
+    // mkostemp opens a new name with O_CREAT | O_EXCL and mode 0600: nothing
+    // that stands in the folder is ever opened or followed.
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        const QByteArray bytes = html.toUtf8();
+        for (qsizetype done = 0; done < bytes.size() && error == 0;) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n == 0 || errno != EINTR)
+                error = n == 0 ? EIO : errno;
+        }
+        if (::close(fd) != 0 && error == 0)
+            error = errno;
+        // rename() puts the file in place of a link, never behind it.
+        if (error == 0 && std::rename(temp.constData(), target.constData()) != 0)
+            error = errno;
+        if (error != 0)
+            ::unlink(temp.constData());
     }
-    QSaveFile file(path);
-    const QByteArray bytes = html.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = path + QStringLiteral(": ") + file.errorString();
-        return false;
-    }
-    return true;
+    if (error != 0)
+        return {FileStatus::WriteFailed, QStringLiteral("%1 could not be written: %2")
+                                             .arg(path, qt_error_string(error))};
+    return {};
 }
 
 PublishedPage publishAlertPage()
 {
     PublishedPage out;
     out.page = buildAlertPage(today());
-    out.written = writeAlertPage(out.page.html);
+    out.file = writeAlertPage(out.page.html);
     return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/dates.h"
+#include "store/taskfile.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -27,13 +28,15 @@ AlertPage buildAlertPage(Module1::Days today);
 // put it in. Creates the folder (0700) on first use.
 QString alertPagePath();
 
-// Writes the page through an atomic replace. False (with the reason) when
-// there is no usable path or the write failed.
-bool writeAlertPage(const QString &html, QString *error = nullptr);
+// Writes the page as a new file (0600) in the private folder and renames it
+// over whatever stands at the page's name, so a link planted there is
+// replaced, never written through. WriteFailed, naming the path and the
+// system's reason, when there is no usable folder or any step fails.
+Module1::FileStatus writeAlertPage(const QString &html);
 
 // A page built for today and put in its file.
 struct PublishedPage {
     AlertPage page;
-    bool written = false;
+    Module1::FileStatus file;  // how writing the page file went
 };
 PublishedPage publishAlertPage();

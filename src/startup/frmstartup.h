@@ -21,6 +21,7 @@ public:
     // Takes a page that was built (and perhaps written) before this window
     // existed, so the start does not build it twice.
     void adoptPage(const PublishedPage &page);
+    const PublishedPage &lastPage() const { return m_last; }
 
     // Shows the page last made, from memory: the file is shared with every
     // other start, which may have written its own page meanwhile.

@@ -116,7 +116,7 @@ TEST(frmStartup, UnwrittenPageIsShownFromMemory)
     PublishedPage page;
     page.page.html = page.page.viewHtml = QStringLiteral("<h2>Only in memory</h2>");
     page.page.announced = true;
-    page.written = false;
+    page.file = {FileStatus::WriteFailed, QStringLiteral("no folder")};
     frmStartup w;
     w.adoptPage(page);
     w.loadPageInto(w.WebBrowser1);
