@@ -40,6 +40,7 @@ public:
             hooks.showRuleEditor = [this] { showRuleEditor(); };
             hooks.showAlertPage = [this](PageViewer *browser) {
                 startup.makepage();
+                reportPageFile(startup.lastPage().file);
                 startup.loadPageInto(browser);
             };
             main = std::make_unique<frmMain>(std::move(hooks));

@@ -26,6 +26,12 @@ QString announcedAsText(Days today)
     return out;
 }
 
+void reportPageFile(const FileStatus &file)
+{
+    if (!file.ok())
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(file.error));
+}
+
 StartPlan planStart(const StartOptions &options, bool displayAvailable)
 {
     StartPlan plan;
@@ -42,6 +48,7 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
     if (!options.showAll) {
         // The page sorts the table by due date itself.
         plan.page = publishAlertPage();
+        reportPageFile(plan.page.file);
         if (!plan.page.page.announced && !firstRun)
             return plan;
     }

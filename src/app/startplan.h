@@ -25,6 +25,10 @@ struct StartPlan {
 // printed on standard output as plain text and the start ends.
 StartPlan planStart(const StartOptions &options, bool displayAvailable);
 
+// The windows show the page from memory, so a page file that could not be
+// written costs only its readers outside the program: said on stderr.
+void reportPageFile(const Module1::FileStatus &file);
+
 // The announced tasks as plain text, one line each: title, for, due, then
 // "Today!", "Late!" or "N days left". The tables are in due order.
 QString announcedAsText(Module1::Days today);

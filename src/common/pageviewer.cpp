@@ -52,6 +52,10 @@ PageViewer::PageViewer(QWidget *parent)
     setSearchPaths({});
     setTabChangesFocus(true);
     setFrameShape(QFrame::NoFrame);
+    // Qt breaks a word wider than the line in time that grows with the square
+    // of its length (120,000 letters: 1.9 s), and an escaped field can be one
+    // such word. A browser lets it run past the edge; so does this.
+    setWordWrapMode(QTextOption::WordWrap);
 }
 
 QVariant PageViewer::loadResource(int, const QUrl &) { return {}; }

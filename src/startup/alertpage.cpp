@@ -1,15 +1,20 @@
 #include "startup/alertpage.h"
 
+#include "startup/viewermarkup.h"
 #include "store/ordering.h"
 #include "store/tables.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <vector>
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,46 +76,75 @@ Verdict walkRules(const std::vector<RuleView> &rules, Days today, Days due, qint
     return v;
 }
 
-void appendLine(QString &page, QLatin1String text)
-{
-    page += text;
-    page += kCrLf;
-}
+// Writes the page file's text and, from the first task text that the viewer
+// must show escaped, the viewer's text beside it; until then both are one.
+class PageText {
+public:
+    explicit PageText(AlertPage &page) : m_page(page) {}
 
-void appendBlock(QString &page, Task &task, qint64 daysLeft, const QString &c)
-{
-    page += QLatin1String("<table width=95% align=center border=0 cellspacing=8 bgcolor=#");
-    page += c;
-    appendLine(page, QLatin1String(">"));
-    appendLine(page, QLatin1String("<tr><td bgcolor=#ffffff>"));
-    appendLine(page, QLatin1String("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
-                                   "cellspacing=0><tr><td colspan=2>"));
-    page += QLatin1String("<b> ");
-    page += task.title;
-    appendLine(page, QLatin1String("</b></td></tr><tr><td>"));
-    page += QLatin1String("<small><B>For: </b> ");
-    page += task.forWhom;
-    appendLine(page, QLatin1String(" </small></td><td>"));
-    page += QLatin1String("<small><b>Due: </b> ");
-    page += formatDate(task.day, task.month, task.year);
-    page += QLatin1String(" at ");
-    page += longTimeText(task.hour, task.minute, task.second);
-    appendLine(page, QLatin1String("</small> </td><td>"));
-    if (daysLeft > 0) {
-        page += QLatin1String("<small><b>T -: </b> ");
-        page += QString::number(daysLeft);
-        appendLine(page, QLatin1String(" days left </small>"));
-    } else if (daysLeft == 0) {
-        appendLine(page, QLatin1String("<small><b>T -: </b> <B>Today!</b> </small>"));
-    } else {
-        appendLine(page, QLatin1String("<small><b>T -: </b> <B>Late!</b> </small>"));
+    PageText &operator<<(QLatin1String text) { return append(text); }
+    PageText &operator<<(const QString &text) { return append(text); }
+    void line(QLatin1String text) { *this << text << kCrLf; }
+
+    void taskText(const QString &text)
+    {
+        const bool kept = ViewerMarkup::keepsMarkup(text, &m_pageTags);
+        if (!kept && !m_split) {
+            m_view = m_page.html;
+            m_split = true;
+        }
+        m_page.html += text;
+        if (m_split)
+            m_view += kept ? text : text.toHtmlEscaped();
     }
-    page += QLatin1String("</td></tr><tr><td colspan=3 bgcolor=#");
-    page += c;
-    page += QLatin1String("></td></tr></table>");
-    page += task.description;
-    page += kCrLf;
-    appendLine(page, QLatin1String("</small></td></tR></table><br>"));
+
+    void finish() { m_page.viewHtml = m_split ? m_view : m_page.html; }
+
+private:
+    template <typename Text>
+    PageText &append(const Text &text)
+    {
+        m_page.html += text;
+        if (m_split)
+            m_view += text;
+        return *this;
+    }
+
+    AlertPage &m_page;
+    QString m_view;
+    bool m_split = false;
+    int m_pageTags = 0;
+};
+
+void appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
+{
+    page << QLatin1String("<table width=95% align=center border=0 cellspacing=8 bgcolor=#") << c;
+    page.line(QLatin1String(">"));
+    page.line(QLatin1String("<tr><td bgcolor=#ffffff>"));
+    page.line(QLatin1String("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
+                            "cellspacing=0><tr><td colspan=2>"));
+    page << QLatin1String("<b> ");
+    page.taskText(task.title);
+    page.line(QLatin1String("</b></td></tr><tr><td>"));
+    page << QLatin1String("<small><B>For: </b> ");
+    page.taskText(task.forWhom);
+    page.line(QLatin1String(" </small></td><td>"));
+    page << QLatin1String("<small><b>Due: </b> ") << formatDate(task.day, task.month, task.year)
+         << QLatin1String(" at ") << longTimeText(task.hour, task.minute, task.second);
+    page.line(QLatin1String("</small> </td><td>"));
+    if (daysLeft > 0) {
+        page << QLatin1String("<small><b>T -: </b> ") << QString::number(daysLeft);
+        page.line(QLatin1String(" days left </small>"));
+    } else if (daysLeft == 0) {
+        page.line(QLatin1String("<small><b>T -: </b> <B>Today!</b> </small>"));
+    } else {
+        page.line(QLatin1String("<small><b>T -: </b> <B>Late!</b> </small>"));
+    }
+    page << QLatin1String("</td></tr><tr><td colspan=3 bgcolor=#") << c
+         << QLatin1String("></td></tr></table>");
+    page.taskText(task.description);
+    page << kCrLf;
+    page.line(QLatin1String("</small></td></tR></table><br>"));
 }
 
 // A folder we may trust with a fixed file name: a real directory (not a
@@ -142,11 +176,11 @@ AlertPage buildAlertPage(Days today)
     sortTasks();
 
     AlertPage result;
-    QString &page = result.html;
-    page.reserve(4096);
-    appendLine(page, QLatin1String("<head><title>Alerts</title></head>"));
-    appendLine(page, QLatin1String("<body><center><p align=center>"));
-    appendLine(page, QLatin1String("<h2>Attention!</h2>"));
+    result.html.reserve(4096);
+    PageText page(result);
+    page.line(QLatin1String("<head><title>Alerts</title></head>"));
+    page.line(QLatin1String("<body><center><p align=center>"));
+    page.line(QLatin1String("<h2>Attention!</h2>"));
 
     const std::vector<RuleView> rules = ruleViews();
     const int count = taskCount;
@@ -160,7 +194,8 @@ AlertPage buildAlertPage(Days today)
             result.announced = true;
         }
     }
-    appendLine(page, QLatin1String("</p></center></body></html>"));
+    page.line(QLatin1String("</p></center></body></html>"));
+    page.finish();
     return result;
 }
 
@@ -185,28 +220,45 @@ QString alertPagePath()
     return folder.isEmpty() ? QString() : folder + QStringLiteral("/al.html");
 }
 
-bool writeAlertPage(const QString &html, QString *error)
+FileStatus writeAlertPage(const QString &html)
 {
     const QString path = alertPagePath();
-    if (path.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no private runtime folder for the alert page");
-        return false;
+    if (path.isEmpty())
+        return {FileStatus::WriteFailed,
+                QStringLiteral("The alert page could not be written: no private runtime folder")};
+    const QByteArray target = QFile::encodeName(path);
+    // mkostemp opens a new name with O_CREAT | O_EXCL and mode 0600: nothing
+    // that stands in the folder is ever opened or followed.
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        const QByteArray bytes = html.toUtf8();
+        for (qsizetype done = 0; done < bytes.size() && error == 0;) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n == 0 || errno != EINTR)
+                error = n == 0 ? EIO : errno;
+        }
+        if (::close(fd) != 0 && error == 0)
+            error = errno;
+        // rename() puts the file in place of a link, never behind it.
+        if (error == 0 && std::rename(temp.constData(), target.constData()) != 0)
+            error = errno;
+        if (error != 0)
+            ::unlink(temp.constData());
     }
-    QSaveFile file(path);
-    const QByteArray bytes = html.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = path + QStringLiteral(": ") + file.errorString();
-        return false;
-    }
-    return true;
+    if (error != 0)
+        return {FileStatus::WriteFailed, QStringLiteral("%1 could not be written: %2")
+                                             .arg(path, qt_error_string(error))};
+    return {};
 }
 
 PublishedPage publishAlertPage()
 {
     PublishedPage out;
     out.page = buildAlertPage(today());
-    out.written = writeAlertPage(out.page.html);
+    out.file = writeAlertPage(out.page.html);
     return out;
 }

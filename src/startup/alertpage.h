@@ -1,13 +1,18 @@
 #pragma once
 
 #include "store/dates.h"
+#include "store/taskfile.h"
 
 #include <QString>
 #include <QtGlobal>
 
 // The start-up alert page: which tasks the rules announce, as HTML text.
 struct AlertPage {
-    QString html;
+    QString html;  // the page file: task texts as they are
+    // What the viewer shows: html, but with every task text escaped whose
+    // markup the viewer could not lay out in bounded time. Shares html's
+    // data when no text needed it.
+    QString viewHtml;
     bool announced = false;
 };
 
@@ -26,13 +31,15 @@ QString privateRuntimeFolder();
 // <private runtime folder>/al.html, or empty when there is none.
 QString alertPagePath();
 
-// Writes the page through an atomic replace. False (with the reason) when
-// there is no usable path or the write failed.
-bool writeAlertPage(const QString &html, QString *error = nullptr);
+// Writes the page as a new file (0600) in the private folder and renames it
+// over whatever stands at the page's name, so a link planted there is
+// replaced, never written through. WriteFailed, naming the path and the
+// system's reason, when there is no usable folder or any step fails.
+Module1::FileStatus writeAlertPage(const QString &html);
 
 // A page built for today and put in its file.
 struct PublishedPage {
     AlertPage page;
-    bool written = false;
+    Module1::FileStatus file;  // how writing the page file went
 };
 PublishedPage publishAlertPage();

@@ -4,7 +4,6 @@
 #include "common/twips.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QPushButton>
 #include <QScreen>
 
@@ -60,16 +59,8 @@ void frmStartup::adoptPage(const PublishedPage &page) { m_last = page; }
 
 void frmStartup::loadPageInto(PageViewer *browser) const
 {
-    if (!browser)
-        return;
-    if (m_last.written) {
-        QFile file(alertPagePath());
-        if (file.open(QIODevice::ReadOnly)) {
-            browser->setHtml(QString::fromUtf8(file.readAll()));
-            return;
-        }
-    }
-    browser->setHtml(m_last.page.html);
+    if (browser)
+        browser->setHtml(m_last.page.viewHtml);
 }
 
 void frmStartup::setShowAll(std::function<void()> showAll) { m_showAll = std::move(showAll); }

@@ -21,9 +21,10 @@ public:
     // Takes a page that was built (and perhaps written) before this window
     // existed, so the start does not build it twice.
     void adoptPage(const PublishedPage &page);
+    const PublishedPage &lastPage() const { return m_last; }
 
-    // Shows the page last made: from its file, or from memory when the file
-    // could not be written or read back.
+    // Shows the page last made, from memory: the file is shared with every
+    // other start, which may have written its own page meanwhile.
     void loadPageInto(PageViewer *browser) const;
 
     // What "&Show all..." opens after hiding this window.

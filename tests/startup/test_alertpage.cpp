@@ -233,6 +233,31 @@ TEST(AlertPage, TextsGoInAsTheyAre)
                              kTail);
 }
 
+TEST(AlertPage, ViewerEscapesOnlyTheTextsItCouldNotLayOut)
+{
+    const QString deep = QStringLiteral("<table><tr><td>").repeated(20) + "x" +
+                         QStringLiteral("</td></tr></table>").repeated(20);
+    const QString open = QStringLiteral("<table><tr><td>");
+    addTask("<b>Kept</b>", 2026, 12, 8, "N", deep);
+    addTask(open, 2026, 12, 8);
+    addRule(0, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.html, kHead + block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep) +
+                             block("FF0000", open, "December 08/26", kToday) + kTail);
+    EXPECT_EQ(page.viewHtml,
+              kHead +
+                  block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep.toHtmlEscaped()) +
+                  block("FF0000", open.toHtmlEscaped(), "December 08/26", kToday) + kTail);
+}
+
+TEST(AlertPage, ViewerSharesThePageWhenNothingIsEscaped)
+{
+    addTask("<b>Kept</b>", 2026, 12, 8, "N", "<i>too</i>");
+    addRule(0, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.viewHtml.constData(), page.html.constData());
+}
+
 TEST(AlertPage, MonthZeroIsShownAsJanuaryAndSetInTheTask)
 {
     addTask("Zero", 2027, 0, 5);  // month 0 of 2027 is December 2026
@@ -272,7 +297,7 @@ TEST(AlertPagePath, WriterPutsThePageBytesThere)
     addTask("Write me", 2026, 12, 8);
     addRule(0, true, 255);
     const PublishedPage published = publishAlertPage();
-    ASSERT_TRUE(published.written);
+    ASSERT_TRUE(published.file.ok()) << published.file.error.toStdString();
     EXPECT_EQ(testsupport::readFile(alertPagePath()), published.page.html.toUtf8());
 }
 
@@ -301,8 +326,7 @@ TEST_P(UntrustedFolder, RefusesThePath)
     }
 
     const QString refused = alertPagePath();
-    QString why;
-    const bool written = writeAlertPage("<h2>x</h2>", &why);
+    const FileStatus written = writeAlertPage("<h2>x</h2>");
 
     if (GetParam() == Tamper::OpenToOthers) {
         QFile::setPermissions(folder, privateMode);
@@ -311,13 +335,62 @@ TEST_P(UntrustedFolder, RefusesThePath)
         QDir().rename(aside, folder);
     }
     EXPECT_TRUE(refused.isEmpty());
-    EXPECT_FALSE(written);
-    EXPECT_FALSE(why.isEmpty());
+    EXPECT_EQ(written.code, FileStatus::WriteFailed);
+    EXPECT_FALSE(written.error.isEmpty());
     EXPECT_FALSE(QFile::exists(elsewhere.filePath("al.html")));
     EXPECT_EQ(alertPagePath(), path);  // restored
 }
 
 INSTANTIATE_TEST_SUITE_P(AlertPagePath, UntrustedFolder,
                          ::testing::Values(Tamper::OpenToOthers, Tamper::LinkToElsewhere));
+
+// Whatever stands at the page's own name is replaced, never written through.
+enum class AtThePage { LinkToAFile, DanglingLink, Directory };
+
+class PageNameTaken : public ::testing::TestWithParam<AtThePage> {};
+
+TEST_P(PageNameTaken, ReplacedNeverWrittenThrough)
+{
+    const QString path = alertPagePath();
+    ASSERT_FALSE(path.isEmpty());
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const QString target = elsewhere.filePath("target");
+    QFile::remove(path);
+    if (GetParam() == AtThePage::LinkToAFile)
+        testsupport::writeFile(target, "keep");
+    if (GetParam() == AtThePage::Directory)
+        ASSERT_TRUE(QDir().mkdir(path));
+    else
+        ASSERT_TRUE(QFile::link(target, path));
+
+    const FileStatus written = writeAlertPage("<h2>x</h2>");
+
+    const QFileInfo page(path);
+    const QStringList left = page.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                  QDir::NoDotAndDotDot);
+    if (GetParam() == AtThePage::Directory) {
+        EXPECT_EQ(written.code, FileStatus::WriteFailed);
+        EXPECT_TRUE(written.error.contains(path)) << written.error.toStdString();
+        EXPECT_TRUE(page.isDir());
+        QDir().rmdir(path);
+    } else {
+        ASSERT_TRUE(written.ok()) << written.error.toStdString();
+        EXPECT_FALSE(page.isSymLink());
+        EXPECT_EQ(testsupport::readFile(path), "<h2>x</h2>");
+        EXPECT_EQ(page.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                         QFile::WriteUser),
+                  QFile::Permissions());
+    }
+    EXPECT_EQ(left, QStringList{"al.html"});  // no temporary left behind
+    EXPECT_EQ(QFile::exists(target), GetParam() == AtThePage::LinkToAFile);
+    if (GetParam() == AtThePage::LinkToAFile) {
+        EXPECT_EQ(testsupport::readFile(target), "keep");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AlertPagePath, PageNameTaken,
+                         ::testing::Values(AtThePage::LinkToAFile, AtThePage::DanglingLink,
+                                           AtThePage::Directory));
 
 }  // namespace
