@@ -2,6 +2,7 @@
 
 #include "startup/viewermarkup.h"
 #include "store/ordering.h"
+#include "store/rules.h"
 #include "store/tables.h"
 
 #include <QDir>
@@ -29,51 +30,6 @@ void appendHex2(QString &out, int byte)
     static const char digits[] = "0123456789ABCDEF";
     out += QLatin1Char(digits[(byte >> 4) & 0xF]);
     out += QLatin1Char(digits[byte & 0xF]);
-}
-
-struct Verdict {
-    bool announce = false;
-    qint32 color = 0;
-};
-
-// The rules as the walk needs them, read once per page.
-struct RuleView {
-    qint16 interval;
-    bool countsDays;
-    bool popup;
-    qint32 color;
-    QStringView unit;
-};
-
-std::vector<RuleView> ruleViews()
-{
-    std::vector<RuleView> out;
-    out.reserve(alertRuleCount);
-    for (int r = 0; r < alertRuleCount; ++r) {
-        const AlertRule &rule = alertRules[r];
-        out.push_back({rule.interval, rule.unit == QLatin1String("d"), rule.popup, rule.color,
-                       rule.unit});
-    }
-    return out;
-}
-
-Verdict walkRules(const std::vector<RuleView> &rules, Days today, Days due, qint64 daysLeft)
-{
-    Verdict v;
-    qint64 best = 99999;
-    for (const RuleView &rule : rules) {
-        // Days are counted exactly: the 16-bit difference would let a task
-        // 90 years away match a rule of interval 32767.
-        const qint64 unitsLeft = rule.countsDays ? daysLeft : dateDiff(rule.unit, today, due);
-        if (rule.interval <= best && unitsLeft <= rule.interval) {
-            best = rule.interval;
-            if (rule.popup) {
-                v.announce = true;
-                v.color = rule.color;
-            }
-        }
-    }
-    return v;
 }
 
 // Writes the page file's text and, from the first task text that the viewer
@@ -182,17 +138,18 @@ AlertPage buildAlertPage(Days today)
     page.line(QLatin1String("<body><center><p align=center>"));
     page.line(QLatin1String("<h2>Attention!</h2>"));
 
-    const std::vector<RuleView> rules = ruleViews();
+    // The same walk of the rules as the list's colours.
     const int count = taskCount;
     for (int i = 0; i < count; ++i) {
         Task &task = tasks[i];
-        const Days due = dateSerial(task.year, task.month, task.day);
-        const qint64 daysLeft = (due - today).count();
-        const Verdict v = walkRules(rules, today, due, daysLeft);
-        if (!isDeleted(task) && v.announce) {
-            appendBlock(page, task, daysLeft, colorText(v.color));
-            result.announced = true;
-        }
+        if (isDeleted(task))
+            continue;
+        const RuleMatch match = matchRules(task, today);
+        if (!match.announce)
+            continue;
+        const qint64 daysLeft = (dateSerial(task.year, task.month, task.day) - today).count();
+        appendBlock(page, task, daysLeft, colorText(match.announceColor));
+        result.announced = true;
     }
     page.line(QLatin1String("</p></center></body></html>"));
     page.finish();
