@@ -1,6 +1,7 @@
 #include "startup/frmstartup.h"
 
 #include "common/pageviewer.h"
+#include "common/desktop.h"
 #include "common/twips.h"
 
 #include <QApplication>
@@ -76,6 +77,14 @@ void frmStartup::placeOnScreen()
     setGeometry(screenRect.x() + screenRect.width() / 2 - w / 2,
                 screenRect.y() + screenRect.height() / 2 - h / 2, w, h);
     WebBrowser1->setGeometry(0, 0, w, h);
+}
+
+void frmStartup::setVisible(bool visible)
+{
+    // An alert box, not a window of its own in the task bar.
+    if (visible && !isVisible())
+        keepOutOfTaskbar(this);
+    QWidget::setVisible(visible);
 }
 
 void frmStartup::resizeEvent(QResizeEvent *event)

@@ -43,6 +43,8 @@ private:
     PublishedPage m_last;
     std::function<void()> m_showAll;
 
+    void setVisible(bool visible) override;
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -53,6 +53,7 @@ TEST_F(OnXServer, AltSSwapsTheAlertForTheMainWindow)
     startProgram();
     const xcb_window_t alert = waitForWindow("Quillet Alert!");
     ASSERT_NE(alert, 0u);
+    EXPECT_TRUE(x.states(alert).contains("_NET_WM_STATE_SKIP_TASKBAR")) << "the alert box is no task bar entry";
     keys(alert, {"alt+s"});
     EXPECT_NE(waitForWindow("Quillet"), 0u);
     EXPECT_TRUE(waitForWindowGone("Quillet Alert!"));

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStringList>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -104,6 +105,26 @@ public:
                 return w.id;
         }
         return 0;
+    }
+
+    // The names of the window's _NET_WM_STATE atoms.
+    QStringList states(xcb_window_t window)
+    {
+        QStringList names;
+        xcb_get_property_reply_t *p = xcb_get_property_reply(
+            m_conn, xcb_get_property(m_conn, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64), nullptr);
+        if (p && p->format == 32) {
+            const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(p));
+            for (int i = 0; i < xcb_get_property_value_length(p) / 4; ++i) {
+                xcb_get_atom_name_reply_t *n =
+                    xcb_get_atom_name_reply(m_conn, xcb_get_atom_name(m_conn, atoms[i]), nullptr);
+                if (n)
+                    names << QString::fromLatin1(xcb_get_atom_name_name(n), xcb_get_atom_name_name_length(n));
+                std::free(n);
+            }
+        }
+        std::free(p);
+        return names;
     }
 
     int popupCount()
