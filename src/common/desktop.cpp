@@ -24,10 +24,13 @@ xcb_atom_t atom(xcb_connection_t *connection, const char *name)
 
 void keepOutOfTaskbar(QWidget *window)
 {
+    // The offscreen platform answers as X11 too, without a connection.
     const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    if (!x11 || QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
     xcb_connection_t *connection = x11->connection();
+    if (!connection)
+        return;
     const auto id = xcb_window_t(window->winId());
     const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
     // Before the window is mapped the state is a property the window manager
