@@ -1,12 +1,14 @@
 #include "common/color.h"
 
+#include "store/tables.h"
+
 QColor colorFromValue(qint32 value)
 {
-    const auto v = static_cast<quint32>(value);
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+    const Module1::Rgb rgb = Module1::rgbOf(value);
+    return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
 qint32 valueFromColor(const QColor &color)
 {
-    return color.red() + 256 * color.green() + 65536 * color.blue();
+    return Module1::colorOf({color.red(), color.green(), color.blue()});
 }

@@ -117,12 +117,12 @@ bool isPrivateDirectory(const QString &path)
 
 QString colorText(qint32 color)
 {
-    const auto v = static_cast<quint32>(color);
+    const Rgb rgb = rgbOf(color);
     QString out;
     out.reserve(6);
-    appendHex2(out, v & 0xFF);
-    appendHex2(out, (v >> 8) & 0xFF);
-    appendHex2(out, (v >> 16) & 0xFF);
+    appendHex2(out, rgb.red);
+    appendHex2(out, rgb.green);
+    appendHex2(out, rgb.blue);
     return out;
 }
 

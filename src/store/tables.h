@@ -47,6 +47,18 @@ extern qint16 sortMode;
 // Every slot back to its never-used state, counts and sortMode to 0.
 void resetTables();
 
+// A colour's parts: red + 256 * green + 65536 * blue; the top byte is
+// ignored. The one place that splits a stored colour.
+struct Rgb {
+    int red, green, blue;
+};
+inline Rgb rgbOf(qint32 color)
+{
+    const auto v = static_cast<quint32>(color);
+    return {int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF)};
+}
+inline qint32 colorOf(Rgb rgb) { return rgb.red + 256 * rgb.green + 65536 * rgb.blue; }
+
 inline bool isDeleted(const Task &t) { return t.deleted == QLatin1String("Y"); }
 
 // "|~" <-> CR LF, whole pairs only; no escaping of a literal "|~".
