@@ -1,11 +1,14 @@
 #include "common/pageviewer.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QScrollBar>
 #include <QTextDocument>
 #include <QTextFormat>
 #include <QTextObjectInterface>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -61,3 +64,25 @@ PageViewer::PageViewer(QWidget *parent)
 QVariant PageViewer::loadResource(int, const QUrl &) { return {}; }
 
 #include "pageviewer.moc"
+
+void PageViewer::showPage(const QString &opening, const QString &whole)
+{
+    setHtml(opening);
+    m_pending = opening.size() == whole.size() ? QString() : whole;
+}
+
+void PageViewer::paintEvent(QPaintEvent *event)
+{
+    QTextBrowser::paintEvent(event);
+    if (m_pending.isEmpty() || m_loadQueued)
+        return;
+    m_loadQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_loadQueued = false;
+        if (m_pending.isEmpty())
+            return;
+        const int scrolled = verticalScrollBar()->value();
+        setHtml(std::exchange(m_pending, QString()));
+        verticalScrollBar()->setValue(scrolled);
+    });
+}

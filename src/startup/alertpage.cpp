@@ -24,6 +24,10 @@ using namespace Module1;
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
+const QLatin1String kPageEnd("</p></center></body></html>");
+// Task blocks in the first screenful, with room to spare: a block is some
+// sixty pixels high.
+constexpr int kOpeningBlocks = 16;
 
 void appendHex2(QString &out, int byte)
 {
@@ -55,6 +59,8 @@ public:
     }
 
     void finish() { m_page.viewHtml = m_split ? m_view : m_page.html; }
+
+    qsizetype viewLength() const { return m_split ? m_view.size() : m_page.html.size(); }
 
 private:
     template <typename Text>
@@ -115,6 +121,13 @@ bool isPrivateDirectory(const QString &path)
 
 }  // namespace
 
+QString AlertPage::viewOpening() const
+{
+    if (viewOpeningEnd < 0)
+        return viewHtml;
+    return viewHtml.left(viewOpeningEnd) + kPageEnd + kCrLf;
+}
+
 QString colorText(qint32 color)
 {
     const Rgb rgb = rgbOf(color);
@@ -140,6 +153,7 @@ AlertPage buildAlertPage(Days today)
 
     // The same walk of the rules as the list's colours.
     const int count = taskCount;
+    int blocks = 0;
     for (int i = 0; i < count; ++i) {
         Task &task = tasks[i];
         if (isDeleted(task))
@@ -148,10 +162,12 @@ AlertPage buildAlertPage(Days today)
         if (!match.announce)
             continue;
         const qint64 daysLeft = (dateSerial(task.year, task.month, task.day) - today).count();
+        if (++blocks == kOpeningBlocks + 1)
+            result.viewOpeningEnd = page.viewLength();
         appendBlock(page, task, daysLeft, colorText(match.announceColor));
         result.announced = true;
     }
-    page.line(QLatin1String("</p></center></body></html>"));
+    page.line(kPageEnd);
     page.finish();
     return result;
 }

@@ -14,6 +14,14 @@ struct AlertPage {
     // data when no text needed it.
     QString viewHtml;
     bool announced = false;
+    // Where in viewHtml the task blocks past the first screenful start; -1
+    // when there are no more than that.
+    qsizetype viewOpeningEnd = -1;
+
+    // The first screenful of viewHtml as a page of its own: a thousand task
+    // blocks take the viewer a tenth of a second to read, a dozen a few
+    // milliseconds.
+    QString viewOpening() const;
 };
 
 // Six upper-case hex digits, red first; the top byte is ignored.

@@ -61,7 +61,7 @@ void frmStartup::adoptPage(const PublishedPage &page) { m_last = page; }
 void frmStartup::loadPageInto(PageViewer *browser) const
 {
     if (browser)
-        browser->setHtml(m_last.page.viewHtml);
+        browser->showPage(m_last.page.viewOpening(), m_last.page.viewHtml);
 }
 
 void frmStartup::setShowAll(std::function<void()> showAll) { m_showAll = std::move(showAll); }
@@ -104,7 +104,7 @@ void frmStartup::cmdShowAll_Click()
     hide();
     // Never shown again: its page must not go on being laid out in idle
     // time while the main window wants the event loop.
-    WebBrowser1->clear();
+    WebBrowser1->showPage({}, {});
     if (m_showAll)
         m_showAll();
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -45,5 +46,16 @@ INSTANTIATE_TEST_SUITE_P(
                       "qrc:/qt-project.org/styles/commonstyle/images/file-16.png",
                       ":/qt-project.org/styles/commonstyle/images/file-16.png",
                       "data:text/plain,hello", "http://localhost/note.css"));
+
+TEST(PageViewer, ShowsTheOpeningThenTheWholePageOnceItIsPainted)
+{
+    PageViewer viewer;
+    viewer.resize(400, 300);
+    viewer.showPage(QStringLiteral("<p>first</p>"), QStringLiteral("<p>first</p><p>all the rest</p>"));
+    EXPECT_EQ(viewer.toPlainText(), "first");
+    viewer.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.toPlainText().contains("all the rest"); }, 2000));
+}
 
 }  // namespace

@@ -60,6 +60,26 @@ void addRule(int interval, bool popup, qint32 color, const QString &unit = "d")
     alertRules[alertRuleCount++] = AlertRule{qint16(interval), unit, color, popup};
 }
 
+// A long page opens with its first screenful; a short one is its own opening.
+TEST(AlertPage, OpeningIsTheFirstBlocksAsAPageOfTheirOwn)
+{
+    addRule(0, true, 255);
+    for (int i = 0; i < 40; ++i)
+        addTask(QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0')), 2026, 12, 1);
+    const AlertPage page = buildAlertPage(Days{testsupport::kToday});
+    const QString opening = page.viewOpening();
+    EXPECT_TRUE(opening.startsWith(kHead));
+    EXPECT_TRUE(opening.endsWith(QStringLiteral("</tR></table><br>\r\n") + kTail));
+    EXPECT_EQ(opening.count(QStringLiteral("<table width=95%")), 16);
+    EXPECT_TRUE(page.viewHtml.startsWith(opening.left(opening.size() - kTail.size())));
+
+    resetTables();
+    addRule(0, true, 255);
+    addTask(QStringLiteral("Alone"), 2026, 12, 1);
+    const AlertPage shortPage = buildAlertPage(Days{testsupport::kToday});
+    EXPECT_EQ(shortPage.viewOpening(), shortPage.viewHtml);
+}
+
 TEST(AlertPage, NoRulesGivesTheFourLines)
 {
     addTask("Pay rent", 2026, 12, 8);

@@ -224,6 +224,28 @@ public:
         return band;
     }
 
+    // Whether the window shows something yet: a mapped window that has not
+    // been painted is one colour.
+    bool painted(xcb_window_t window)
+    {
+        xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, window), nullptr);
+        if (!g)
+            return false;
+        const uint16_t w = g->width, h = g->height;
+        std::free(g);
+        xcb_get_image_reply_t *img = xcb_get_image_reply(
+            m_conn, xcb_get_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, w, h, ~0u), nullptr);
+        if (!img)
+            return false;
+        const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(img));
+        const int n = xcb_get_image_data_length(img) / 4;
+        bool varied = false;
+        for (int i = 1; i < n && !varied; ++i)
+            varied = (px[i] & 0xFFFFFF) != (px[0] & 0xFFFFFF);
+        std::free(img);
+        return varied;
+    }
+
 private:
     xcb_atom_t atom(const char *name)
     {
