@@ -35,11 +35,13 @@ void writeNothingDue(const QString &path)
         t.day = qint16(1 + i % 28);
         t.hour = qint16(i % 24);
         t.deleted = (i % 5) ? QStringLiteral("N") : QStringLiteral("Y");
-        t.description = QStringLiteral("Line one of task %1\r\n").arg(i) + QString(180, QLatin1Char('d'));
+        t.description =
+            QStringLiteral("Line one of task %1\r\n").arg(i) + QString(180, QLatin1Char('d'));
     }
     taskCount = kTaskSlots;
     for (int i = 0; i < kRuleSlots; ++i)
-        alertRules[static_cast<size_t>(i)] = AlertRule{qint16(i), QStringLiteral("d"), 0x102030 * i, i % 3 == 0};
+        alertRules[static_cast<size_t>(i)] =
+            AlertRule{qint16(i), QStringLiteral("d"), 0x102030 * i, i % 3 == 0};
     alertRuleCount = kRuleSlots;
     saveTasks(path, false);
 }
@@ -90,10 +92,11 @@ int main()
         floor.push_back(f);
     }
     const double q = median(quillet), f = median(floor);
-    std::printf("Start with nothing announced, whole process, 60 runs in turns (median):\n"
-                "  quillet (1001 tasks, 101 rules)   %6.2f ms\n"
-                "  QtCore program returning at once  %6.2f ms\n"
-                "  ratio                             %6.2f (goal: at most 2.5)\n",
-                q, f, q / f);
+    std::printf(
+        "Start with nothing announced, whole process, 60 runs in turns (median):\n"
+        "  quillet (1001 tasks, 101 rules)   %6.2f ms\n"
+        "  QtCore program returning at once  %6.2f ms\n"
+        "  ratio                             %6.2f (goal: at most 2.5)\n",
+        q, f, q / f);
     return 0;
 }

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace Module1;
     resetTables();
     const FileStatus st = readTasks(QByteArrayView(data, qsizetype(size)));
-    if (taskCount < 0 || taskCount > kTaskSlots || alertRuleCount < 0 || alertRuleCount > kRuleSlots)
+    if (taskCount < 0 || taskCount > kTaskSlots || alertRuleCount < 0 ||
+        alertRuleCount > kRuleSlots)
         abort();
     if (!st.ok()) {
         if (st.error.isEmpty() || taskCount != 0 || alertRuleCount != 0)

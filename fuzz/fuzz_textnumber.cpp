@@ -10,10 +10,7 @@
 
 namespace {
 
-bool whole(double v)
-{
-    return !std::isnan(v) && (std::isinf(v) || v == std::nearbyint(v));
-}
+bool whole(double v) { return !std::isnan(v) && (std::isinf(v) || v == std::nearbyint(v)); }
 
 bool startsDecimal(const QString &s)
 {
@@ -36,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bare.remove(QLatin1Char(' ')).remove(QLatin1Char('\t')).remove(QLatin1Char('\n'));
     if (textToNumber(bare) != v)
         abort();
-    if (startsDecimal(bare) && bare.front().unicode() < 128 && textToNumber(QLatin1Char('-') + bare) != -v)
+    if (startsDecimal(bare) && bare.front().unicode() < 128 &&
+        textToNumber(QLatin1Char('-') + bare) != -v)
         abort();
     return 0;
 }

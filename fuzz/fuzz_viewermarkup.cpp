@@ -19,7 +19,8 @@ using namespace ViewerMarkup;
 int nesting(const QString &field)
 {
     static const QRegularExpression tag(QStringLiteral("<(/?)([A-Za-z][A-Za-z0-9]*)[^>]*>"));
-    static const QStringList voids{QStringLiteral("br"), QStringLiteral("hr"), QStringLiteral("img")};
+    static const QStringList voids{QStringLiteral("br"), QStringLiteral("hr"),
+                                   QStringLiteral("img")};
     std::vector<QString> open;
     int deepest = 0;
     for (const QRegularExpressionMatch &m : tag.globalMatch(field)) {

@@ -22,7 +22,8 @@ bool connects(const QByteArray &socketPath, bool abstract)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + offset + size_t(socketPath.size()));
+    const socklen_t length =
+        socklen_t(offsetof(sockaddr_un, sun_path) + offset + size_t(socketPath.size()));
     const bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0;
     ::close(fd);
     return ok;

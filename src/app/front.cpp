@@ -56,6 +56,7 @@ int main(int argc, char **argv)
     }
     argv[0] = const_cast<char *>(program.constData());
     ::execv(program.constData(), argv);
-    std::fprintf(stderr, "quillet: cannot start %s: %s\n", program.constData(), std::strerror(errno));
+    std::fprintf(stderr, "quillet: cannot start %s: %s\n", program.constData(),
+                 std::strerror(errno));
     return 1;
 }

@@ -28,7 +28,9 @@ QString serverNameFor(const QString &taskFile)
 {
     const QString folder = QFileInfo(QFileInfo(taskFile).absolutePath()).canonicalFilePath();
     const QByteArray id =
-        QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha1).toHex().left(20);
+        QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha1)
+            .toHex()
+            .left(20);
     const QString runtime = privateRuntimeFolder();
     const QString name = QStringLiteral("copy-") + QString::fromLatin1(id);
     return runtime.isEmpty() ? name : runtime + QLatin1Char('/') + name;
@@ -101,7 +103,7 @@ bool SingleCopy::askRunningCopy() const
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return false;
     // The request is on its way; the answer only confirms it arrived.
-    while (!socket.canReadLine() && socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())))) {
-    }
+    while (!socket.canReadLine() &&
+           socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())))) { }
     return true;
 }

@@ -38,14 +38,12 @@ public:
         return {std::max(0.0, image.width()), std::max(0.0, image.height())};
     }
     void drawObject(QPainter *, const QRectF &, QTextDocument *, int, const QTextFormat &) override
-    {
-    }
+    { }
 };
 
 }  // namespace
 
-PageViewer::PageViewer(QWidget *parent)
-    : QTextBrowser(parent)
+PageViewer::PageViewer(QWidget *parent) : QTextBrowser(parent)
 {
     auto *page = new ClosedDocument(this);
     page->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(page));

@@ -121,9 +121,8 @@ double captionWidth(const QFont &font, const QString &text)
 QFont fittingFont(const QList<Caption> &captions)
 {
     auto fits = [&](const QFont &font) {
-        return std::all_of(captions.begin(), captions.end(), [&](const Caption &c) {
-            return captionWidth(font, c.text) <= c.width;
-        });
+        return std::all_of(captions.begin(), captions.end(),
+                           [&](const Caption &c) { return captionWidth(font, c.text) <= c.width; });
     };
     // Normal width first, shrinking only a little; then the narrower cuts
     // (a real semi-condensed face before a synthetic condensed one), which
@@ -177,7 +176,8 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList
         if (!label || captionWidth(font, label->text()) <= textRoom(label))
             continue;
         label->setToolTip(label->text());
-        label->setText(QFontMetricsF(font).elidedText(label->text(), Qt::ElideRight, textRoom(label)));
+        label->setText(
+            QFontMetricsF(font).elidedText(label->text(), Qt::ElideRight, textRoom(label)));
     }
 }
 
@@ -199,7 +199,8 @@ Saved save(QWidget *parent)
 
 bool reloadFailed(QWidget *parent)
 {
-    return reportFileFailure(parent, (g_reader ? g_reader : &Module1::loadTasks)(Module1::taskFilePath()));
+    return reportFileFailure(parent,
+                             (g_reader ? g_reader : &Module1::loadTasks)(Module1::taskFilePath()));
 }
 
 void setTaskFileReader(TaskFileReader reader) { g_reader = reader; }

@@ -41,19 +41,17 @@ struct Look {
 };
 
 // Element `index` of a control array member, such as the task editor's Label7.
-template <class Form>
-struct LabelArrayElement {
+template <class Form> struct LabelArrayElement {
     std::array<QLabel *, 2> Form::*array;
     std::size_t index;
 };
 
 // One control of a dialog: the member that keeps it, which also decides its
 // kind, its look, and the frame it lies in (nullptr: the dialog itself).
-template <class Form>
-struct ControlDesign {
-    std::variant<QLabel *Form::*, QLineEdit *Form::*, QComboBox *Form::*, QPlainTextEdit *Form::*,
-                 QPushButton *Form::*, QCheckBox *Form::*, QFrame *Form::*, QGroupBox *Form::*,
-                 LabelArrayElement<Form>>
+template <class Form> struct ControlDesign {
+    std::variant<QLabel * Form::*, QLineEdit * Form::*, QComboBox * Form::*,
+                 QPlainTextEdit * Form::*, QPushButton * Form::*, QCheckBox * Form::*,
+                 QFrame * Form::*, QGroupBox * Form::*, LabelArrayElement<Form>>
         member;
     Look look;
     QGroupBox *Form::*in = nullptr;
@@ -66,14 +64,12 @@ void applyLook(QWidget *control, const Look &look, const char *context);
 // focus; returns the controls that show a caption.
 QList<QWidget *> arrangeControls(QList<std::pair<int, QWidget *>> controls);
 
-template <class Form, class W>
-W *&controlSlot(Form &form, W *Form::*member)
+template <class Form, class W> W *&controlSlot(Form &form, W *Form::*member)
 {
     return form.*member;
 }
 
-template <class Form>
-QLabel *&controlSlot(Form &form, LabelArrayElement<Form> element)
+template <class Form> QLabel *&controlSlot(Form &form, LabelArrayElement<Form> element)
 {
     return (form.*element.array)[element.index];
 }

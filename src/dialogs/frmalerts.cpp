@@ -48,7 +48,8 @@ const Design kControls[] = {
     {&frmAlerts::Label2,
      {"Label2", QT_TRANSLATE_NOOP("frmAlerts", "If project is due in:"), 120, 360, 1335, 255, 10},
      kInFrame},
-    {&frmAlerts::txtInterval, {"txtInterval", nullptr, 1560, 360, 615, 285, 3, Qt::AlignHCenter},
+    {&frmAlerts::txtInterval,
+     {"txtInterval", nullptr, 1560, 360, 615, 285, 3, Qt::AlignHCenter},
      kInFrame},
     {&frmAlerts::Label3,
      {"Label3", QT_TRANSLATE_NOOP("frmAlerts", "days or less,"), 2280, 360, 975, 255, 11},
@@ -116,7 +117,7 @@ frmAlerts::frmAlerts(QWidget *parent) : QDialog(parent)
     dialogsupport::fitCaptions(this, captioned,
                                {{tr("Rule #"), double(cmdBack->x() - captionStart(Frame1))}});
 
-    const std::pair<QPushButton *frmAlerts::*, void (frmAlerts::*)()> clicks[] = {
+    const std::pair<QPushButton * frmAlerts::*, void (frmAlerts::*)()> clicks[] = {
         {&frmAlerts::cmdBack, &frmAlerts::backClicked},
         {&frmAlerts::cmdNext, &frmAlerts::nextClicked},
         {&frmAlerts::cmdNew, &frmAlerts::newClicked},
@@ -185,9 +186,9 @@ void frmAlerts::backClicked()
 void frmAlerts::newClicked()
 {
     if (alertRuleCount >= kRuleSlots) {
-        MessageBox::information(this, windowTitle(),
-                                tr("No rule can be added: the task file holds at most %1 rules.")
-                                    .arg(kRuleSlots));
+        MessageBox::information(
+            this, windowTitle(),
+            tr("No rule can be added: the task file holds at most %1 rules.").arg(kRuleSlots));
         return;
     }
     ++alertRuleCount;

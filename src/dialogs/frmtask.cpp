@@ -56,16 +56,13 @@ const Design kControls[] = {
 // one blank. A validator sees each way text gets in, typed or not.
 class OneLineValidator : public QValidator {
 public:
-    OneLineValidator(const bool &filling, QObject *parent)
-        : QValidator(parent), m_filling(filling)
-    {
-    }
+    OneLineValidator(const bool &filling, QObject *parent) : QValidator(parent), m_filling(filling)
+    { }
 
     State validate(QString &input, int &pos) const override
     {
         // prepare shows the record as it is, whatever it holds.
-        const bool broken =
-            input.contains(QLatin1Char('\r')) || input.contains(QLatin1Char('\n'));
+        const bool broken = input.contains(QLatin1Char('\r')) || input.contains(QLatin1Char('\n'));
         if (broken && !m_filling) {
             pos = int(joinLines(input.left(pos)).size());
             input = joinLines(input);
@@ -167,7 +164,8 @@ QString frmTask::descriptionFromBox(const QString &boxText)
     out.reserve(boxText.size() + 16);
     for (qsizetype i = 0; i < boxText.size(); ++i) {
         const QChar c = boxText.at(i);
-        if (c == QLatin1Char('\r') && i + 1 < boxText.size() && boxText.at(i + 1) == QLatin1Char('\n'))
+        if (c == QLatin1Char('\r') && i + 1 < boxText.size() &&
+            boxText.at(i + 1) == QLatin1Char('\n'))
             continue;  // the LF that follows writes the pair
         if (c == QLatin1Char('\n') || c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
             out += QLatin1String("\r\n");
@@ -190,8 +188,8 @@ void frmTask::prepare(qint16 Index, bool newTask)
     Task *t = current();
     m_before.reset();
     if (t)
-        m_before = Snapshot{selected - 1, *t,
-                            static_cast<qint16>(Module1::taskCount - (newTask ? 1 : 0))};
+        m_before =
+            Snapshot{selected - 1, *t, static_cast<qint16>(Module1::taskCount - (newTask ? 1 : 0))};
     // A number outside the table cannot be edited; the boxes show nothing.
     const Task blank;
     const Task &shown = t ? *t : blank;
@@ -262,7 +260,8 @@ void frmTask::keyPressEvent(QKeyEvent *event)
 {
     // Enter presses a button only when that button has the focus.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        if (auto *button = qobject_cast<QPushButton *>(focusWidget()); button && button->isEnabled())
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget());
+            button && button->isEnabled())
             button->click();
         event->accept();
         return;

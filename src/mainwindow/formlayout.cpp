@@ -30,8 +30,8 @@ void setScrollMaximum(ScrollState &s, TwipsRect &lst, int maximum)
 void updateScrollRange(FormGeometry &g, bool fromLayout)
 {
     if (g.lstContainer.height > g.pctContainer.height) {
-        const double units = std::floor((g.lstContainer.height - g.pctContainer.height)
-                                        / kTwipsPerScrollUnit);
+        const double units =
+            std::floor((g.lstContainer.height - g.pctContainer.height) / kTwipsPerScrollUnit);
         setScrollMaximum(g.vscroll, g.lstContainer, static_cast<int>(std::min(units, 32767.0)));
         if (fromLayout)
             g.lstContainer.top = -kTwipsPerScrollUnit * static_cast<qint32>(g.vscroll.value);
@@ -90,6 +90,6 @@ qint16 splitPercentAt(double barTop, double statusBarTop, qint16 previous)
     const double percent = std::floor(barTop / statusBarTop * 100);
     if (!std::isfinite(percent))
         return previous;
-    return static_cast<qint16>(std::clamp(percent, double(kMinSplitPercent),
-                                          double(kMaxSplitPercent)));
+    return static_cast<qint16>(
+        std::clamp(percent, double(kMinSplitPercent), double(kMaxSplitPercent)));
 }

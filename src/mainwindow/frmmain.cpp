@@ -70,8 +70,8 @@ void frmMain::buildControls()
     txtDescription->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The pane only displays: nothing typed or pasted reaches the text.
     txtDescription->setReadOnly(true);
-    txtDescription->setTextInteractionFlags(Qt::TextSelectableByMouse
-                                            | Qt::TextSelectableByKeyboard);
+    txtDescription->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                            Qt::TextSelectableByKeyboard);
     txtDescription->setTabChangesFocus(true);
     txtDescription->setFocusPolicy(Qt::StrongFocus);
 
@@ -161,8 +161,8 @@ void frmMain::buildMenus()
     menu_exi = Menu_Tasks->addAction(tr("&Exit"), this, &frmMain::menu_exi_Click);
 
     menu_options = menuBar()->addMenu(tr("&Options"));
-    menu_manage = menu_options->addAction(tr("&Colors And Alerts"), this,
-                                          &frmMain::menu_manage_Click);
+    menu_manage =
+        menu_options->addAction(tr("&Colors And Alerts"), this, &frmMain::menu_manage_Click);
 
     menu_help = menuBar()->addMenu(tr("&Help"));
     menu_about = menu_help->addAction(tr("&About"), this, &frmMain::menu_about_Click);
@@ -176,10 +176,12 @@ void frmMain::buildMenus()
     menu_undelete->setVisible(false);
 
     const std::pair<QObject *, const char *> names[] = {
-        {Menu_Tasks, "Menu_Tasks"},     {menu_new, "menu_new"},         {menu_modify, "menu_modify"},
-        {menu_delete, "menu_delete"},   {menu_sep, "menu_sep"},         {menu_exi, "menu_exi"},
-        {menu_options, "menu_options"}, {menu_manage, "menu_manage"},   {menu_help, "menu_help"},
-        {menu_about, "menu_about"},     {menu_short, "menu_short"},     {menu_modify2, "menu_modify2"},
+        {Menu_Tasks, "Menu_Tasks"},     {menu_new, "menu_new"},
+        {menu_modify, "menu_modify"},   {menu_delete, "menu_delete"},
+        {menu_sep, "menu_sep"},         {menu_exi, "menu_exi"},
+        {menu_options, "menu_options"}, {menu_manage, "menu_manage"},
+        {menu_help, "menu_help"},       {menu_about, "menu_about"},
+        {menu_short, "menu_short"},     {menu_modify2, "menu_modify2"},
         {menu_delete2, "menu_delete2"}, {menu_undelete, "menu_undelete"},
     };
     for (const auto &[object, name] : names)

@@ -24,9 +24,11 @@ class TaskListCanvas;
 // What the main window needs from the dialogs and the alert page; the
 // program wires these, tests pass fakes.
 struct frmMainHooks {
-    std::function<void(qint16 taskNumber)> showTaskEditor;  // prepare + modal exec of the task editor
-    std::function<void()> showRuleEditor;                   // drawAlert(0) + modal exec of the rule editor
-    std::function<void(PageViewer *browser)> showAlertPage;  // rewrites the page and shows it in browser
+    std::function<void(qint16 taskNumber)>
+        showTaskEditor;                    // prepare + modal exec of the task editor
+    std::function<void()> showRuleEditor;  // drawAlert(0) + modal exec of the rule editor
+    std::function<void(PageViewer *browser)>
+        showAlertPage;  // rewrites the page and shows it in browser
 };
 
 class frmMain : public QMainWindow {

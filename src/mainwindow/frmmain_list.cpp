@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QMenu>
 
-#include <algorithm>
-#include <cstdlib>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -45,8 +45,8 @@ void frmMain::drawList()
         Task &task = tasks[static_cast<size_t>(i)];
         if (isDeleted(task) != m_showDeleted)
             continue;
-        const QString due = formatDate(task.day, task.month, task.year) + at
-                            + longTimeText(task.hour, task.minute, task.second);
+        const QString due = formatDate(task.day, task.month, task.year) + at +
+                            longTimeText(task.hour, task.minute, task.second);
         addListTask(task.title, task.forWhom, due, i);
     }
 
@@ -166,7 +166,7 @@ void frmMain::stepSelection(int step)
     int target = 0;
     if (std::abs(step) > rows)  // Home, End
         target = step < 0 ? 1 : rows;
-    else if (current == 0)      // no selection yet: Down starts at the top, Up at the bottom
+    else if (current == 0)  // no selection yet: Down starts at the top, Up at the bottom
         target = step < 0 ? rows : 1;
     else
         target = std::clamp(current + step, 1, rows);

@@ -24,12 +24,8 @@ void frmMain::Image1_Click(int index)
         WebBrowser1->show();
         WebBrowser1->raise();
         break;
-    case 1:
-        showListView(false);
-        break;
-    case 2:
-        showListView(true);
-        break;
+    case 1: showListView(false); break;
+    case 2: showListView(true); break;
     case 3:
         new_task();
         showListView(false);

@@ -46,8 +46,8 @@ void NavHotArea::mousePressEvent(QMouseEvent *event)
 void NavHotArea::mouseReleaseEvent(QMouseEvent *event)
 {
     event->accept();
-    const bool click = m_pressed && event->button() == Qt::LeftButton
-                       && rect().contains(event->position().toPoint());
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
     m_pressed = false;
     if (click)
         emit clicked(m_index);
@@ -55,8 +55,8 @@ void NavHotArea::mouseReleaseEvent(QMouseEvent *event)
 
 void NavHotArea::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
-        || event->key() == Qt::Key_Enter) {
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter) {
         event->accept();
         emit clicked(m_index);
         return;

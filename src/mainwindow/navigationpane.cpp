@@ -19,14 +19,26 @@ struct ItemDesign {
 };
 
 const std::array<ItemDesign, NavigationPane::kItems> kItemDesign{{
-    {QT_TRANSLATE_NOOP("NavigationPane", "Immideate Attention"), "attention",
-     {120, 120, 975, 1095}, {120, 720, 975, 495}, {360, 240, 480, 480}},
-    {QT_TRANSLATE_NOOP("NavigationPane", "All Items"), "allitems",
-     {120, 1320, 975, 855}, {120, 1920, 975, 255}, {360, 1440, 480, 480}},
-    {QT_TRANSLATE_NOOP("NavigationPane", "Recycled"), "recycled",
-     {120, 2280, 975, 855}, {120, 2880, 975, 255}, {360, 2400, 480, 480}},
-    {QT_TRANSLATE_NOOP("NavigationPane", "New Task"), "newtask",
-     {120, 3240, 975, 855}, {120, 3840, 975, 255}, {360, 3360, 480, 480}},
+    {QT_TRANSLATE_NOOP("NavigationPane", "Immideate Attention"),
+     "attention",
+     {120, 120, 975, 1095},
+     {120, 720, 975, 495},
+     {360, 240, 480, 480}},
+    {QT_TRANSLATE_NOOP("NavigationPane", "All Items"),
+     "allitems",
+     {120, 1320, 975, 855},
+     {120, 1920, 975, 255},
+     {360, 1440, 480, 480}},
+    {QT_TRANSLATE_NOOP("NavigationPane", "Recycled"),
+     "recycled",
+     {120, 2280, 975, 855},
+     {120, 2880, 975, 255},
+     {360, 2400, 480, 480}},
+    {QT_TRANSLATE_NOOP("NavigationPane", "New Task"),
+     "newtask",
+     {120, 3240, 975, 855},
+     {120, 3840, 975, 255},
+     {360, 3360, 480, 480}},
 }};
 
 void place(QWidget *w, const TwipsRect &r) { placeInTwips(w, r.left, r.top, r.width, r.height); }
@@ -50,7 +62,8 @@ NavigationPane::NavigationPane(QWidget *parent) : QFrame(parent)
         const ItemDesign &d = kItemDesign[static_cast<size_t>(k)];
         auto *icon = new QLabel(this);
         icon->setObjectName(QStringLiteral("Image2_%1").arg(k));
-        icon->setPixmap(icons::navigationPixmap(QString::fromLatin1(d.picture), 32, devicePixelRatioF()));
+        icon->setPixmap(
+            icons::navigationPixmap(QString::fromLatin1(d.picture), 32, devicePixelRatioF()));
         icon->setAlignment(Qt::AlignCenter);
         icon->setAttribute(Qt::WA_TransparentForMouseEvents);
         place(icon, d.icon);

@@ -11,11 +11,14 @@ namespace {
 
 class RowAccessible : public QAccessibleInterface {
 public:
-    RowAccessible(TaskListCanvas *canvas, int row) : m_canvas(canvas), m_row(row) {}
+    RowAccessible(TaskListCanvas *canvas, int row) : m_canvas(canvas), m_row(row) { }
 
     bool isValid() const override { return m_canvas && m_row < m_canvas->elementCount(); }
     QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return m_canvas ? m_canvas->window()->windowHandle() : nullptr; }
+    QWindow *window() const override
+    {
+        return m_canvas ? m_canvas->window()->windowHandle() : nullptr;
+    }
     QAccessibleInterface *parent() const override
     {
         return m_canvas ? QAccessible::queryAccessibleInterface(m_canvas) : nullptr;
@@ -31,7 +34,7 @@ public:
             return {};
         return m_canvas->rowAccessibleText(m_row);
     }
-    void setText(QAccessible::Text, const QString &) override {}
+    void setText(QAccessible::Text, const QString &) override { }
     QRect rect() const override
     {
         if (!isValid())
@@ -61,8 +64,7 @@ class TaskListAccessible : public QAccessibleWidget {
 public:
     explicit TaskListAccessible(TaskListCanvas *canvas)
         : QAccessibleWidget(canvas, QAccessible::List, QStringLiteral("Tasks"))
-    {
-    }
+    { }
 
     TaskListCanvas *canvas() const { return static_cast<TaskListCanvas *>(widget()); }
     int widgetChildren() const { return QAccessibleWidget::childCount(); }

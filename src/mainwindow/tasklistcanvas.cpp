@@ -232,9 +232,7 @@ void TaskListCanvas::keyPressEvent(QKeyEvent *event)
         }
         QWidget::keyPressEvent(event);
         return;
-    default:
-        QWidget::keyPressEvent(event);
-        return;
+    default: QWidget::keyPressEvent(event); return;
     }
     event->accept();
 }

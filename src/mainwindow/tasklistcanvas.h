@@ -18,16 +18,16 @@ struct ListCell {
     qint32 color = 0;       // text colour, red in the low byte
     bool themeText = true;  // no rule colours it: the palette's text colour, not `color`
     bool bold = false;
-    bool opaque = false;    // false: the container shows through
+    bool opaque = false;  // false: the container shows through
     qint32 backColor = 0;
 };
 
 enum class ListColumn { Title = 0, For = 1, Due = 2 };
 
 struct ListRow {
-    std::array<ListCell, 3> cells;  // by ListColumn
+    std::array<ListCell, 3> cells;          // by ListColumn
     QString id = QStringLiteral("Label1");  // the task's slot, never shown
-    double top = 0;                 // twips inside the container
+    double top = 0;                         // twips inside the container
     bool visible = false;
 
     ListCell &cell(ListColumn c) { return cells[static_cast<int>(c)]; }

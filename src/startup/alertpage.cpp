@@ -40,7 +40,7 @@ void appendHex2(QString &out, int byte)
 // must show escaped, the viewer's text beside it; until then both are one.
 class PageText {
 public:
-    explicit PageText(AlertPage &page) : m_page(page) {}
+    explicit PageText(AlertPage &page) : m_page(page) { }
 
     PageText &operator<<(QLatin1String text) { return append(text); }
     PageText &operator<<(const QString &text) { return append(text); }
@@ -63,8 +63,7 @@ public:
     qsizetype viewLength() const { return m_split ? m_view.size() : m_page.html.size(); }
 
 private:
-    template <typename Text>
-    PageText &append(const Text &text)
+    template <typename Text> PageText &append(const Text &text)
     {
         m_page.html += text;
         if (m_split)
@@ -83,8 +82,9 @@ void appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
     page << QLatin1String("<table width=95% align=center border=0 cellspacing=8 bgcolor=#") << c;
     page.line(QLatin1String(">"));
     page.line(QLatin1String("<tr><td bgcolor=#ffffff>"));
-    page.line(QLatin1String("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
-                            "cellspacing=0><tr><td colspan=2>"));
+    page.line(
+        QLatin1String("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
+                      "cellspacing=0><tr><td colspan=2>"));
     page << QLatin1String("<b> ");
     page.taskText(task.title);
     page.line(QLatin1String("</b></td></tr><tr><td>"));
@@ -113,7 +113,7 @@ void appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
 // link), ours, closed to everyone else.
 bool isPrivateDirectory(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
@@ -223,8 +223,8 @@ FileStatus writeAlertPage(const QString &html)
             ::unlink(temp.constData());
     }
     if (error != 0)
-        return {FileStatus::WriteFailed, QStringLiteral("%1 could not be written: %2")
-                                             .arg(path, qt_error_string(error))};
+        return {FileStatus::WriteFailed,
+                QStringLiteral("%1 could not be written: %2").arg(path, qt_error_string(error))};
     return {};
 }
 

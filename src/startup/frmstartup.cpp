@@ -1,7 +1,7 @@
 #include "startup/frmstartup.h"
 
-#include "common/pageviewer.h"
 #include "common/desktop.h"
+#include "common/pageviewer.h"
 #include "common/twips.h"
 
 #include <QApplication>
@@ -10,8 +10,7 @@
 
 #include <algorithm>
 
-frmStartup::frmStartup(QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
+frmStartup::frmStartup(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
 {
     setWindowTitle(QStringLiteral("Quillet Alert!"));
     setAttribute(Qt::WA_QuitOnClose, true);
@@ -33,8 +32,8 @@ frmStartup::frmStartup(QWidget *parent)
     // The strip keeps its twips where the captions fit; a larger system font
     // widens a button rather than clipping its caption.
     const auto place = [](QPushButton *b, double left, double width) {
-        const int w = std::max(twipsToPixels(width), b->fontMetrics().horizontalAdvance(
-                                                         b->text().remove(u'&')) + 12);
+        const int w = std::max(twipsToPixels(width),
+                               b->fontMetrics().horizontalAdvance(b->text().remove(u'&')) + 12);
         const int h = std::max(twipsToPixels(255), b->fontMetrics().height() + 4);
         b->setGeometry(twipsToPixels(left), 0, w, h);
     };

@@ -46,7 +46,7 @@ bool isPageElement(QStringView name)
 // reading is in doubt.
 class Scanner {
 public:
-    explicit Scanner(QStringView text) : m_text(text) {}
+    explicit Scanner(QStringView text) : m_text(text) { }
 
     bool plain()
     {

@@ -11,10 +11,10 @@
 // element that belongs to the page itself. Any other field is shown escaped.
 namespace ViewerMarkup {
 
-inline constexpr int kMaxDepth = 8;        // elements open at once in a field
-inline constexpr int kMaxTags = 300;       // tags in one field
-inline constexpr int kMaxSpan = 3;         // colspan and rowspan
-inline constexpr int kMaxPageTags = 400;   // tags kept over one page
+inline constexpr int kMaxDepth = 8;       // elements open at once in a field
+inline constexpr int kMaxTags = 300;      // tags in one field
+inline constexpr int kMaxSpan = 3;        // colspan and rowspan
+inline constexpr int kMaxPageTags = 400;  // tags kept over one page
 
 // True when the viewer may show the field's markup. pageTags, when given,
 // counts the tags already kept on the page; a field that is kept adds its own.

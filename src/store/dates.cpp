@@ -43,11 +43,13 @@ Civil civilFromDays(Days date)
     const qint64 z = date.time_since_epoch().count() + 719468;
     const qint64 era = floorDiv(z, 146097);
     const qint64 dayOfEra = z - era * 146097;
-    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const qint64 mp = (5 * dayOfYear + 2) / 153;
     const qint64 month = mp < 10 ? mp + 3 : mp - 9;
-    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, dayOfYear - (153 * mp + 2) / 5 + 1};
+    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month,
+            dayOfYear - (153 * mp + 2) / 5 + 1};
 }
 
 // Days since the Sunday that starts the week of `d`.
@@ -200,13 +202,16 @@ private:
                 const qsizetype end = format.indexOf(u'\'', i + 1);
                 if (end < 0)
                     return false;
-                m_pieces.push_back({0, 0, end == i + 1 ? QStringLiteral("'") : format.mid(i + 1, end - i - 1)});
+                m_pieces.push_back(
+                    {0, 0, end == i + 1 ? QStringLiteral("'") : format.mid(i + 1, end - i - 1)});
                 i = end + 1;
                 continue;
             }
             const char field = c.toLatin1();
             const bool pair = run <= 2;
-            if ((field == 'd' || field == 'M' || field == 'h' || field == 'H' || field == 'm' || field == 's') && pair) {
+            if ((field == 'd' || field == 'M' || field == 'h' || field == 'H' || field == 'm' ||
+                 field == 's') &&
+                pair) {
                 m_pieces.push_back({field, int(run), {}});
             } else if (field == 'M' && run <= 4) {
                 m_pieces.push_back({field, int(run), {}});
@@ -243,8 +248,7 @@ struct LocaleFormat {
     CompiledFormat compiled;
     bool made = false;
 
-    template <typename MakeFormat>
-    void follow(const QLocale &current, MakeFormat makeFormat)
+    template <typename MakeFormat> void follow(const QLocale &current, MakeFormat makeFormat)
     {
         if (made && current == locale)
             return;

@@ -195,8 +195,7 @@ double textToNumber(QStringView text)
 namespace {
 
 // The nearest value the field can hold; NaN reads as 0.
-template <typename Field>
-Field saturated(double value)
+template <typename Field> Field saturated(double value)
 {
     if (std::isnan(value))
         return 0;

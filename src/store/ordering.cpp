@@ -48,8 +48,15 @@ void sortTasks()
     bool descending = false;
     int column = 0;
     switch (sortMode) {
-    case 0: case 1: case 2: column = sortMode; break;
-    case 10: case 11: case 12: column = sortMode - 10; descending = true; break;
+    case 0:
+    case 1:
+    case 2: column = sortMode; break;
+    case 10:
+    case 11:
+    case 12:
+        column = sortMode - 10;
+        descending = true;
+        break;
     default: return;
     }
     if (n < 2)
@@ -92,12 +99,19 @@ void sortTasks()
 
 QString formatDate(qint16 &day, qint16 &month, qint16 &year)
 {
-    static const std::array<QString, 13> names = {
-        QStringLiteral("January"), QStringLiteral("February"), QStringLiteral("March"),
-        QStringLiteral("April"),   QStringLiteral("May"),      QStringLiteral("June"),
-        QStringLiteral("July"),    QStringLiteral("August"),   QStringLiteral("September"),
-        QStringLiteral("October"), QStringLiteral("November"), QStringLiteral("December"),
-        QString()};
+    static const std::array<QString, 13> names = {QStringLiteral("January"),
+                                                  QStringLiteral("February"),
+                                                  QStringLiteral("March"),
+                                                  QStringLiteral("April"),
+                                                  QStringLiteral("May"),
+                                                  QStringLiteral("June"),
+                                                  QStringLiteral("July"),
+                                                  QStringLiteral("August"),
+                                                  QStringLiteral("September"),
+                                                  QStringLiteral("October"),
+                                                  QStringLiteral("November"),
+                                                  QStringLiteral("December"),
+                                                  QString()};
     if (month == 0)
         month = 1;
     // A month outside the table has no name; its number keeps the date readable.

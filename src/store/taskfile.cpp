@@ -86,7 +86,7 @@ QStringView trimSpaces(QStringView line)
 // are views into the decoded file until a record takes them.
 struct Pending {
     QStringView title, forWhom, description, deleted, unit;
-    Task numbers;  // the six date and time fields
+    Task numbers;    // the six date and time fields
     AlertRule rule;  // interval, colour and popup
 };
 
@@ -322,7 +322,7 @@ ReadResult readRegularFile(const QString &path)
         r.why = systemError(errno);
         return r;
     }
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0) {
         r.why = systemError(errno);
     } else if (S_ISDIR(st.st_mode)) {
@@ -401,10 +401,7 @@ QString taskFilePath()
     return QDir::current().absoluteFilePath(QString::fromLatin1(kTaskFileName));
 }
 
-void ignoreFileSizeSignal()
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-}
+void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 FileStatus readTasks(QByteArrayView bytes)
 {

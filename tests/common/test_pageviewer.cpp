@@ -3,8 +3,8 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTest>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -51,11 +51,13 @@ TEST(PageViewer, ShowsTheOpeningThenTheWholePageOnceItIsPainted)
 {
     PageViewer viewer;
     viewer.resize(400, 300);
-    viewer.showPage(QStringLiteral("<p>first</p>"), QStringLiteral("<p>first</p><p>all the rest</p>"));
+    viewer.showPage(QStringLiteral("<p>first</p>"),
+                    QStringLiteral("<p>first</p><p>all the rest</p>"));
     EXPECT_EQ(viewer.toPlainText(), "first");
     viewer.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.toPlainText().contains("all the rest"); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return viewer.toPlainText().contains("all the rest"); }, 2000));
 }
 
 }  // namespace

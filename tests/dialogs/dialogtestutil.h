@@ -24,8 +24,8 @@ inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdS
 namespace dialogtest {
 
 using testsupport::RuleLines;
-using testsupport::TaskLines;
 using testsupport::taskFile;
+using testsupport::TaskLines;
 
 // Every test runs in its own empty current directory, where the dialogs
 // find tasks.txt.

@@ -119,8 +119,8 @@ TEST_F(DialogLook, TaskEditorLayout)
                   {"txtDescript", d.txtDescript, {120, 2040, 3735, 735}},
                   {"Command2", d.Command2, {1800, 2880, 975, 255}},
                   {"Command1", d.Command1, {2880, 2880, 975, 255}}});
-    const std::vector<QWidget *> order{d.txtTitle, d.txtFor,    d.txtDay,    d.lstMonth,
-                                       d.txtYear,  d.txtHour,   d.txtMinute, d.txtSecond,
+    const std::vector<QWidget *> order{d.txtTitle,    d.txtFor,   d.txtDay,    d.lstMonth,
+                                       d.txtYear,     d.txtHour,  d.txtMinute, d.txtSecond,
                                        d.txtDescript, d.Command1, d.Command2};
     EXPECT_EQ(tabChain(d.txtTitle, order.size()), order);
     EXPECT_EQ(d.lstMonth->count(), 12);
@@ -130,8 +130,8 @@ TEST_F(DialogLook, TaskEditorLayout)
     EXPECT_EQ(d.Command1->text(), "&Ok");
     EXPECT_EQ(d.Command2->text(), "&Cancel");
 
-    Module1::tasks[0] = Module1::Task{"Pay rent", "Me", 2026, 9, 30, 0, 0, 9,
-                                      "Bank transfer\r\nRef 12", "", "", "N"};
+    Module1::tasks[0] = Module1::Task{
+        "Pay rent", "Me", 2026, 9, 30, 0, 0, 9, "Bank transfer\r\nRef 12", "", "", "N"};
     d.prepare(1);
     d.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
@@ -173,8 +173,8 @@ TEST_F(DialogLook, RuleEditorLayout)
     EXPECT_TRUE(d.cmdOk->isDefault());
     EXPECT_TRUE(d.lblID->isReadOnly());
 
-    const std::vector<QWidget *> order{d.cmdBack,   d.cmdNext,   d.cmdNew, d.txtInterval,
-                                       d.cmdSelect, d.chkAlert,  d.cmdDelete, d.cmdOk,
+    const std::vector<QWidget *> order{d.cmdBack,   d.cmdNext,  d.cmdNew,    d.txtInterval,
+                                       d.cmdSelect, d.chkAlert, d.cmdDelete, d.cmdOk,
                                        d.cmdCancel, d.lblID};
     EXPECT_EQ(tabChain(d.cmdBack, order.size()), order);
 
@@ -190,8 +190,8 @@ TEST_F(DialogLook, RuleEditorLayout)
     opt.text = title;
     opt.lineWidth = 1;
     opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    const QRect label = d.style()->subControlRect(QStyle::CC_GroupBox, &opt,
-                                                  QStyle::SC_GroupBoxLabel, d.Frame1);
+    const QRect label =
+        d.style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, d.Frame1);
     EXPECT_LE(d.Frame1->x() + label.x() + dialogsupport::captionWidth(d.Frame1->font(), "Rule #"),
               d.cmdBack->x());
     // The caption line stays inside the frame.
@@ -253,8 +253,10 @@ TEST(DialogSupport, FittingFontShrinksOnlyAsFarAsNeeded)
     EXPECT_LE(dialogsupport::captionWidth(f, "If project is due in:"), wide * 0.9);
     EXPECT_GE(f.pointSizeF(), 7.0);
     // Access-key markers take no room.
-    EXPECT_EQ(dialogsupport::captionWidth(normal, "&Ok"), dialogsupport::captionWidth(normal, "Ok"));
-    EXPECT_GT(dialogsupport::captionWidth(normal, "A&&B"), dialogsupport::captionWidth(normal, "AB"));
+    EXPECT_EQ(dialogsupport::captionWidth(normal, "&Ok"),
+              dialogsupport::captionWidth(normal, "Ok"));
+    EXPECT_GT(dialogsupport::captionWidth(normal, "A&&B"),
+              dialogsupport::captionWidth(normal, "AB"));
 }
 
 }  // namespace

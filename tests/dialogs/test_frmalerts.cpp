@@ -20,9 +20,9 @@
 
 using namespace Module1;
 using dialogtest::retype;
-using ::testing::HasSubstr;
 using dialogtest::RuleLines;
 using dialogtest::TaskLines;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -76,7 +76,7 @@ struct DeleteCase {
     int shownRuleFrom;  // which of the original rules (from 1) is shown afterwards
 };
 
-class DeleteTest : public FrmAlertsTest, public ::testing::WithParamInterface<DeleteCase> {};
+class DeleteTest : public FrmAlertsTest, public ::testing::WithParamInterface<DeleteCase> { };
 
 TEST_P(DeleteTest, ShiftsTheLaterRulesDown)
 {
@@ -102,10 +102,10 @@ TEST_P(DeleteTest, ShiftsTheLaterRulesDown)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DeleteTest,
-                         ::testing::Values(DeleteCase{3, 2, 2, 2, 3},   // the next takes its place
-                                           DeleteCase{3, 3, 2, 1, 1},   // the last: back to rule 1
+                         ::testing::Values(DeleteCase{3, 2, 2, 2, 3},  // the next takes its place
+                                           DeleteCase{3, 3, 2, 1, 1},  // the last: back to rule 1
                                            DeleteCase{3, 1, 2, 1, 2},
-                                           DeleteCase{1, 1, 1, 1, 1})); // the only rule stays
+                                           DeleteCase{1, 1, 1, 1, 1}));  // the only rule stays
 
 TEST_F(FrmAlertsTest, NewAddsABlackDailyRuleAndOkStoresIt)
 {
@@ -250,7 +250,7 @@ struct IntervalCase {
     qint16 stored;
 };
 
-class IntervalTest : public FrmAlertsTest, public ::testing::WithParamInterface<IntervalCase> {};
+class IntervalTest : public FrmAlertsTest, public ::testing::WithParamInterface<IntervalCase> { };
 
 TEST_P(IntervalTest, StoresTheLeadingNumber)
 {

@@ -21,9 +21,9 @@
 
 using namespace Module1;
 using dialogtest::retype;
-using ::testing::HasSubstr;
 using dialogtest::RuleLines;
 using dialogtest::TaskLines;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -136,7 +136,7 @@ struct NumberCase {
     qint16 stored;
 };
 
-class DayBoxTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberCase> {};
+class DayBoxTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberCase> { };
 
 TEST_P(DayBoxTest, StoresTheLeadingNumberSaturated)
 {
@@ -276,7 +276,7 @@ struct PasteCase {
     bool drop;  // dragged in rather than pasted
 };
 
-class PastedBreaksTest : public FrmTaskTest, public ::testing::WithParamInterface<PasteCase> {};
+class PastedBreaksTest : public FrmTaskTest, public ::testing::WithParamInterface<PasteCase> { };
 
 TEST_P(PastedBreaksTest, BecomeBlanksSoTheFieldStaysOneLineOfTheFile)
 {
@@ -398,7 +398,7 @@ TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
     EXPECT_EQ(tasks[0].title, "Pay rent!");
 }
 
-class UnreadableCancelTest : public FrmTaskTest, public ::testing::WithParamInterface<qint16> {};
+class UnreadableCancelTest : public FrmTaskTest, public ::testing::WithParamInterface<qint16> { };
 
 TEST_P(UnreadableCancelTest, StillDropsTheEditsAndANewTask)
 {
@@ -456,7 +456,7 @@ struct NumberInTable {
     bool editable;
 };
 
-class TaskNumberTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberInTable> {};
+class TaskNumberTest : public FrmTaskTest, public ::testing::WithParamInterface<NumberInTable> { };
 
 TEST_P(TaskNumberTest, OnlyANumberWithASlotIsEdited)
 {

@@ -27,9 +27,9 @@ TEST_F(MainWindowTest, TabReachesEveryControlInOrder)
     QApplication::setActiveWindow(&w);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
 
-    std::vector<QWidget *> expected = {w.txtDescription, w.lstContainer, w.vscroll,
-                                       w.lstContainer->cmdTitle, w.lstContainer->cmdFor,
-                                       w.lstContainer->cmdDue};
+    std::vector<QWidget *> expected = {
+        w.txtDescription,         w.lstContainer,         w.vscroll,
+        w.lstContainer->cmdTitle, w.lstContainer->cmdFor, w.lstContainer->cmdDue};
     for (QWidget *item : w.pctMenu->Image1)
         expected.push_back(item);
 

@@ -6,15 +6,15 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QTest>
-#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <functional>
 
@@ -409,12 +409,15 @@ TEST_F(MainWindowTest, FormAtFirstDisplay)
         if (a->isVisible())
             bar << a->text();
     EXPECT_EQ(bar, (QStringList{"&Tasks", "&Options", "&Help"}));
-    const std::pair<QAction *, const char *> entries[] = {
-        {w.menu_new, "&New Task..."},  {w.menu_modify, "&Edit..."},
-        {w.menu_delete, "&Delete"},    {w.menu_exi, "&Exit"},
-        {w.menu_manage, "&Colors And Alerts"}, {w.menu_about, "&About"},
-        {w.menu_modify2, "&Edit..."},  {w.menu_delete2, "&Delete"},
-        {w.menu_undelete, "&Un-Delete"}};
+    const std::pair<QAction *, const char *> entries[] = {{w.menu_new, "&New Task..."},
+                                                          {w.menu_modify, "&Edit..."},
+                                                          {w.menu_delete, "&Delete"},
+                                                          {w.menu_exi, "&Exit"},
+                                                          {w.menu_manage, "&Colors And Alerts"},
+                                                          {w.menu_about, "&About"},
+                                                          {w.menu_modify2, "&Edit..."},
+                                                          {w.menu_delete2, "&Delete"},
+                                                          {w.menu_undelete, "&Un-Delete"}};
     for (const auto &[action, caption] : entries)
         EXPECT_EQ(action->text(), caption);
     EXPECT_TRUE(w.menu_sep->isSeparator());

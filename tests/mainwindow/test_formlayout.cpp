@@ -50,7 +50,7 @@ struct ScrollCase {
     double height;
 };
 
-class FormLayoutScroll : public ::testing::TestWithParam<ScrollCase> {};
+class FormLayoutScroll : public ::testing::TestWithParam<ScrollCase> { };
 
 TEST_P(FormLayoutScroll, RangeValueAndContainer)
 {
@@ -111,10 +111,10 @@ TEST(SplitPercent, TruncatedAndKeptInsideTheWindow)
         double top, statusBarTop;
         qint16 previous, expected;
     } cases[] = {
-        {2700, 5400, 30, 50},  {2010, 5400, 50, 37},  // 37.2 truncated
-        {2699, 5400, 50, 49},  {-135, 5400, 50, 5},   // above the viewport
-        {6000, 5400, 50, 95},  {5400, 5400, 50, 95},  // under the status bar
-        {2700, 0, 42, 42},     {2700, -15, 42, 42},   // no area to share
+        {2700, 5400, 30, 50}, {2010, 5400, 50, 37},  // 37.2 truncated
+        {2699, 5400, 50, 49}, {-135, 5400, 50, 5},   // above the viewport
+        {6000, 5400, 50, 95}, {5400, 5400, 50, 95},  // under the status bar
+        {2700, 0, 42, 42},    {2700, -15, 42, 42},   // no area to share
     };
     for (const auto &c : cases)
         EXPECT_EQ(splitPercentAt(c.top, c.statusBarTop, c.previous), c.expected)
@@ -125,8 +125,8 @@ TEST(Sorting, TransitionTable)
 {
     // Rows: mode before; columns: after Title, For, Due.
     const qint16 table[][4] = {
-        {0, 10, 1, 2},    {1, 0, 11, 2},    {2, 0, 1, 12},
-        {10, 0, 11, 12},  {11, 10, 1, 12},  {12, 10, 11, 2},
+        {0, 10, 1, 2},   {1, 0, 11, 2},   {2, 0, 1, 12},
+        {10, 0, 11, 12}, {11, 10, 1, 12}, {12, 10, 11, 2},
     };
     for (const auto &r : table) {
         EXPECT_EQ(nextSortMode(r[0], 0, 10), r[1]) << "Title from " << r[0];

@@ -26,7 +26,10 @@ constexpr qint32 kRed = 0x0000FF;
 constexpr qint32 kBlue = 0xFF0000;
 constexpr qint32 kYellow = 0x00FFFF;
 
-QPoint cellCentre(frmMain &w, int k, ListColumn c) { return w.lstContainer->cellRect(k, c).center(); }
+QPoint cellCentre(frmMain &w, int k, ListColumn c)
+{
+    return w.lstContainer->cellRect(k, c).center();
+}
 
 TEST_F(MainWindowTest, RowsCaptionsAndSlotsInBothViews)
 {
@@ -64,7 +67,7 @@ struct ColourCase {
     bool bold;
 };
 
-class RowColour : public MainWindowTest, public ::testing::WithParamInterface<ColourCase> {};
+class RowColour : public MainWindowTest, public ::testing::WithParamInterface<ColourCase> { };
 
 TEST_P(RowColour, ClosestRuleWinsAndTheLastRuleDecidesBold)
 {
@@ -337,8 +340,8 @@ TEST_F(MainWindowTest, KeysAtTheEndsOfTheListStayOnIt)
         Qt::Key key;
         int to;
     } const cases[] = {
-        {12, Qt::Key_Down, 12}, {1, Qt::Key_Up, 1},     {8, Qt::Key_PageDown, 12},
-        {3, Qt::Key_PageUp, 1}, {5, Qt::Key_Home, 1},   {5, Qt::Key_End, 12},
+        {12, Qt::Key_Down, 12}, {1, Qt::Key_Up, 1},   {8, Qt::Key_PageDown, 12},
+        {3, Qt::Key_PageUp, 1}, {5, Qt::Key_Home, 1}, {5, Qt::Key_End, 12},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << c.from << ", key " << c.key);
@@ -383,7 +386,8 @@ TEST_F(MainWindowTest, ReturnDoubleClickAndDeleteActOnTheSelectedRow)
 
 TEST_F(MainWindowTest, ACutCellShowsItsWholeTextAsATip)
 {
-    const QString longTitle = QStringLiteral("A title long enough to be cut at the edge of its column, surely");
+    const QString longTitle =
+        QStringLiteral("A title long enough to be cut at the edge of its column, surely");
     addTask(longTitle, "Ann", 1);
     frmMain &w = open();
     w.show();
@@ -422,7 +426,8 @@ TEST_F(MainWindowTest, RowsArePaintedInTheRuleColourOrTheThemeText)
     const std::set<QRgb> light = inks(rowOf("Uncoloured"));
     EXPECT_TRUE(red.count(qRgb(255, 0, 0))) << "the rule's red is painted red";
     EXPECT_FALSE(red.count(qRgb(0, 0, 255)));
-    EXPECT_TRUE(light.count(qRgb(230, 230, 230))) << "a row no rule colours takes the theme's text colour";
+    EXPECT_TRUE(light.count(qRgb(230, 230, 230)))
+        << "a row no rule colours takes the theme's text colour";
     EXPECT_FALSE(light.count(qRgb(0, 0, 0)));
 }
 
@@ -447,7 +452,8 @@ TEST_F(MainWindowTest, NavigationPicturesAreDrawnWithoutAnIconTheme)
         ASSERT_FALSE(shown.isNull()) << picture->objectName().toStdString();
         EXPECT_EQ(shown.deviceIndependentSize().toSize(), QSize(32, 32));
         const QImage image = shown.toImage();
-        EXPECT_NE(image.pixelColor(16, 16).alpha(), 0) << picture->objectName().toStdString() << " is blank";
+        EXPECT_NE(image.pixelColor(16, 16).alpha(), 0)
+            << picture->objectName().toStdString() << " is blank";
     }
     EXPECT_FALSE(icons::programIcon().pixmap(256).isNull());
     EXPECT_EQ(icons::programIcon().availableSizes().size(), 8);

@@ -13,24 +13,32 @@ using namespace Module1;
 
 namespace {
 
-const QString kHead = QStringLiteral("<head><title>Alerts</title></head>\r\n"
-                                     "<body><center><p align=center>\r\n"
-                                     "<h2>Attention!</h2>\r\n");
+const QString kHead = QStringLiteral(
+    "<head><title>Alerts</title></head>\r\n"
+    "<body><center><p align=center>\r\n"
+    "<h2>Attention!</h2>\r\n");
 const QString kTail = QStringLiteral("</p></center></body></html>\r\n");
 
 // One block as the page format lays it out, for a task due at 9:05:00 AM.
 QString block(const QString &c, const QString &title, const QString &due, const QString &tLine,
               const QString &description = QString(), const QString &forWhom = "Me")
 {
-    return "<table width=95% align=center border=0 cellspacing=8 bgcolor=#" + c + ">\r\n"
+    return "<table width=95% align=center border=0 cellspacing=8 bgcolor=#" + c +
+           ">\r\n"
            "<tr><td bgcolor=#ffffff>\r\n"
            "<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 cellspacing=0>"
            "<tr><td colspan=2>\r\n"
-           "<b> " + title + "</b></td></tr><tr><td>\r\n"
-           "<small><B>For: </b> " + forWhom + " </small></td><td>\r\n"
-           "<small><b>Due: </b> " + due + " at 9:05:00 AM</small> </td><td>\r\n" +
-           tLine + "\r\n"
-           "</td></tr><tr><td colspan=3 bgcolor=#" + c + "></td></tr></table>" + description +
+           "<b> " +
+           title +
+           "</b></td></tr><tr><td>\r\n"
+           "<small><B>For: </b> " +
+           forWhom +
+           " </small></td><td>\r\n"
+           "<small><b>Due: </b> " +
+           due + " at 9:05:00 AM</small> </td><td>\r\n" + tLine +
+           "\r\n"
+           "</td></tr><tr><td colspan=3 bgcolor=#" +
+           c + "></td></tr></table>" + description +
            "\r\n"
            "</small></td></tR></table><br>\r\n";
 }
@@ -114,11 +122,10 @@ TEST(AlertPage, DaysLeftCountsCalendarDays)
     addTask("Report", 2026, 12, 13);
     addRule(5, true, 65280);
     const AlertPage page = buildAlertPage(today());
-    EXPECT_EQ(page.html,
-              kHead +
-                  block("00FF00", "Report", "December 13/26",
-                        "<small><b>T -: </b> 5 days left </small>") +
-                  kTail);
+    EXPECT_EQ(page.html, kHead +
+                             block("00FF00", "Report", "December 13/26",
+                                   "<small><b>T -: </b> 5 days left </small>") +
+                             kTail);
 }
 
 TEST(AlertPage, DaysLeftCarriesOverMonthsAndYears)
@@ -127,7 +134,8 @@ TEST(AlertPage, DaysLeftCarriesOverMonthsAndYears)
     addTask("New year", 2026, 13, 1);
     addRule(30, true, 0);
     const AlertPage page = buildAlertPage(today());
-    EXPECT_NE(page.html.indexOf("<small><b>T -: </b> 24 days left </small>"), -1) << page.html.toStdString();
+    EXPECT_NE(page.html.indexOf("<small><b>T -: </b> 24 days left </small>"), -1)
+        << page.html.toStdString();
 }
 
 TEST(AlertPage, DeletedTaskIsLeftOutAndAnnouncesNothing)
@@ -151,7 +159,7 @@ struct ColourCase {
     const char *text;
 };
 
-class ColourText : public ::testing::TestWithParam<ColourCase> {};
+class ColourText : public ::testing::TestWithParam<ColourCase> { };
 
 TEST_P(ColourText, RedFirstUpperCase)
 {
@@ -160,8 +168,8 @@ TEST_P(ColourText, RedFirstUpperCase)
 
 INSTANTIATE_TEST_SUITE_P(AlertPage, ColourText,
                          ::testing::Values(ColourCase{255, "FF0000"},
-                                           ColourCase{16711680, "0000FF"},
-                                           ColourCase{0, "000000"}, ColourCase{65280, "00FF00"},
+                                           ColourCase{16711680, "0000FF"}, ColourCase{0, "000000"},
+                                           ColourCase{65280, "00FF00"},
                                            ColourCase{0x0A0B0C, "0C0B0A"},
                                            ColourCase{-1, "FFFFFF"},  // top byte ignored
                                            ColourCase{0x7F123456, "563412"}));
@@ -183,7 +191,7 @@ struct WalkCase {
     const char *color;  // when announced
 };
 
-class RuleWalk : public ::testing::TestWithParam<WalkCase> {};
+class RuleWalk : public ::testing::TestWithParam<WalkCase> { };
 
 TEST_P(RuleWalk, ChoosesAnnouncementAndColour)
 {
@@ -207,16 +215,24 @@ const AlertRule kYellowB{3, "d", 65535, false};
 INSTANTIATE_TEST_SUITE_P(
     AlertPage, RuleWalk,
     ::testing::Values(
-        WalkCase{"EqualIntervalsLaterColour", {{5, "d", 255, true}, {5, "d", 16711680, true}}, 2,
-                 true, "0000FF"},
+        WalkCase{"EqualIntervalsLaterColour",
+                 {{5, "d", 255, true}, {5, "d", 16711680, true}},
+                 2,
+                 true,
+                 "0000FF"},
         WalkCase{"PopupThenNarrowerNoPopupKeepsIt", {kRedA, kYellowB}, 2, true, "FF0000"},
         WalkCase{"NarrowerFirstBlocksWiderPopup", {kYellowB, kRedA}, 2, false, ""},
         WalkCase{"NarrowerRuleOutOfRangeDoesNotBlock", {kYellowB, kRedA}, 5, true, "FF0000"},
         WalkCase{"LastCountingPopupGivesColour",
-                 {{10, "d", 255, true}, {6, "d", 65280, true}, {4, "d", 16711680, false}}, 1,
-                 true, "00FF00"},
-        WalkCase{"WiderAfterNarrowerDoesNotCount", {{2, "d", 255, true}, {9, "d", 65280, true}},
-                 1, true, "FF0000"},
+                 {{10, "d", 255, true}, {6, "d", 65280, true}, {4, "d", 16711680, false}},
+                 1,
+                 true,
+                 "00FF00"},
+        WalkCase{"WiderAfterNarrowerDoesNotCount",
+                 {{2, "d", 255, true}, {9, "d", 65280, true}},
+                 1,
+                 true,
+                 "FF0000"},
         WalkCase{"OverdueCoveredByEveryRule", {{0, "d", 255, true}}, -400, true, "FF0000"},
         WalkCase{"NegativeIntervalNeedsOverdue", {{-2, "d", 255, true}}, -1, false, ""},
         WalkCase{"NegativeIntervalOverdueEnough", {{-2, "d", 255, true}}, -3, true, "FF0000"},
@@ -248,8 +264,8 @@ TEST(AlertPage, TextsGoInAsTheyAre)
     addRule(1, true, 255);
     const AlertPage page = buildAlertPage(today());
     EXPECT_EQ(page.html, kHead +
-                             block("FF0000", "Call <b>Bob</b> & \"Ann\"", "December 08/26",
-                                   kToday, "line one\r\nline two") +
+                             block("FF0000", "Call <b>Bob</b> & \"Ann\"", "December 08/26", kToday,
+                                   "line one\r\nline two") +
                              kTail);
 }
 
@@ -325,7 +341,7 @@ TEST(AlertPagePath, WriterPutsThePageBytesThere)
 // never written through.
 enum class Tamper { OpenToOthers, LinkToElsewhere };
 
-class UntrustedFolder : public ::testing::TestWithParam<Tamper> {};
+class UntrustedFolder : public ::testing::TestWithParam<Tamper> { };
 
 TEST_P(UntrustedFolder, RefusesThePath)
 {
@@ -337,8 +353,8 @@ TEST_P(UntrustedFolder, RefusesThePath)
     ASSERT_TRUE(elsewhere.isValid());
     const auto privateMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     if (GetParam() == Tamper::OpenToOthers) {
-        ASSERT_TRUE(QFile::setPermissions(folder, privateMode | QFile::ReadOther |
-                                                      QFile::ExeOther | QFile::WriteOther));
+        ASSERT_TRUE(QFile::setPermissions(folder, privateMode | QFile::ReadOther | QFile::ExeOther |
+                                                      QFile::WriteOther));
     } else {
         QDir().rmdir(aside);
         ASSERT_TRUE(QDir().rename(folder, aside));
@@ -367,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(AlertPagePath, UntrustedFolder,
 // Whatever stands at the page's own name is replaced, never written through.
 enum class AtThePage { LinkToAFile, DanglingLink, Directory };
 
-class PageNameTaken : public ::testing::TestWithParam<AtThePage> {};
+class PageNameTaken : public ::testing::TestWithParam<AtThePage> { };
 
 TEST_P(PageNameTaken, ReplacedNeverWrittenThrough)
 {
@@ -387,8 +403,8 @@ TEST_P(PageNameTaken, ReplacedNeverWrittenThrough)
     const FileStatus written = writeAlertPage("<h2>x</h2>");
 
     const QFileInfo page(path);
-    const QStringList left = page.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                  QDir::NoDotAndDotDot);
+    const QStringList left =
+        page.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     if (GetParam() == AtThePage::Directory) {
         EXPECT_EQ(written.code, FileStatus::WriteFailed);
         EXPECT_TRUE(written.error.contains(path)) << written.error.toStdString();
@@ -398,8 +414,8 @@ TEST_P(PageNameTaken, ReplacedNeverWrittenThrough)
         ASSERT_TRUE(written.ok()) << written.error.toStdString();
         EXPECT_FALSE(page.isSymLink());
         EXPECT_EQ(testsupport::readFile(path), "<h2>x</h2>");
-        EXPECT_EQ(page.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
-                                         QFile::WriteUser),
+        EXPECT_EQ(page.permissions() &
+                      ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
                   QFile::Permissions());
     }
     EXPECT_EQ(left, QStringList{"al.html"});  // no temporary left behind

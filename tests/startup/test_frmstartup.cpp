@@ -149,8 +149,7 @@ public:
                       ::close(fd);
               }
           })
-    {
-    }
+    { }
     ~PipeUnblocker()
     {
         m_done = true;
@@ -164,7 +163,7 @@ private:
 
 enum class ImageSource { Pipe, EndlessDevice };
 
-class ImageInTitle : public ::testing::TestWithParam<ImageSource> {};
+class ImageInTitle : public ::testing::TestWithParam<ImageSource> { };
 
 TEST_P(ImageInTitle, WindowIsUpWithinASecond)
 {
@@ -196,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(frmStartup, ImageInTitle,
 
 // Qt lays nested tables out in time that doubles with each level, and runs
 // out of stack a few thousand levels down.
-class NestedTablesInDescription : public ::testing::TestWithParam<int> {};
+class NestedTablesInDescription : public ::testing::TestWithParam<int> { };
 
 TEST_P(NestedTablesInDescription, ViewerLaysThePageOutAtOnce)
 {

@@ -23,7 +23,7 @@ struct MarkupCase {
 };
 void PrintTo(const MarkupCase &c, std::ostream *os) { *os << c.name; }
 
-class FieldMarkup : public ::testing::TestWithParam<MarkupCase> {};
+class FieldMarkup : public ::testing::TestWithParam<MarkupCase> { };
 
 TEST_P(FieldMarkup, KeptOrEscaped)
 {

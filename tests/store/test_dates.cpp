@@ -13,10 +13,7 @@ using namespace std::chrono;
 
 namespace {
 
-Days ymd(int y, unsigned m, unsigned d)
-{
-    return Days{year{y} / month{m} / day{d}};
-}
+Days ymd(int y, unsigned m, unsigned d) { return Days{year{y} / month{m} / day{d}}; }
 
 struct SerialCase {
     int y, m, d;
@@ -58,8 +55,10 @@ TEST(TimeSerial, CarriesOver)
         int h, m, s;
         qint64 seconds;
     } const cases[] = {
-        {14, 5, 0, 50700}, {0, 75, 0, 4500}, {25, 0, 0, 90000},  {0, 0, -1, -1},
-        {-1, 0, 0, -3600}, {0, 0, 0, 0},     {23, 59, 59, 86399}, {32767, 32767, 32767, 32767LL * 3661},
+        {14, 5, 0, 50700},   {0, 75, 0, 4500},
+        {25, 0, 0, 90000},   {0, 0, -1, -1},
+        {-1, 0, 0, -3600},   {0, 0, 0, 0},
+        {23, 59, 59, 86399}, {32767, 32767, 32767, 32767LL * 3661},
     };
     for (const auto &c : cases)
         EXPECT_EQ(timeSerial(c.h, c.m, c.s), c.seconds) << c.h << ':' << c.m << ':' << c.s;
@@ -130,12 +129,13 @@ TEST(LongTimeText, UsEnglish)
         int h, m, s;
         const char *text;
     } const cases[] = {
-        {14, 5, 0, "2:05:00 PM"},  {0, 0, 0, "12:00:00 AM"},  {12, 0, 0, "12:00:00 PM"},
-        {9, 5, 7, "9:05:07 AM"},   {23, 59, 59, "11:59:59 PM"}, {24, 0, 0, "12:00:00 AM"},
-        {0, 75, 0, "1:15:00 AM"},  {-1, 0, 0, "11:00:00 PM"},  {0, 0, 86401, "12:00:01 AM"},
+        {14, 5, 0, "2:05:00 PM"}, {0, 0, 0, "12:00:00 AM"},    {12, 0, 0, "12:00:00 PM"},
+        {9, 5, 7, "9:05:07 AM"},  {23, 59, 59, "11:59:59 PM"}, {24, 0, 0, "12:00:00 AM"},
+        {0, 75, 0, "1:15:00 AM"}, {-1, 0, 0, "11:00:00 PM"},   {0, 0, 86401, "12:00:01 AM"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(longTimeText(c.h, c.m, c.s), QString::fromLatin1(c.text)) << c.h << ':' << c.m << ':' << c.s;
+        EXPECT_EQ(longTimeText(c.h, c.m, c.s), QString::fromLatin1(c.text))
+            << c.h << ':' << c.m << ':' << c.s;
 }
 
 TEST(LongTimeText, NoTimeZoneInOtherLocales)
@@ -165,9 +165,10 @@ TEST(ShortDateText, YearsUpToZeroAreStillShown)
 TEST(LocaleTexts, SameAsQLocaleEverywhere)
 {
     static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
-    for (const char *name : {"C", "en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "sv_SE",
-                             "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "tr_TR", "he_IL", "ja_JP", "zh_CN",
-                             "zh_TW", "ko_KR", "hi_IN", "th_TH", "ar_EG", "fa_IR", "bg_BG", "sq_AL"}) {
+    for (const char *name :
+         {"C",     "en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR",
+          "sv_SE", "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "tr_TR", "he_IL", "ja_JP",
+          "zh_CN", "zh_TW", "ko_KR", "hi_IN", "th_TH", "ar_EG", "fa_IR", "bg_BG", "sq_AL"}) {
         SCOPED_TRACE(name);
         const QLocale locale{QString::fromLatin1(name)};
         QLocale::setDefault(locale);
@@ -176,10 +177,11 @@ TEST(LocaleTexts, SameAsQLocaleEverywhere)
         timeFormat = timeFormat.trimmed();
         for (int secs = 0; secs < 86400; secs += 3599) {
             const QTime t = QTime(0, 0).addSecs(secs);
-            ASSERT_EQ(longTimeText(t.hour(), t.minute(), t.second()), locale.toString(t, timeFormat));
+            ASSERT_EQ(longTimeText(t.hour(), t.minute(), t.second()),
+                      locale.toString(t, timeFormat));
         }
-        for (const Days d : {ymd(2026, 12, 8), ymd(1999, 1, 31), ymd(1000, 10, 1), ymd(9999, 12, 31),
-                             ymd(2005, 5, 5), ymd(2000, 2, 29)}) {
+        for (const Days d : {ymd(2026, 12, 8), ymd(1999, 1, 31), ymd(1000, 10, 1),
+                             ymd(9999, 12, 31), ymd(2005, 5, 5), ymd(2000, 2, 29)}) {
             const year_month_day v{d};
             const QDate q(int(v.year()), int(unsigned(v.month())), int(unsigned(v.day())));
             ASSERT_EQ(shortDateText(d), locale.toString(q, QLocale::ShortFormat));

@@ -67,8 +67,7 @@ struct FullDisk {
         QFile filler(dir.filePath(QStringLiteral("filler")));
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         const QByteArray block(1024, 'f');
-        while (filler.write(block) == block.size()) {
-        }
+        while (filler.write(block) == block.size()) { }
     }
 };
 
@@ -109,7 +108,8 @@ TEST(FileSafety, FailedSaveLeavesThePreviousFileAndSaysWhy)
         FullDisk disk;
         ASSERT_TRUE(disk.dir.isValid());
         if (c.fullDisk && !disk.mounted) {
-            ADD_FAILURE_AT(__FILE__, __LINE__) << "cannot mount a tmpfs here; only the size limit is tried";
+            ADD_FAILURE_AT(__FILE__, __LINE__)
+                << "cannot mount a tmpfs here; only the size limit is tried";
             continue;
         }
         const QString path = disk.dir.filePath(QStringLiteral("tasks.txt"));
@@ -121,12 +121,14 @@ TEST(FileSafety, FailedSaveLeavesThePreviousFileAndSaysWhy)
 
         fillTables(c.tasks, "new");
         const rlim_t limit = c.fullDisk ? 0 : rlim_t(before.size() + 64);
-        EXPECT_EQ(saveInChild(path, limit, c.fullDisk ? "No space left on device" : "File too large"), 0)
+        EXPECT_EQ(
+            saveInChild(path, limit, c.fullDisk ? "No space left on device" : "File too large"), 0)
             << "saveTasks must report WriteFailed with the system's reason";
         EXPECT_EQ(readFile(path), before);
         QStringList left = QDir(disk.dir.path()).entryList(QDir::Files | QDir::Hidden);
         left.removeAll(QStringLiteral("filler"));
-        EXPECT_EQ(left, QStringList{QStringLiteral("tasks.txt")}) << "no temporary file may be left behind";
+        EXPECT_EQ(left, QStringList{QStringLiteral("tasks.txt")})
+            << "no temporary file may be left behind";
     }
 }
 
@@ -167,7 +169,8 @@ TEST(FileSafety, KilledSaveLeavesOldOrNewContent)
         close(fds[0]);
 
         const QByteArray onDisk = readFile(path);
-        EXPECT_TRUE(onDisk == first || onDisk == second) << "a torn file of " << onDisk.size() << " bytes";
+        EXPECT_TRUE(onDisk == first || onDisk == second)
+            << "a torn file of " << onDisk.size() << " bytes";
         resetTables();
         ASSERT_TRUE(loadTasks(path));
         EXPECT_TRUE(taskCount == 1001 || taskCount == 700);

@@ -87,7 +87,8 @@ TEST(TextToNumber, Table)
 
 TEST(TextToNumber, HugeInputsDoNotOverflowAndSaturate)
 {
-    const char *const huge[] = {"1e400", "123456789012345678901234567890", "&HFFFFFFFFFFFFFFFFFFFFFFFF",
+    const char *const huge[] = {"1e400", "123456789012345678901234567890",
+                                "&HFFFFFFFFFFFFFFFFFFFFFFFF",
                                 "99999999999999999999999999999999999999999999999999"};
     for (const char *text : huge) {
         const double v = textToNumber(QString::fromLatin1(text));
@@ -105,15 +106,17 @@ TEST(TextToNumber, OverlongDigitsSaturateInsteadOfVanishing)
     const QString nines(400, QLatin1Char('9'));
     EXPECT_EQ(toInt16(textToNumber(nines)), 32767);
     EXPECT_EQ(toInt16(textToNumber(QLatin1Char('-') + nines)), -32768);
-    EXPECT_EQ(toInt16(textToNumber(QLatin1Char('1') + QString(400, QLatin1Char('0')) + QStringLiteral("e-50"))), 32767);
-    EXPECT_EQ(textToNumber(QStringLiteral("0.") + QString(400, QLatin1Char('0')) + QLatin1Char('1')), 0);
-    EXPECT_EQ(textToNumber(QStringLiteral("0.") + QString(400, QLatin1Char('0')) + QStringLiteral("1e402")), 10);
+    EXPECT_EQ(toInt16(textToNumber(QLatin1Char('1') + QString(400, QLatin1Char('0')) +
+                                   QStringLiteral("e-50"))),
+              32767);
+    EXPECT_EQ(
+        textToNumber(QStringLiteral("0.") + QString(400, QLatin1Char('0')) + QLatin1Char('1')), 0);
+    EXPECT_EQ(textToNumber(QStringLiteral("0.") + QString(400, QLatin1Char('0')) +
+                           QStringLiteral("1e402")),
+              10);
 }
 
-TEST(TextToNumber, TinyExponentGivesZero)
-{
-    EXPECT_EQ(textToNumber(QStringLiteral("1e-400")), 0);
-}
+TEST(TextToNumber, TinyExponentGivesZero) { EXPECT_EQ(textToNumber(QStringLiteral("1e-400")), 0); }
 
 struct SaturateCase {
     double value;

@@ -69,17 +69,34 @@ struct SortCase {
 TEST(SortTasks, Table)
 {
     const SortCase cases[] = {
-        {"ties are not stable", 0, {titled("B", "1"), titled("B", "2"), titled("A", "3")}, {"3", "2", "1"}},
-        {"code 0 ignores case", 0, {titled("apple", "a"), titled("Banana", "B"), titled("Apple", "A")},
+        {"ties are not stable",
+         0,
+         {titled("B", "1"), titled("B", "2"), titled("A", "3")},
+         {"3", "2", "1"}},
+        {"code 0 ignores case",
+         0,
+         {titled("apple", "a"), titled("Banana", "B"), titled("Apple", "A")},
          {"a", "A", "B"}},
-        {"code 10 keeps case", 10, {titled("Apple", "A"), titled("Banana", "B"), titled("apple", "a")},
+        {"code 10 keeps case",
+         10,
+         {titled("Apple", "A"), titled("Banana", "B"), titled("apple", "a")},
          {"a", "B", "A"}},
-        {"code 10 reverses", 10, {titled("a", "1"), titled("c", "3"), titled("b", "2")}, {"3", "2", "1"}},
-        {"code 1 by forWhom", 1, {titled("1", "bob"), titled("2", "Alice"), titled("3", "carl")},
+        {"code 10 reverses",
+         10,
+         {titled("a", "1"), titled("c", "3"), titled("b", "2")},
+         {"3", "2", "1"}},
+        {"code 1 by forWhom",
+         1,
+         {titled("1", "bob"), titled("2", "Alice"), titled("3", "carl")},
          {"Alice", "bob", "carl"}},
-        {"code 11 by forWhom as is", 11, {titled("1", "bob"), titled("2", "Alice"), titled("3", "carl")},
+        {"code 11 by forWhom as is",
+         11,
+         {titled("1", "bob"), titled("2", "Alice"), titled("3", "carl")},
          {"carl", "bob", "Alice"}},
-        {"code 5 keeps order", 5, {titled("c", "1"), titled("a", "2"), titled("b", "3")}, {"1", "2", "3"}},
+        {"code 5 keeps order",
+         5,
+         {titled("c", "1"), titled("a", "2"), titled("b", "3")},
+         {"1", "2", "3"}},
         {"code -1 keeps order", -1, {titled("c", "1"), titled("a", "2")}, {"1", "2"}},
         {"code 3 keeps order", 3, {titled("c", "1"), titled("a", "2")}, {"1", "2"}},
         {"one task", 0, {titled("z", "1")}, {"1"}},
@@ -95,8 +112,9 @@ TEST(SortTasks, Table)
 
 TEST(SortTasks, ByDueMoment)
 {
-    const std::vector<Task> input = {dueTask("ten", 2026, 3, 7, 10, 0, 0), dueTask("nine", 2026, 3, 7, 9, 5, 0),
-                                     dueTask("later", 2027, 1, 1, 0, 0, 0), dueTask("early", 2025, 12, 31, 23, 59, 59)};
+    const std::vector<Task> input = {
+        dueTask("ten", 2026, 3, 7, 10, 0, 0), dueTask("nine", 2026, 3, 7, 9, 5, 0),
+        dueTask("later", 2027, 1, 1, 0, 0, 0), dueTask("early", 2025, 12, 31, 23, 59, 59)};
     fill(input);
     sortMode = 2;
     sortTasks();
@@ -178,7 +196,8 @@ TEST(SortTasks, MatchesTheExchangeSortWithManyTies)
             sortMode = mode;
             sortTasks();
             for (int k = 0; k < n; ++k)
-                ASSERT_EQ(tasks[k].description, v[k].description) << "mode " << mode << " slot " << k;
+                ASSERT_EQ(tasks[k].description, v[k].description)
+                    << "mode " << mode << " slot " << k;
         }
     }
 }
@@ -192,26 +211,19 @@ struct FormatCase {
 TEST(FormatDate, Table)
 {
     const FormatCase cases[] = {
-        {7, 3, 2026, "March 07/26", 3},
-        {25, 12, 1999, "December 25/99", 12},
-        {1, 1, 2026, "January 01/26", 1},
-        {1, 13, 2026, " 01/26", 13},
-        {1, 0, 2026, "January 01/26", 1},
-        {15, 6, 2005, "June 15/05", 6},
-        {15, 6, 5, "June 15/05", 6},
-        {15, 6, 0, "June 15/00", 6},
-        {15, 6, -15, "June 15/15", 6},
-        {15, 6, -5, "June 15/-5", 6},
-        {15, 6, 123, "June 15/23", 6},
-        {15, 6, 10000, "June 15/00", 6},
-        {-5, 6, 2026, "June -5/26", 6},
-        {0, 6, 2026, "June 00/26", 6},
-        {31, 2, 2026, "February 31/26", 2},
-        {9, 9, 2026, "September 09/26", 9},
+        {7, 3, 2026, "March 07/26", 3},     {25, 12, 1999, "December 25/99", 12},
+        {1, 1, 2026, "January 01/26", 1},   {1, 13, 2026, " 01/26", 13},
+        {1, 0, 2026, "January 01/26", 1},   {15, 6, 2005, "June 15/05", 6},
+        {15, 6, 5, "June 15/05", 6},        {15, 6, 0, "June 15/00", 6},
+        {15, 6, -15, "June 15/15", 6},      {15, 6, -5, "June 15/-5", 6},
+        {15, 6, 123, "June 15/23", 6},      {15, 6, 10000, "June 15/00", 6},
+        {-5, 6, 2026, "June -5/26", 6},     {0, 6, 2026, "June 00/26", 6},
+        {31, 2, 2026, "February 31/26", 2}, {9, 9, 2026, "September 09/26", 9},
     };
     for (const auto &c : cases) {
         qint16 day = c.day, month = c.month, year = c.year;
-        EXPECT_EQ(formatDate(day, month, year), QString::fromLatin1(c.text)) << c.day << '/' << c.month << '/' << c.year;
+        EXPECT_EQ(formatDate(day, month, year), QString::fromLatin1(c.text))
+            << c.day << '/' << c.month << '/' << c.year;
         EXPECT_EQ(month, c.monthAfter);
         EXPECT_EQ(day, c.day);
         EXPECT_EQ(year, c.year);
@@ -233,7 +245,8 @@ TEST(FormatDate, OutOfTableMonthsShowTheirNumber)
     struct {
         qint16 month;
         const char *text;
-    } const cases[] = {{-1, "-1 100/68"}, {14, "14 100/68"}, {32767, "32767 100/68"}, {-32768, "-32768 100/68"}};
+    } const cases[] = {
+        {-1, "-1 100/68"}, {14, "14 100/68"}, {32767, "32767 100/68"}, {-32768, "-32768 100/68"}};
     for (const auto &c : cases) {
         qint16 d = 100, mo = c.month, y = -32768;
         EXPECT_EQ(formatDate(d, mo, y), QString::fromLatin1(c.text)) << c.month;
@@ -275,9 +288,11 @@ TEST(MakeSortKey, OrdersByDueMoment)
 
 TEST(MakeDueText, ShortDateAtLongTime)
 {
-    EXPECT_EQ(makeDueText(dueTask("", 2026, 3, 7, 14, 5, 0)), QStringLiteral("3/7/26 at 2:05:00 PM"));
+    EXPECT_EQ(makeDueText(dueTask("", 2026, 3, 7, 14, 5, 0)),
+              QStringLiteral("3/7/26 at 2:05:00 PM"));
     // parts out of range carry over
-    EXPECT_EQ(makeDueText(dueTask("", 2026, 13, 1, 0, 75, 0)), QStringLiteral("1/1/27 at 1:15:00 AM"));
+    EXPECT_EQ(makeDueText(dueTask("", 2026, 13, 1, 0, 75, 0)),
+              QStringLiteral("1/1/27 at 1:15:00 AM"));
 }
 
 }  // namespace

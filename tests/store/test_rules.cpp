@@ -12,7 +12,8 @@ using namespace Module1;
 
 namespace {
 
-constexpr qint32 kGreen = 0x00FF00, kOrange = 0x0080FF, kRed = 0x0000FF, kYellow = 0x00FFFF, kBlue = 0xFF0000;
+constexpr qint32 kGreen = 0x00FF00, kOrange = 0x0080FF, kRed = 0x0000FF, kYellow = 0x00FFFF,
+                 kBlue = 0xFF0000;
 
 struct MatchCase {
     const char *name;
@@ -41,23 +42,55 @@ TEST(MatchRules, OneWalkForTheListAndThePage)
         {"tomorrow: orange", kSteps, 1, true, kOrange, false, false, 0},
         {"today: red and bold", kSteps, 0, true, kRed, true, false, 0},
         {"last week: red and bold", kSteps, -7, true, kRed, true, false, 0},
-        {"equal intervals: the later rule", {r(3, kBlue), r(3, kYellow)}, 1, true, kYellow, false, false, 0},
+        {"equal intervals: the later rule",
+         {r(3, kBlue), r(3, kYellow)},
+         1,
+         true,
+         kYellow,
+         false,
+         false,
+         0},
         {"no rules: weight left alone", {}, -3, false, 0, std::nullopt, false, 0},
-        {"a later popup-off rule does not withdraw", {r(7, kRed, true), r(3, kYellow)}, 2, true, kYellow, false, true,
+        {"a later popup-off rule does not withdraw",
+         {r(7, kRed, true), r(3, kYellow)},
+         2,
+         true,
+         kYellow,
+         false,
+         true,
          kRed},
-        {"a wider rule after a narrower one does not count", {r(3, kYellow), r(7, kRed, true)}, 2, true, kYellow,
-         false, false, 0},
+        {"a wider rule after a narrower one does not count",
+         {r(3, kYellow), r(7, kRed, true)},
+         2,
+         true,
+         kYellow,
+         false,
+         false,
+         0},
         {"interval 0 announces today", {r(0, kRed, true)}, 0, true, kRed, true, true, kRed},
         {"interval 0 does not announce tomorrow", {r(0, kRed, true)}, 1, false, 0, false, false, 0},
         // Counted exactly: a 16-bit difference would reach 32767 and match.
-        {"100 years away, rule of 32767 days", {r(32767, kRed, true)}, 36525, false, 0, false, false, 0},
+        {"100 years away, rule of 32767 days",
+         {r(32767, kRed, true)},
+         36525,
+         false,
+         0,
+         false,
+         false,
+         0},
         {"110 years, unit y", {r(32767, kRed, true, "y")}, 40177, false, 0, false, false, 0},
         {"110 years, unit D", {r(32767, kRed, true, "D")}, 40177, false, 0, false, false, 0},
         {"110 years, empty unit", {r(32767, kRed, true, "")}, 40177, false, 0, false, false, 0},
         {"empty unit counts days", {r(5, kGreen, true, "")}, 5, true, kGreen, false, true, kGreen},
         {"a week in weeks", {r(1, kGreen, false, "ww")}, 6, true, kGreen, false, false, 0},
-        {"the last rule's unit decides the weight", {r(0, kRed), r(9, kGreen, false, "m")}, -1, true, kRed, true,
-         false, 0},
+        {"the last rule's unit decides the weight",
+         {r(0, kRed), r(9, kGreen, false, "m")},
+         -1,
+         true,
+         kRed,
+         true,
+         false,
+         0},
     };
     const Days today{testsupport::kToday};
     for (const MatchCase &c : cases) {

@@ -61,7 +61,8 @@ TEST(Tables, OnlyCapitalYMeansDeleted)
     struct {
         const char *value;
         bool deleted;
-    } const cases[] = {{"Y", true}, {"y", false}, {"N", false}, {"", false}, {"Y ", false}, {"Yes", false}};
+    } const cases[] = {{"Y", true}, {"y", false},  {"N", false},
+                       {"", false}, {"Y ", false}, {"Yes", false}};
     for (const auto &c : cases) {
         Task t;
         t.deleted = QString::fromLatin1(c.value);

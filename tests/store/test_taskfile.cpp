@@ -55,7 +55,8 @@ const QString s(const char *utf8) { return QString::fromUtf8(utf8); }
 TEST_F(TaskFile, ReaderRules)
 {
     const ReaderCase cases[] = {
-        {"only comments, sections and empty lines", crlf({"; a", "[Tasks]", "", "   ", "[Alerts]", ";"}), 0, 0, [] {}},
+        {"only comments, sections and empty lines",
+         crlf({"; a", "[Tasks]", "", "   ", "[Alerts]", ";"}), 0, 0, [] {}},
         {"empty file", "", 0, 0, [] {}},
         {"lone CR ends a line", "ttl=A\rfor=B\r\nact=addtask\r", 1, 0,
          [] {
@@ -67,13 +68,16 @@ TEST_F(TaskFile, ReaderRules)
              EXPECT_EQ(tasks[0].title, s("A\nB"));
              EXPECT_EQ(tasks[0].description, s("x\ny"));
          }},
-        {"a file without any CR ends its lines at LF", "ttl=A\nfor=B\nact=addtask\nttl=C\nact=addtask", 2, 0,
+        {"a file without any CR ends its lines at LF",
+         "ttl=A\nfor=B\nact=addtask\nttl=C\nact=addtask", 2, 0,
          [] {
              EXPECT_EQ(tasks[0].title, s("A"));
              EXPECT_EQ(tasks[0].forWhom, s("B"));
              EXPECT_EQ(tasks[1].title, s("C"));
          }},
-        {"keys count characters, not UTF-16 units", crlf({"ttl\xF0\x9F\x98\x80Report", "act=addtask", "\xF0\x9F\x98\x80tl=x", "act=addtask"}), 2, 0,
+        {"keys count characters, not UTF-16 units",
+         crlf({"ttl\xF0\x9F\x98\x80Report", "act=addtask", "\xF0\x9F\x98\x80tl=x", "act=addtask"}),
+         2, 0,
          [] {
              EXPECT_EQ(tasks[0].title, s("Report"));
              EXPECT_EQ(tasks[1].title, s("Report"));
@@ -87,8 +91,8 @@ TEST_F(TaskFile, ReaderRules)
          }},
         {"a leading tab spoils the key", crlf({"\tttl=X", "act=addtask"}), 1, 0,
          [] { EXPECT_EQ(tasks[0].title, s("")); }},
-        {"the fourth character is unseen", crlf({"ttl:Report", "for Me", "act=addtask", "ttlXOther", "act?addtask"}), 2,
-         0,
+        {"the fourth character is unseen",
+         crlf({"ttl:Report", "for Me", "act=addtask", "ttlXOther", "act?addtask"}), 2, 0,
          [] {
              EXPECT_EQ(tasks[0].title, s("Report"));
              EXPECT_EQ(tasks[0].forWhom, s("Me"));
@@ -105,7 +109,8 @@ TEST_F(TaskFile, ReaderRules)
         {"lines shorter than four characters are ignored",
          crlf({"ttl=keep", "ttl", "tt", "t", " ab ", "ab=", "act=addtask"}), 1, 0,
          [] { EXPECT_EQ(tasks[0].title, s("keep")); }},
-        {"a four-character line sets an empty value", crlf({"ttl=keep", "act=addtask", "ttl=", "act=addtask"}), 2, 0,
+        {"a four-character line sets an empty value",
+         crlf({"ttl=keep", "act=addtask", "ttl=", "act=addtask"}), 2, 0,
          [] {
              EXPECT_EQ(tasks[0].title, s("keep"));
              EXPECT_EQ(tasks[1].title, s(""));
@@ -113,8 +118,9 @@ TEST_F(TaskFile, ReaderRules)
         {"an act line without a value commits a task", crlf({"ttl=x", "act", "act="}), 1, 0,
          [] { EXPECT_EQ(tasks[0].title, s("x")); }},
         {"the pending record lives for the whole load",
-         crlf({"ttl=one", "des=first", "day=5", "del=Y", "act=addtask", "ttl=two", "act=addtask", "val=3", "unt=d",
-               "clr=255", "alr=on", "act=addalert", "val=4", "act=addalert", "act=addtask"}),
+         crlf({"ttl=one", "des=first", "day=5", "del=Y", "act=addtask", "ttl=two", "act=addtask",
+               "val=3", "unt=d", "clr=255", "alr=on", "act=addalert", "val=4", "act=addalert",
+               "act=addtask"}),
          3, 2,
          [] {
              EXPECT_EQ(tasks[1].title, s("two"));
@@ -133,27 +139,29 @@ TEST_F(TaskFile, ReaderRules)
              EXPECT_EQ(tasks[0].deleted, s(""));
              EXPECT_EQ(tasks[0].year, 0);
          }},
-        {"lines after the last act are lost", crlf({"ttl=a", "act=addtask", "ttl=b", "val=9"}), 1, 0,
-         [] { EXPECT_EQ(tasks[0].title, s("a")); }},
+        {"lines after the last act are lost", crlf({"ttl=a", "act=addtask", "ttl=b", "val=9"}), 1,
+         0, [] { EXPECT_EQ(tasks[0].title, s("a")); }},
         {"act decides the kind",
-         crlf({"ttl=1", "act=addtask", "ttl=2", "act=addTask", "ttl=3", "act=x", "ttl=4", "act=AddAlert", "ttl=5",
-               "act=", "val=1", "act=addalert", "act=addalert "}),
+         crlf({"ttl=1", "act=addtask", "ttl=2", "act=addTask", "ttl=3", "act=x", "ttl=4",
+               "act=AddAlert", "ttl=5", "act=", "val=1", "act=addalert", "act=addalert "}),
          5, 2,
          [] {
              EXPECT_EQ(tasks[4].title, s("5"));
              EXPECT_EQ(alertRules[0].interval, 1);
          }},
         {"only alr=on is true",
-         crlf({"alr=on", "act=addalert", "alr=On", "act=addalert", "alr=yes", "act=addalert", "alr=off",
-               "act=addalert", "alr=on  ", "act=addalert", "alr= on", "act=addalert", "alr=ON", "act=addalert",
-               "alr=1", "act=addalert"}),
+         crlf({"alr=on", "act=addalert", "alr=On", "act=addalert", "alr=yes", "act=addalert",
+               "alr=off", "act=addalert", "alr=on  ", "act=addalert", "alr= on", "act=addalert",
+               "alr=ON", "act=addalert", "alr=1", "act=addalert"}),
          0, 8,
          [] {
              const bool expected[] = {true, false, false, false, true, false, false, false};
              for (int i = 0; i < 8; ++i)
                  EXPECT_EQ(alertRules[i].popup, expected[i]) << i;
          }},
-        {"numbers", crlf({"day=07", "mon=12abc", "yea=abc", "hou=6.5", "min=7.5", "sec=1 2", "act=addtask"}), 1, 0,
+        {"numbers",
+         crlf({"day=07", "mon=12abc", "yea=abc", "hou=6.5", "min=7.5", "sec=1 2", "act=addtask"}),
+         1, 0,
          [] {
              EXPECT_EQ(tasks[0].day, 7);
              EXPECT_EQ(tasks[0].month, 12);
@@ -163,9 +171,10 @@ TEST_F(TaskFile, ReaderRules)
              EXPECT_EQ(tasks[0].second, 12);
          }},
         {"numbers too large saturate to the field",
-         crlf({"day=40000", "mon=-40000", "yea=1e9", "hou=&H10", "min=&O17", "act=addtask", "val=99999",
-               "clr=-1", "act=addalert", "clr=4294967295", "act=addalert", "val=-99999", "clr=99999999999", "act=addalert", "clr=-99999999999",
-               "act=addalert", "clr=&HFF0000", "act=addalert"}),
+         crlf({"day=40000", "mon=-40000", "yea=1e9", "hou=&H10", "min=&O17", "act=addtask",
+               "val=99999", "clr=-1", "act=addalert", "clr=4294967295", "act=addalert",
+               "val=-99999", "clr=99999999999", "act=addalert", "clr=-99999999999", "act=addalert",
+               "clr=&HFF0000", "act=addalert"}),
          1, 5,
          [] {
              EXPECT_EQ(tasks[0].day, 32767);
@@ -183,13 +192,17 @@ TEST_F(TaskFile, ReaderRules)
          }},
         {"descriptions are decoded", crlf({"des=first|~second|||~", "act=addtask"}), 1, 0,
          [] { EXPECT_EQ(tasks[0].description, s("first\r\nsecond||\r\n")); }},
-        {"derived fields", crlf({"yea=2026", "mon=3", "day=7", "hou=14", "min=5", "sec=0", "act=addtask"}), 1, 0,
+        {"derived fields",
+         crlf({"yea=2026", "mon=3", "day=7", "hou=14", "min=5", "sec=0", "act=addtask"}), 1, 0,
          [] {
              EXPECT_EQ(tasks[0].sortKey, s("2026-03 - 07 14:05:00"));
              EXPECT_EQ(tasks[0].dueText, s("3/7/26 at 2:05:00 PM"));
          }},
         {"a NUL byte is just a character", QByteArray("ttl=a\0b\r\nact=addtask\r\n", 22), 1, 0,
-         [] { EXPECT_EQ(tasks[0].title, QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))); }},
+         [] {
+             EXPECT_EQ(tasks[0].title,
+                       QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")));
+         }},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -272,11 +285,40 @@ TEST_F(TaskFile, WriterLayout)
     alertRules[0] = AlertRule{3, QStringLiteral("d"), 255, true};
     alertRules[1] = AlertRule{-7, QStringLiteral("d"), -16777216, false};
     alertRuleCount = 2;
-    const QByteArray expected =
-        crlf({"; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE", "", "[Tasks]", "",
-              "ttl=Pay rent", "for=Me", "day=1", "mon=4", "yea=2026", "hou=9", "min=0", "sec=0", "del=N",
-              "des=Bank transfer|~Ref 12", "act=addtask", "", "[Alerts]", "", "val=3", "unt=d", "clr=255", "alr=on",
-              "act=addalert", "", "val=-7", "unt=d", "clr=-16777216", "alr=off", "act=addalert", "", ""});
+    const QByteArray expected = crlf({"; Quillet",
+                                      "; ----------",
+                                      "; Tasks and settings",
+                                      "; DO NOT MODIFY THIS FILE",
+                                      "",
+                                      "[Tasks]",
+                                      "",
+                                      "ttl=Pay rent",
+                                      "for=Me",
+                                      "day=1",
+                                      "mon=4",
+                                      "yea=2026",
+                                      "hou=9",
+                                      "min=0",
+                                      "sec=0",
+                                      "del=N",
+                                      "des=Bank transfer|~Ref 12",
+                                      "act=addtask",
+                                      "",
+                                      "[Alerts]",
+                                      "",
+                                      "val=3",
+                                      "unt=d",
+                                      "clr=255",
+                                      "alr=on",
+                                      "act=addalert",
+                                      "",
+                                      "val=-7",
+                                      "unt=d",
+                                      "clr=-16777216",
+                                      "alr=off",
+                                      "act=addalert",
+                                      "",
+                                      ""});
     EXPECT_EQ(serializeTables(), expected);
     ASSERT_TRUE(saveTasks(path()));
     EXPECT_EQ(readFile(path()), expected);
@@ -286,8 +328,8 @@ TEST_F(TaskFile, EmptyTablesGiveTenLines)
 {
     ASSERT_TRUE(saveTasks(path()));
     const QByteArray bytes = readFile(path());
-    EXPECT_EQ(bytes, crlf({"; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE", "",
-                           "[Tasks]", "", "[Alerts]", "", ""}));
+    EXPECT_EQ(bytes, crlf({"; Quillet", "; ----------", "; Tasks and settings",
+                           "; DO NOT MODIFY THIS FILE", "", "[Tasks]", "", "[Alerts]", "", ""}));
     EXPECT_EQ(bytes.count("\r\n"), 10);
 }
 
@@ -430,7 +472,9 @@ TEST_F(TaskFile, Windows1252FallbackAndUtf8WrittenBack)
     ASSERT_EQ(taskCount, 1);
     EXPECT_EQ(tasks[0].title, QString::fromUtf8("€ café “quoted” ‘x’"));
     ASSERT_TRUE(saveTasks(path()));
-    EXPECT_TRUE(readFile(path()).contains("ttl=\xE2\x82\xAC caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x80\x98x\xE2\x80\x99\r\n"));
+    EXPECT_TRUE(
+        readFile(path()).contains("ttl=\xE2\x82\xAC caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D "
+                                  "\xE2\x80\x98x\xE2\x80\x99\r\n"));
 }
 
 TEST_F(TaskFile, ValidUtf8IsReadAsUtf8)
@@ -442,8 +486,10 @@ TEST_F(TaskFile, ValidUtf8IsReadAsUtf8)
 TEST_F(TaskFile, EncodingIsDecidedPerLine)
 {
     // GIVEN correct UTF-8 lines and one Windows-1252 line
-    ASSERT_TRUE(loadBytes("ttl=Caf\xC3\xA9 \xE2\x82\xAC" "5 \xE6\x97\xA5\xE6\x9C\xAC\r\nact=addtask\r\n"
-                          "ttl=\xE9t\xE9\r\nfor=\xE2\x82\xAC\r\nact=addtask\r\n"));
+    ASSERT_TRUE(
+        loadBytes("ttl=Caf\xC3\xA9 \xE2\x82\xAC"
+                  "5 \xE6\x97\xA5\xE6\x9C\xAC\r\nact=addtask\r\n"
+                  "ttl=\xE9t\xE9\r\nfor=\xE2\x82\xAC\r\nact=addtask\r\n"));
     ASSERT_EQ(taskCount, 2);
     EXPECT_EQ(tasks[0].title, QString::fromUtf8("Café €5 日本"));
     EXPECT_EQ(tasks[1].title, QString::fromUtf8("été"));
@@ -504,7 +550,8 @@ TEST_F(TaskFile, OnlyARegularFileIsRead)
 {
     ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero"))));
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/urandom"), dir.filePath(QStringLiteral("random"))));
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("/dev/urandom"), dir.filePath(QStringLiteral("random"))));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     for (const char *name : {"pipe", "zero", "random", "folder"}) {
         SCOPED_TRACE(name);

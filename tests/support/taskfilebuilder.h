@@ -23,7 +23,8 @@ struct RuleLines {
 };
 
 // A current (or recycled) task for Me, due on `due` at 9:05:00.
-inline TaskLines dueOn(const QString &title, const QDate &due, const QString &deleted = QStringLiteral("N"))
+inline TaskLines dueOn(const QString &title, const QDate &due,
+                       const QString &deleted = QStringLiteral("N"))
 {
     return {title, QStringLiteral("Me"), due.day(), due.month(), due.year(), 9, 5, 0, deleted, {}};
 }
@@ -36,11 +37,13 @@ inline RuleLines rule(int interval, bool popup, qint64 color = 255)
 
 inline QByteArray taskFile(const std::vector<TaskLines> &tasks, const std::vector<RuleLines> &rules)
 {
-    QString s = QStringLiteral("; Quillet\r\n; ----------\r\n; Tasks and settings\r\n"
-                               "; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n");
+    QString s = QStringLiteral(
+        "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n"
+        "; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n");
     for (const TaskLines &t : tasks)
-        s += QStringLiteral("ttl=%1\r\nfor=%2\r\nday=%3\r\nmon=%4\r\nyea=%5\r\nhou=%6\r\n"
-                            "min=%7\r\nsec=%8\r\ndel=%9\r\n")
+        s += QStringLiteral(
+                 "ttl=%1\r\nfor=%2\r\nday=%3\r\nmon=%4\r\nyea=%5\r\nhou=%6\r\n"
+                 "min=%7\r\nsec=%8\r\ndel=%9\r\n")
                  .arg(t.title, t.forWhom)
                  .arg(t.day)
                  .arg(t.month)

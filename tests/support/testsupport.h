@@ -10,9 +10,8 @@
 namespace testsupport {
 
 // The date every test runs on unless it pins another: Tuesday 2026-12-08.
-inline constexpr std::chrono::year_month_day kToday{std::chrono::year{2026},
-                                                     std::chrono::month{12},
-                                                     std::chrono::day{8}};
+inline constexpr std::chrono::year_month_day kToday{std::chrono::year{2026}, std::chrono::month{12},
+                                                    std::chrono::day{8}};
 
 // Clears the tables, pins today to kToday and the locale to US English.
 void resetWorld();

@@ -40,7 +40,8 @@ inline void pinToday(QProcessEnvironment &env)
     env.insert("LD_PRELOAD", faketime);
     // A sanitizer build wants its runtime first; faketime only wraps the clock.
     const QString asan = env.value("ASAN_OPTIONS");
-    env.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ':') + "verify_asan_link_order=0");
+    env.insert("ASAN_OPTIONS",
+               (asan.isEmpty() ? QString() : asan + ':') + "verify_asan_link_order=0");
     env.insert("FAKETIME", "@2026-12-08 10:00:00");
     env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     env.insert("FAKETIME_DONT_RESET", "1");

@@ -40,12 +40,14 @@ struct Generated {
 // table's file order and its due order differ.
 Generated fullFile(const QDate &today)
 {
-    static const char *const verbs[] = {"Pay", "Call", "Renew", "Book", "Order", "Clean", "Reply to",
-                                        "Update", "Return", "Check", "Plan", "Fix"};
-    static const char *const things[] = {"the rent", "the plumber", "passport", "the car service",
-                                         "printer ink", "the gutters", "Anna", "the website",
-                                         "library books", "the <b>report</b>", "holiday", "50% & more"};
-    static const char *const whom[] = {"Me", "Anna", "Office", "Home", "Family", "Sam", "", "Dr. Lee"};
+    static const char *const verbs[] = {"Pay",      "Call",   "Renew",  "Book",  "Order", "Clean",
+                                        "Reply to", "Update", "Return", "Check", "Plan",  "Fix"};
+    static const char *const things[] = {
+        "the rent",      "the plumber",       "passport", "the car service",
+        "printer ink",   "the gutters",       "Anna",     "the website",
+        "library books", "the <b>report</b>", "holiday",  "50% & more"};
+    static const char *const whom[] = {"Me",     "Anna", "Office", "Home",
+                                       "Family", "Sam",  "",       "Dr. Lee"};
     Generated g;
     g.latestRecord = 500;
     std::vector<testsupport::TaskLines> tasks;
@@ -65,11 +67,12 @@ Generated fullFile(const QDate &today)
             description = QStringLiteral("Notes for task %1|~second line|~third: a=b; [x]").arg(i);
         else if (i % 3 == 1)
             description = QStringLiteral("One line %1").arg(i * 7);
-        tasks.push_back({QStringLiteral("%1 %2 #%3").arg(QLatin1String(verbs[i % 12]),
-                                                         QLatin1String(things[(i / 12) % 12]))
-                             .arg(i),
-                         QLatin1String(whom[i % 8]), due.day(), due.month(), due.year(), i % 24, (i * 7) % 60,
-                         (i * 13) % 60, deleted, description});
+        tasks.push_back(
+            {QStringLiteral("%1 %2 #%3")
+                 .arg(QLatin1String(verbs[i % 12]), QLatin1String(things[(i / 12) % 12]))
+                 .arg(i),
+             QLatin1String(whom[i % 8]), due.day(), due.month(), due.year(), i % 24, (i * 7) % 60,
+             (i * 13) % 60, deleted, description});
     }
     std::vector<testsupport::RuleLines> rules;
     for (int r = 0; r < 101; ++r) {
@@ -100,9 +103,11 @@ std::optional<Tables> loadCopy(const QString &path)
         return std::nullopt;
     Tables t;
     t.tasks.assign(Module1::tasks.begin(), Module1::tasks.begin() + Module1::taskCount);
-    t.rules.assign(Module1::alertRules.begin(), Module1::alertRules.begin() + Module1::alertRuleCount);
-    std::sort(t.tasks.begin(), t.tasks.end(),
-              [](const Module1::Task &a, const Module1::Task &b) { return taskKey(a) < taskKey(b); });
+    t.rules.assign(Module1::alertRules.begin(),
+                   Module1::alertRules.begin() + Module1::alertRuleCount);
+    std::sort(t.tasks.begin(), t.tasks.end(), [](const Module1::Task &a, const Module1::Task &b) {
+        return taskKey(a) < taskKey(b);
+    });
     return t;
 }
 
@@ -113,7 +118,8 @@ std::vector<std::string> changedMarks(const Tables &before, const Tables &after)
     for (const Module1::Task &b : before.tasks) {
         for (const Module1::Task &a : after.tasks) {
             if (a.title == b.title && a.deleted != b.deleted)
-                changes.push_back((b.title + ": \"" + b.deleted + "\" -> \"" + a.deleted + "\"").toStdString());
+                changes.push_back(
+                    (b.title + ": \"" + b.deleted + "\" -> \"" + a.deleted + "\"").toStdString());
         }
     }
     return changes;
@@ -149,7 +155,10 @@ protected:
     }
 
     // A single wait's limit: kWaitMs, or what is left of the whole budget.
-    int waitLimit() const { return int(std::clamp<qint64>(kBudgetMs - total.elapsed(), 0, kWaitMs)); }
+    int waitLimit() const
+    {
+        return int(std::clamp<qint64>(kBudgetMs - total.elapsed(), 0, kWaitMs));
+    }
 
     static double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
 
@@ -179,11 +188,14 @@ protected:
             EXPECT_GE(shown, 0) << label << ": window \"" << title.toStdString() << "\" "
                                 << (gone ? "did not close" : "did not appear");
         }
-        EXPECT_TRUE(x.idle(w && !gone ? w : pingTarget, waitLimit())) << label << ": the program does not answer";
+        EXPECT_TRUE(x.idle(w && !gone ? w : pingTarget, waitLimit()))
+            << label << ": the program does not answer";
         const double ms = msSince(t);
         QString detail = QStringLiteral("xdotool %1 ms").arg(sent, 0, 'f', 1);
         if (shown >= 0)
-            detail += QStringLiteral(", window %1 at %2 ms").arg(gone ? "gone" : "mapped").arg(shown, 0, 'f', 1);
+            detail += QStringLiteral(", window %1 at %2 ms")
+                          .arg(gone ? "gone" : "mapped")
+                          .arg(shown, 0, 'f', 1);
         record(label + " [" + detail.toStdString() + "]", ms);
         EXPECT_LT(ms, kStepLimitMs) << label;
         if (found)
@@ -251,7 +263,8 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     record("start: process start -> start-up window mapped", mappedMs);
     record("start: process start -> start-up window first painted", msSince(t));
     ASSERT_TRUE(x.idle(alert, waitLimit()));
-    const double startMs = record("start: process start -> start-up window shown and idle", msSince(t));
+    const double startMs =
+        record("start: process start -> start-up window shown and idle", msSince(t));
     EXPECT_LT(startMs, 5000);  // process start and Qt's own set-up; not a response time
 
     // A bare X round trip through xdotool, for comparison with every step.
@@ -264,21 +277,19 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
 
     focus(alert);
     xcb_window_t main = 0;
-    step("Alt+S -> main window \"Quillet\" shown and idle", key("alt+s"),
-         "Quillet", false, alert, &main);
+    step("Alt+S -> main window \"Quillet\" shown and idle", key("alt+s"), "Quillet", false, alert,
+         &main);
     ASSERT_NE(main, 0u);
     QThread::msleep(300);  // first layout and paint
 
     // AND scrolls to the end and selects the last row
-    step("click a row (the list takes the keyboard)",
-         clickAt(main, 300, 80), {}, false, main);
+    step("click a row (the list takes the keyboard)", clickAt(main, 300, 80), {}, false, main);
     step("End -> last row selected, list scrolled", key("End"), {}, false, main);
     const XProbe::Band last = selectionOf(main);
     ASSERT_TRUE(last.found()) << "no selected row is visible after End";
     std::printf("[info] last row painted at y %d..%d\n", last.top, last.bottom);
     const int lastY = (last.top + last.bottom) / 2;
-    step("click the last row", clickAt(main, last.x, lastY),
-         {}, false, main);
+    step("click the last row", clickAt(main, last.x, lastY), {}, false, main);
     const XProbe::Band clicked = selectionOf(main);
     EXPECT_EQ(clicked.top, last.top) << "the click selected another row";
 
@@ -288,8 +299,8 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     EXPECT_GE(x.popupCount(), 1) << "the Tasks menu did not open";
     step("E -> Edit... highlighted", key("e"), {}, false, main);
     xcb_window_t editor = 0;
-    step("Return -> editor \"New / Edit task\" shown", key("Return"), "New / Edit task", false, main,
-         &editor);
+    step("Return -> editor \"New / Edit task\" shown", key("Return"), "New / Edit task", false,
+         main, &editor);
     ASSERT_NE(editor, 0u);
     focus(editor);
     const QByteArray beforeDelete = testsupport::readFile(taskFile());
@@ -299,8 +310,8 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     focus(main);
     step("Alt+T -> Tasks menu open", key("alt+t"), {}, false, main);
     xcb_window_t question = 0;
-    step("D -> question \"Delete this entry?!\" shown", key("d"), "Delete this entry?!", false, main,
-         &question);
+    step("D -> question \"Delete this entry?!\" shown", key("d"), "Delete this entry?!", false,
+         main, &question);
     ASSERT_NE(question, 0u);
     focus(question);
     step("Return (Yes) -> task recycled, file saved twice, list redrawn", key("Return"),
@@ -311,17 +322,17 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
         << "the highlighted task \"" << latestTitle.toStdString() << "\" was not recycled";
     EXPECT_EQ(deletedMarkOf(lastRecordTitle).value_or("?"), "N")
         << "\"" << lastRecordTitle.toStdString()
-        << "\", the task in the selected slot in file order, was recycled instead of the highlighted one";
+        << "\", the task in the selected slot in file order, was recycled instead of the "
+           "highlighted one";
 
     // AND restores it from the recycled view
-    step("click \"Recycled\" -> recycled view drawn",
-         clickAt(main, 40, 200), {}, false, main);
+    step("click \"Recycled\" -> recycled view drawn", clickAt(main, 40, 200), {}, false, main);
     step("End -> last recycled row selected", key("End"), {}, false, main);
     const XProbe::Band recycled = selectionOf(main);
     ASSERT_TRUE(recycled.found()) << "no selected row in the recycled view";
     const int popupsBefore = x.popupCount();
-    step("right click the row -> context menu", clickAt(main, recycled.x, (recycled.top + recycled.bottom) / 2, 3),
-         {}, false, main);
+    step("right click the row -> context menu",
+         clickAt(main, recycled.x, (recycled.top + recycled.bottom) / 2, 3), {}, false, main);
     EXPECT_GT(x.popupCount(), popupsBefore) << "the context menu did not open";
     step("U (Un-Delete) -> task restored, file saved, list redrawn", key("u"), {}, false, main);
     const QByteArray afterRestore = waitForFileChange(afterDelete);
@@ -366,8 +377,9 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     for (size_t i = 0; i < expected->tasks.size(); ++i) {
         const Module1::Task &a = actual->tasks[i];
         const Module1::Task &e = expected->tasks[i];
-        EXPECT_TRUE(a == e) << "task " << i << ": \"" << a.title.toStdString() << "\" del=" << a.deleted.toStdString()
-                        << " against \"" << e.title.toStdString() << "\" del=" << e.deleted.toStdString();
+        EXPECT_TRUE(a == e) << "task " << i << ": \"" << a.title.toStdString()
+                            << "\" del=" << a.deleted.toStdString() << " against \""
+                            << e.title.toStdString() << "\" del=" << e.deleted.toStdString();
     }
     ASSERT_EQ(actual->rules.size(), expected->rules.size());
     for (size_t i = 0; i < expected->rules.size(); ++i)

@@ -82,8 +82,9 @@ protected:
 TEST_F(Program, NothingAnnouncedEndsWithoutADisplay)
 {
     const QDate today = kFixedToday;
-    testsupport::writeFile(tasksPath(), taskFile({dueOn("Later", today.addDays(30)), dueOn("Gone", today, "Y")},
-                                                 {rule(3, true), rule(40, false)}));
+    testsupport::writeFile(tasksPath(),
+                           taskFile({dueOn("Later", today.addDays(30)), dueOn("Gone", today, "Y")},
+                                    {rule(3, true), rule(40, false)}));
     const QByteArray before = testsupport::readFile(tasksPath());
     QProcess p;
     start(p, false);
@@ -98,10 +99,11 @@ TEST_F(Program, NothingAnnouncedEndsWithoutADisplay)
 
 TEST_F(Program, AnnouncedTasksArePrintedWhenThereIsNoDisplay)
 {
-    testsupport::writeFile(tasksPath(), taskFile({dueOn("In two days", kFixedToday.addDays(2)),
-                                                  dueOn("Overdue", kFixedToday.addDays(-3)),
-                                                  dueOn("Binned", kFixedToday, "Y"), dueOn("Now", kFixedToday)},
-                                                 {rule(3, true)}));
+    testsupport::writeFile(tasksPath(),
+                           taskFile({dueOn("In two days", kFixedToday.addDays(2)),
+                                     dueOn("Overdue", kFixedToday.addDays(-3)),
+                                     dueOn("Binned", kFixedToday, "Y"), dueOn("Now", kFixedToday)},
+                                    {rule(3, true)}));
     QProcess p;
     start(p, false);
     ASSERT_TRUE(p.waitForFinished(5000));
@@ -111,7 +113,8 @@ TEST_F(Program, AnnouncedTasksArePrintedWhenThereIsNoDisplay)
               "Overdue, for Me, due December 05/26 at 9:05:00 AM: Late!\n"
               "Now, for Me, due December 08/26 at 9:05:00 AM: Today!\n"
               "In two days, for Me, due December 10/26 at 9:05:00 AM: 2 days left\n");
-    EXPECT_TRUE(testsupport::readFile(pagePath()).contains("In two days")) << "the page is written as usual";
+    EXPECT_TRUE(testsupport::readFile(pagePath()).contains("In two days"))
+        << "the page is written as usual";
 }
 
 TEST_F(Program, EmptyFileEndsAtOnce)
@@ -142,15 +145,14 @@ TEST_F(Program, AnnouncedTaskKeepsTheWindowUp)
 TEST_F(Program, AnnouncedPageShownEvenWhenItCannotBeWritten)
 {
     // A runtime dir open to others is refused, so the page stays in memory.
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                              QFile::ExeOwner | QFile::ReadOther |
-                                              QFile::WriteOther | QFile::ExeOther);
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::WriteOther |
+                                              QFile::ExeOther);
     QDir(runtime.path()).mkdir("quillet");
-    QFile::setPermissions(runtime.path() + "/quillet",
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
-    testsupport::writeFile(tasksPath(),
-                           taskFile({dueOn("Due", kFixedToday)}, {rule(0, true)}));
+    QFile::setPermissions(runtime.path() + "/quillet", QFile::ReadOwner | QFile::WriteOwner |
+                                                           QFile::ExeOwner | QFile::ReadOther |
+                                                           QFile::WriteOther | QFile::ExeOther);
+    testsupport::writeFile(tasksPath(), taskFile({dueOn("Due", kFixedToday)}, {rule(0, true)}));
     QProcess p;
     start(p, true);
     EXPECT_FALSE(p.waitForFinished(1500));
@@ -188,7 +190,8 @@ TEST_F(Program, CommandLineAsGnuProgramsHaveIt)
         start(p, false, c.args);
         ASSERT_TRUE(p.waitForFinished(5000));
         EXPECT_EQ(p.exitCode(), c.status);
-        const QByteArray said = c.status == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
+        const QByteArray said =
+            c.status == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
         EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
         if (c.status != 0) {
             EXPECT_TRUE(said.contains("Try 'quillet --help'")) << said.toStdString();
@@ -215,7 +218,7 @@ struct RefusedCase {
 
 void PrintTo(const RefusedCase &c, std::ostream *os) { *os << c.name; }
 
-class RefusedFile : public Program, public ::testing::WithParamInterface<RefusedCase> {};
+class RefusedFile : public Program, public ::testing::WithParamInterface<RefusedCase> { };
 
 TEST_P(RefusedFile, ShowsWhyAndLeavesTheFileAlone)
 {
@@ -267,8 +270,8 @@ TEST_F(Program, FileThatIsAFolderIsRefused)
 INSTANTIATE_TEST_SUITE_P(
     Program, RefusedFile,
     ::testing::Values(
-        RefusedCase{"Unreadable", taskFile({dueOn("T", QDate(2030, 1, 1))}, {rule(0, true)}),
-                    true, "could not be read"},
+        RefusedCase{"Unreadable", taskFile({dueOn("T", QDate(2030, 1, 1))}, {rule(0, true)}), true,
+                    "could not be read"},
         RefusedCase{"TooManyTasks", tooManyTasks(), false, "more than 1001 tasks"},
         RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"}),
     [](const auto &info) { return std::string(info.param.name); });

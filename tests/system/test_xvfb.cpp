@@ -13,7 +13,8 @@ using testsupport::dueOn;
 using testsupport::taskFile;
 
 // Today's tasks announced, or no rule at all.
-QByteArray withTodayRule(const std::vector<testsupport::TaskLines> &tasks, bool announceToday = true)
+QByteArray withTodayRule(const std::vector<testsupport::TaskLines> &tasks,
+                         bool announceToday = true)
 {
     return taskFile(tasks, announceToday ? std::vector{testsupport::rule(0, true)}
                                          : std::vector<testsupport::RuleLines>{});
@@ -23,7 +24,10 @@ const QDate kToday = kFixedToday;
 
 class OnXServer : public XServerTest {
 protected:
-    void writeAnnouncedTask() { testsupport::writeFile(taskFile(), withTodayRule({dueOn("Due now", kToday)})); }
+    void writeAnnouncedTask()
+    {
+        testsupport::writeFile(taskFile(), withTodayRule({dueOn("Due now", kToday)}));
+    }
 
     // The tables of the file on disk, read through a copy.
     void loadFileCopy()
@@ -53,7 +57,8 @@ TEST_F(OnXServer, AltSSwapsTheAlertForTheMainWindow)
     startProgram();
     const xcb_window_t alert = waitForWindow("Quillet Alert!");
     ASSERT_NE(alert, 0u);
-    EXPECT_TRUE(x.states(alert).contains("_NET_WM_STATE_SKIP_TASKBAR")) << "the alert box is no task bar entry";
+    EXPECT_TRUE(x.states(alert).contains("_NET_WM_STATE_SKIP_TASKBAR"))
+        << "the alert box is no task bar entry";
     keys(alert, {"alt+s"});
     EXPECT_NE(waitForWindow("Quillet"), 0u);
     EXPECT_TRUE(waitForWindowGone("Quillet Alert!"));
@@ -101,10 +106,10 @@ TEST_F(OnXServer, ASecondStartHandsOverToTheRunningCopy)
 TEST_F(OnXServer, DeleteNeverReachesATaskTheListDoesNotShow)
 {
     // GIVEN Alpha selected, and a recycled task due after Bravo
-    testsupport::writeFile(taskFile(),
-                           withTodayRule({dueOn("Alpha", kToday.addDays(3)), dueOn("Bravo", kToday.addDays(4)),
-                                          dueOn("Recycled", kToday.addDays(5), "Y")},
-                                         false));
+    testsupport::writeFile(taskFile(), withTodayRule({dueOn("Alpha", kToday.addDays(3)),
+                                                      dueOn("Bravo", kToday.addDays(4)),
+                                                      dueOn("Recycled", kToday.addDays(5), "Y")},
+                                                     false));
     startProgram({"--show-all"});
     const xcb_window_t main = waitForWindow("Quillet");
     ASSERT_NE(main, 0u);
@@ -155,7 +160,8 @@ TEST_F(OnXServer, PastedLineBreaksNeverReachTheFile)
     loadFileCopy();
     ASSERT_EQ(Module1::taskCount, 1);
     EXPECT_EQ(Module1::alertRuleCount, 0);
-    EXPECT_TRUE(Module1::tasks[0].title.startsWith("Pasted")) << testsupport::readFile(taskFile()).toStdString();
+    EXPECT_TRUE(Module1::tasks[0].title.startsWith("Pasted"))
+        << testsupport::readFile(taskFile()).toStdString();
     EXPECT_FALSE(Module1::tasks[0].title.contains('\r') || Module1::tasks[0].title.contains('\n'));
 }
 
@@ -187,7 +193,8 @@ TEST_F(OnXServer, TheMenuEntryOpensTheListAndTheLoginEntryOnlyAlerts)
                            withTodayRule({dueOn("Next month", kToday.addDays(30))}));
 
     // WHEN the menu entry's command runs THEN the list opens
-    const QStringList menu = execLine(prefix.path() + "/share/applications/quillet.desktop", prefix.path() + "/bin");
+    const QStringList menu =
+        execLine(prefix.path() + "/share/applications/quillet.desktop", prefix.path() + "/bin");
     ASSERT_FALSE(menu.isEmpty() || menu.first().isEmpty());
     app.setProcessEnvironment(env);
     app.start(menu.first(), menu.mid(1));
@@ -197,7 +204,8 @@ TEST_F(OnXServer, TheMenuEntryOpensTheListAndTheLoginEntryOnlyAlerts)
     app.waitForFinished(3000);
 
     // WHEN the login entry's command runs THEN it ends at once, showing nothing
-    const QStringList login = execLine(prefix.path() + "/share/quillet/quillet-autostart.desktop", prefix.path() + "/bin");
+    const QStringList login = execLine(prefix.path() + "/share/quillet/quillet-autostart.desktop",
+                                       prefix.path() + "/bin");
     ASSERT_FALSE(login.isEmpty() || login.first().isEmpty());
     second.setProcessEnvironment(env);
     second.start(login.first(), login.mid(1));

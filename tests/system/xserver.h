@@ -3,14 +3,14 @@
 // A real X server (Xvfb) for whole-program tests, a second X client that
 // finds and pings the program's windows, and the program started on it
 // under a fixed date.
-#include "system/runtool.h"
 #include "support/testsupport.h"
+#include "system/runtool.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QStringList>
 #include <QStandardPaths>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -68,7 +68,8 @@ public:
     std::vector<TopLevel> visibleWindows()
     {
         std::vector<TopLevel> result;
-        xcb_query_tree_reply_t *tree = xcb_query_tree_reply(m_conn, xcb_query_tree(m_conn, m_root), nullptr);
+        xcb_query_tree_reply_t *tree =
+            xcb_query_tree_reply(m_conn, xcb_query_tree(m_conn, m_root), nullptr);
         if (!tree)
             return result;
         const xcb_window_t *children = xcb_query_tree_children(tree);
@@ -80,15 +81,17 @@ public:
             names.push_back(xcb_get_property(m_conn, 0, children[i], m_netName, m_utf8, 0, 256));
         }
         for (int i = 0; i < n; ++i) {
-            xcb_get_window_attributes_reply_t *a = xcb_get_window_attributes_reply(m_conn, attrs[size_t(i)], nullptr);
+            xcb_get_window_attributes_reply_t *a =
+                xcb_get_window_attributes_reply(m_conn, attrs[size_t(i)], nullptr);
             xcb_get_property_reply_t *p = xcb_get_property_reply(m_conn, names[size_t(i)], nullptr);
             if (a && a->map_state == XCB_MAP_STATE_VIEWABLE) {
                 TopLevel w;
                 w.id = children[i];
                 w.overrideRedirect = a->override_redirect;
                 if (p)
-                    w.title = QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(p)),
-                                                xcb_get_property_value_length(p));
+                    w.title =
+                        QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(p)),
+                                          xcb_get_property_value_length(p));
                 result.push_back(w);
             }
             std::free(a);
@@ -112,14 +115,17 @@ public:
     {
         QStringList names;
         xcb_get_property_reply_t *p = xcb_get_property_reply(
-            m_conn, xcb_get_property(m_conn, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64), nullptr);
+            m_conn,
+            xcb_get_property(m_conn, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+            nullptr);
         if (p && p->format == 32) {
             const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(p));
             for (int i = 0; i < xcb_get_property_value_length(p) / 4; ++i) {
                 xcb_get_atom_name_reply_t *n =
                     xcb_get_atom_name_reply(m_conn, xcb_get_atom_name(m_conn, atoms[i]), nullptr);
                 if (n)
-                    names << QString::fromLatin1(xcb_get_atom_name_name(n), xcb_get_atom_name_name_length(n));
+                    names << QString::fromLatin1(xcb_get_atom_name_name(n),
+                                                 xcb_get_atom_name_name_length(n));
                 std::free(n);
             }
         }
@@ -148,7 +154,8 @@ public:
         ev.data.data32[0] = m_ping;
         ev.data.data32[1] = serial;
         ev.data.data32[2] = window;
-        xcb_send_event(m_conn, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&ev));
+        xcb_send_event(m_conn, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char *>(&ev));
         xcb_flush(m_conn);
         QElapsedTimer t;
         t.start();
@@ -189,15 +196,18 @@ public:
     Band selectionBand(xcb_window_t window)
     {
         Band band;
-        xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, window), nullptr);
+        xcb_get_geometry_reply_t *g =
+            xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, window), nullptr);
         if (!g)
             return band;
         const int w = g->width;
         const int h = g->height;
         std::free(g);
-        xcb_get_image_reply_t *img = xcb_get_image_reply(
-            m_conn, xcb_get_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(w), uint16_t(h), ~0u),
-            nullptr);
+        xcb_get_image_reply_t *img =
+            xcb_get_image_reply(m_conn,
+                                xcb_get_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0,
+                                              uint16_t(w), uint16_t(h), ~0u),
+                                nullptr);
         if (!img)
             return band;
         const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(img));
@@ -228,13 +238,15 @@ public:
     // been painted is one colour.
     bool painted(xcb_window_t window)
     {
-        xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, window), nullptr);
+        xcb_get_geometry_reply_t *g =
+            xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, window), nullptr);
         if (!g)
             return false;
         const uint16_t w = g->width, h = g->height;
         std::free(g);
         xcb_get_image_reply_t *img = xcb_get_image_reply(
-            m_conn, xcb_get_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, w, h, ~0u), nullptr);
+            m_conn, xcb_get_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, w, h, ~0u),
+            nullptr);
         if (!img)
             return false;
         const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(img));
@@ -276,7 +288,8 @@ protected:
             GTEST_SKIP() << "Xvfb or xdotool is not installed";
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(runtime.isValid());
-        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         // Xvfb picks a free display itself and prints its number.
         xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
@@ -348,8 +361,7 @@ protected:
     bool windowVisible(const QString &title) { return x.findWindow(title) != 0; }
 
     // True once `condition` holds, polled for at most `ms`.
-    template <typename Condition>
-    static bool waitUntil(Condition condition, int ms = kWaitMs)
+    template <typename Condition> static bool waitUntil(Condition condition, int ms = kWaitMs)
     {
         QElapsedTimer t;
         t.start();
@@ -397,8 +409,15 @@ protected:
     static QStringList clickAt(xcb_window_t w, int px, int py, int button = 1)
     {
         // mousedown/mouseup: "click" sleeps 100 ms after the click.
-        return {"mousemove", "--window", QString::number(w), QString::number(px), QString::number(py),
-                "mousedown", QString::number(button), "mouseup", QString::number(button)};
+        return {"mousemove",
+                "--window",
+                QString::number(w),
+                QString::number(px),
+                QString::number(py),
+                "mousedown",
+                QString::number(button),
+                "mouseup",
+                QString::number(button)};
     }
 
     QString taskFile() const { return dir.filePath("tasks.txt"); }
