@@ -53,30 +53,24 @@ QString decodeLineBreaks(const QString &text)
 
 QString decodeLineBreaks(QStringView text)
 {
-    // A replaced pair can never complete a new one (CR LF holds no "~"), so
-    // one pass left to right gives what replacePairs gives, in one copy.
-    // Found by its "|", which the library finds many characters at a time.
-    const qsizetype n = text.size();
-    auto nextPair = [&](qsizetype from) {
-        for (qsizetype at = text.indexOf(u'|', from); at >= 0; at = text.indexOf(u'|', at + 1)) {
-            if (at + 1 < n && text[at + 1] == u'~')
-                return at;
-        }
-        return qsizetype(-1);
-    };
-    qsizetype at = nextPair(0);
+    // "|~" and CR LF are both two characters, so the text keeps its length:
+    // one copy, changed in place from the first "|" on (found by the
+    // library, many characters at a time). A replaced pair can never
+    // complete a new one, so one pass gives what replacePairs gives.
+    QString out = text.toString();
+    qsizetype at = text.indexOf(u'|');
     if (at < 0)
-        return text.toString();
-    QString out;
-    out.reserve(n);
-    qsizetype from = 0;
-    while (at >= 0) {
-        out += text.mid(from, at - from);
-        out += QLatin1String("\r\n");
-        from = at + 2;
-        at = nextPair(from);
+        return out;
+    char16_t *p = reinterpret_cast<char16_t *>(out.data());
+    const qsizetype n = out.size();
+    while (at >= 0 && at + 1 < n) {
+        if (p[at + 1] == u'~') {
+            p[at] = u'\r';
+            p[at + 1] = u'\n';
+            ++at;
+        }
+        at = text.indexOf(u'|', at + 1);
     }
-    out += text.mid(from);
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <QStringBuilder>
 #include <QStringDecoder>
 
 #include <csignal>
@@ -119,7 +120,7 @@ QString dueTextOf(const Task &t, Parsed &out)
     auto tm = out.timeTexts.find(secs);
     if (tm == out.timeTexts.end())
         tm = out.timeTexts.insert(secs, longTimeText(0, 0, int(secs)));
-    return *d + QStringLiteral(" at ") + *tm;
+    return QString(*d % QLatin1String(" at ") % *tm);
 }
 
 // A record past the last slot refuses the whole file: dropping it would
@@ -174,6 +175,10 @@ struct KeyedLine {
 // the value is the rest. Nothing when the line has fewer than four.
 std::optional<KeyedLine> splitKey(QStringView line)
 {
+    // Nearly every key is four characters of the BMP.
+    if (line.size() >= 4 && !line[0].isSurrogate() && !line[1].isSurrogate() && !line[2].isSurrogate() &&
+        !line[3].isSurrogate())
+        return KeyedLine{keyCode(line[0].unicode(), line[1].unicode(), line[2].unicode()), line.mid(4)};
     char32_t key[3] = {};
     qsizetype pos = 0;
     for (int i = 0; i < 4; ++i) {
@@ -330,10 +335,14 @@ ReadResult readRegularFile(const QString &path)
     } else if (!S_ISREG(st.st_mode)) {
         r.why = QStringLiteral("it is not a regular file (a device, a pipe or a socket)");
     } else {
-        r.bytes.reserve(qsizetype(st.st_size));
-        char buffer[65536];
+        // Read straight into the buffer, sized as the file is now; a file
+        // that grows meanwhile is read to its end all the same.
+        qsizetype have = 0;
+        r.bytes.resize(qsizetype(st.st_size) + 1);
         for (;;) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (have == r.bytes.size())
+                r.bytes.resize(r.bytes.size() * 2);
+            const ssize_t got = ::read(fd, r.bytes.data() + have, size_t(r.bytes.size() - have));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0) {
@@ -344,8 +353,9 @@ ReadResult readRegularFile(const QString &path)
                 r.outcome = ReadResult::Read;
                 break;
             }
-            r.bytes.append(buffer, got);
+            have += got;
         }
+        r.bytes.truncate(have);
     }
     ::close(fd);
     return r;
