@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QTime>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -42,7 +43,10 @@ inline void pinToday(QProcessEnvironment &env)
     const QString asan = env.value("ASAN_OPTIONS");
     env.insert("ASAN_OPTIONS",
                (asan.isEmpty() ? QString() : asan + ':') + "verify_asan_link_order=0");
-    env.insert("FAKETIME", "@2026-12-08 10:00:00");
+    // The time of day stays real (a little ahead, as the preload drops the
+    // fraction of a second): files written meanwhile never lie in the
+    // program's future, where a lock file would look broken.
+    env.insert("FAKETIME", "@2026-12-08 " + QTime::currentTime().addSecs(2).toString("HH:mm:ss"));
     env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     env.insert("FAKETIME_DONT_RESET", "1");
 }

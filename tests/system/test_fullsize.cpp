@@ -135,6 +135,15 @@ std::string joined(const std::vector<std::string> &lines)
 
 class FullSize : public XServerTest {
 protected:
+    void SetUp() override
+    {
+        XServerTest::SetUp();
+        // Timed as users run it: the date preload alone adds a tenth of a
+        // second to the start. The file is made for the real today instead.
+        env.remove("LD_PRELOAD");
+        env.remove("FAKETIME");
+    }
+
     void TearDown() override
     {
         XServerTest::TearDown();
@@ -235,7 +244,7 @@ protected:
 TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
 {
     // GIVEN full tables, some tasks overdue
-    const Generated gen = fullFile(kFixedToday);
+    const Generated gen = fullFile(QDate::currentDate());
     testsupport::writeFile(taskFile(), gen.bytes);
     testsupport::writeFile(dir.filePath("generated.txt"), gen.bytes);
     const std::optional<Tables> expected = loadCopy(dir.filePath("generated.txt"));
