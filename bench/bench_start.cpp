@@ -2,6 +2,7 @@
 // as a whole process at full tables (1001 tasks, 101 rules) against a
 // QtCore-only program that returns at once. The two are run in turns, so a
 // busy machine slows both alike and their ratio holds.
+#include "fulltables.h"
 #include "store/store.h"
 
 #include <QDir>
@@ -25,24 +26,7 @@ namespace {
 // Full tables in which every task is due far away: nothing is announced.
 void writeNothingDue(const QString &path)
 {
-    resetTables();
-    for (int i = 0; i < kTaskSlots; ++i) {
-        Task &t = tasks[static_cast<size_t>(i)];
-        t.title = QStringLiteral("Task number %1 with a title").arg(i, 4, 10, QLatin1Char('0'));
-        t.forWhom = QStringLiteral("Person %1").arg(i % 37);
-        t.year = qint16(2100 + i % 10);
-        t.month = qint16(1 + i % 12);
-        t.day = qint16(1 + i % 28);
-        t.hour = qint16(i % 24);
-        t.deleted = (i % 5) ? QStringLiteral("N") : QStringLiteral("Y");
-        t.description =
-            QStringLiteral("Line one of task %1\r\n").arg(i) + QString(180, QLatin1Char('d'));
-    }
-    taskCount = kTaskSlots;
-    for (int i = 0; i < kRuleSlots; ++i)
-        alertRules[static_cast<size_t>(i)] =
-            AlertRule{qint16(i), QStringLiteral("d"), 0x102030 * i, i % 3 == 0};
-    alertRuleCount = kRuleSlots;
+    fillFullTables(2100);
     saveTasks(path, false);
 }
 

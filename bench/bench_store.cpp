@@ -1,4 +1,5 @@
 // The store at full tables: 1001 tasks with 200-character descriptions, 101 rules.
+#include "fulltables.h"
 #include "store/store.h"
 
 #include <QCoreApplication>
@@ -12,36 +13,11 @@ using namespace Module1;
 
 namespace {
 
-void fillFullTables()
-{
-    resetTables();
-    for (int i = 0; i < kTaskSlots; ++i) {
-        Task &t = tasks[i];
-        t.title = QStringLiteral("Task number %1 with a title").arg(i, 4, 10, QLatin1Char('0'));
-        t.forWhom = QStringLiteral("Person %1").arg(i % 37);
-        t.year = qint16(2020 + i % 10);
-        t.month = qint16(1 + i % 12);
-        t.day = qint16(1 + i % 28);
-        t.hour = qint16(i % 24);
-        t.minute = qint16(i % 60);
-        t.second = qint16((i * 7) % 60);
-        t.deleted = (i % 5) ? QStringLiteral("N") : QStringLiteral("Y");
-        QString d = QStringLiteral("Line one of task %1\r\n").arg(i);
-        d += QString(200 - d.size(), QLatin1Char('d'));
-        t.description = d;
-        t.sortKey = makeSortKey(t);
-    }
-    taskCount = kTaskSlots;
-    for (int i = 0; i < kRuleSlots; ++i)
-        alertRules[i] = AlertRule{qint16(i), QStringLiteral("d"), 0x102030 * i, i % 3 == 0};
-    alertRuleCount = kRuleSlots;
-}
-
 void BM_loadTasks(benchmark::State &state)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tasks.txt"));
-    fillFullTables();
+    fillFullTables(2020);
     if (!saveTasks(path, false)) {
         state.SkipWithError("cannot write the file");
         return;
@@ -58,7 +34,7 @@ void BM_saveTasks(benchmark::State &state)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tasks.txt"));
-    fillFullTables();
+    fillFullTables(2020);
     for (auto _ : state) {
         const FileStatus st = saveTasks(path, false);
         benchmark::DoNotOptimize(st.code);
@@ -70,7 +46,7 @@ BENCHMARK(BM_saveTasks)->Unit(benchmark::kMillisecond);
 void BM_sortTasks(benchmark::State &state)
 {
     const auto mode = qint16(state.range(0));
-    fillFullTables();
+    fillFullTables(2020);
     sortMode = mode;
     sortTasks();
     std::reverse(tasks.begin(), tasks.begin() + taskCount);

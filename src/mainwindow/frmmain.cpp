@@ -205,7 +205,6 @@ void frmMain::buildStatusBar()
     bar->addPermanentWidget(statusPanels[0], 0);
     bar->addPermanentWidget(statusPanels[1], 1);
     bar->addPermanentWidget(statusPanels[2], 0);
-    statusPanels[2]->setText(Module1::shortDateText(Module1::today()));
 }
 
 void frmMain::load()

@@ -90,27 +90,28 @@ qint64 timeSerial(int hour, int minute, int second)
 qint64 dateDiff(QStringView unit, Days from, Days to)
 {
     const qint64 dayCount = (to - from).count();
-    const auto [ya, ma, da] = civilFromDays(from);
-    const auto [yb, mb, db] = civilFromDays(to);
-
-    if (unit == u"yyyy")
-        return (yb - ya);
-    if (unit == u"q")
-        return ((yb * 4 + (mb - 1) / 3) - (ya * 4 + (ma - 1) / 3));
-    if (unit == u"m")
-        return ((yb * 12 + mb) - (ya * 12 + ma));
+    if (unit == u"yyyy" || unit == u"q" || unit == u"m") {
+        // Only these count calendar years and months.
+        const auto [ya, ma, da] = civilFromDays(from);
+        const auto [yb, mb, db] = civilFromDays(to);
+        if (unit == u"yyyy")
+            return yb - ya;
+        if (unit == u"q")
+            return (yb * 4 + (mb - 1) / 3) - (ya * 4 + (ma - 1) / 3);
+        return (yb * 12 + mb) - (ya * 12 + ma);
+    }
     if (unit == u"w")
-        return (dayCount / 7);  // whole weeks, towards zero
+        return dayCount / 7;  // whole weeks, towards zero
     if (unit == u"ww")
-        return (sundayWeekIndex(to) - sundayWeekIndex(from));
+        return sundayWeekIndex(to) - sundayWeekIndex(from);
     if (unit == u"h")
-        return (dayCount * 24);
+        return dayCount * 24;
     if (unit == u"n")
-        return (dayCount * 24 * 60);
+        return dayCount * 24 * 60;
     if (unit == u"s")
-        return (dayCount * 24 * 3600);
+        return dayCount * 24 * 3600;
     // "d", "y" and anything unknown or empty count calendar days.
-    return (dayCount);
+    return dayCount;
 }
 
 namespace {
@@ -125,8 +126,9 @@ public:
     CompiledFormat(const QString &format, const QLocale &locale)
     {
         m_usable = locale.zeroDigit() == QLatin1String("0") && compile(format);
-        m_am = locale.amText();
-        m_pm = locale.pmText();
+        // Both cases made once: the list formats a time per row.
+        m_amPm[0] = {locale.amText().toUpper(), locale.pmText().toUpper()};
+        m_amPm[1] = {locale.amText().toLower(), locale.pmText().toLower()};
         for (int m = 1; m <= 12; ++m) {
             m_months[0][size_t(m - 1)] = locale.monthName(m, QLocale::ShortFormat);
             m_months[1][size_t(m - 1)] = locale.monthName(m, QLocale::LongFormat);
@@ -165,8 +167,8 @@ public:
             case 'H': appendNumber(out, hour, p.width); break;
             case 'm': appendNumber(out, minute, p.width); break;
             case 's': appendNumber(out, second, p.width); break;
-            case 'A': out += (hour < 12 ? m_am : m_pm).toUpper(); break;
-            case 'a': out += (hour < 12 ? m_am : m_pm).toLower(); break;
+            case 'A': out += m_amPm[0][hour < 12 ? 0 : 1]; break;
+            case 'a': out += m_amPm[1][hour < 12 ? 0 : 1]; break;
             default: out += p.text; break;
             }
         }
@@ -180,13 +182,19 @@ private:
         QString text;
     };
 
+    // Values here are 0..9999, written without a temporary string.
     static void appendNumber(QString &out, int value, int width)
     {
-        if (width >= 2 && value < 10)
+        char digits[8];
+        int n = 0;
+        do {
+            digits[n++] = char('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        for (int pad = n; pad < width; ++pad)
             out += QLatin1Char('0');
-        if (width >= 4 && value < 1000)
-            out += QString(value < 100 ? 2 : 1, QLatin1Char('0'));
-        out += QString::number(value);
+        while (n > 0)
+            out += QLatin1Char(digits[--n]);
     }
 
     bool compile(const QString &format)
@@ -235,7 +243,7 @@ private:
     }
 
     std::vector<Piece> m_pieces;
-    QString m_am, m_pm;
+    std::array<std::array<QString, 2>, 2> m_amPm;     // upper, lower case; am, pm
     std::array<std::array<QString, 12>, 2> m_months;  // short, long
     bool m_hasAmPm = false;
     bool m_usable = false;

@@ -48,7 +48,10 @@ QString replacePairs(QString text, char16_t a, char16_t b, char16_t withA, char1
 
 QString decodeLineBreaks(const QString &text)
 {
-    return replacePairs(text, u'|', u'~', u'\r', u'\n');
+    // Without a marker the text is shared, not copied.
+    if (!text.contains(QLatin1String("|~")))
+        return text;
+    return decodeLineBreaks(QStringView(text));
 }
 
 QString decodeLineBreaks(QStringView text)
