@@ -187,7 +187,7 @@ TaskFileReader g_reader = nullptr;
 
 Saved save(QWidget *parent)
 {
-    const Module1::FileStatus status = Module1::saveTasks(Module1::taskFilePath());
+    const Module1::FileStatus status = Module1::saveTasks();
     if (!reportFileFailure(parent, status))
         return Saved::Yes;
     if (status.code != Module1::FileStatus::ChangedOutside)
@@ -200,7 +200,7 @@ Saved save(QWidget *parent)
 bool reloadFailed(QWidget *parent)
 {
     return reportFileFailure(parent,
-                             (g_reader ? g_reader : &Module1::loadTasks)(Module1::taskFilePath()));
+                             g_reader ? g_reader(Module1::taskFilePath()) : Module1::loadTasks());
 }
 
 void setTaskFileReader(TaskFileReader reader) { g_reader = reader; }

@@ -3,16 +3,17 @@
 #include "store/dates.h"
 #include "store/number.h"
 #include "store/ordering.h"
+#include "store/safefile.h"
 #include "store/tables.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringBuilder>
 #include <QStringDecoder>
 
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <optional>
@@ -41,9 +42,12 @@ QString fromWindows1252(QByteArrayView bytes)
     return text;
 }
 
+// Stateless: a sequence cut short by the end of the line is an error, not
+// a state kept for more input. Otherwise "Caf\xE9" from the Windows program
+// would be valid UTF-8 that lost its last letter.
 bool isUtf8(QByteArrayView bytes, QString *text)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     *text = utf8(bytes);
     return !utf8.hasError();
 }
@@ -102,6 +106,8 @@ struct Parsed {
     std::vector<Task> tasks;
     std::vector<AlertRule> rules;
     FileStatus status;
+    bool sawText = false;     // a line that is not blank
+    bool recognised = false;  // a section line, or a known key with its "="
     // Due dates and times repeat across tasks, and the locale's formatting
     // is the costliest step of a load.
     QHash<qint64, QString> dateTexts;
@@ -176,9 +182,10 @@ struct KeyedLine {
 std::optional<KeyedLine> splitKey(QStringView line)
 {
     // Nearly every key is four characters of the BMP.
-    if (line.size() >= 4 && !line[0].isSurrogate() && !line[1].isSurrogate() && !line[2].isSurrogate() &&
-        !line[3].isSurrogate())
-        return KeyedLine{keyCode(line[0].unicode(), line[1].unicode(), line[2].unicode()), line.mid(4)};
+    if (line.size() >= 4 && !line[0].isSurrogate() && !line[1].isSurrogate() &&
+        !line[2].isSurrogate() && !line[3].isSurrogate())
+        return KeyedLine{keyCode(line[0].unicode(), line[1].unicode(), line[2].unicode()),
+                         line.mid(4)};
     char32_t key[3] = {};
     qsizetype pos = 0;
     for (int i = 0; i < 4; ++i) {
@@ -196,11 +203,12 @@ std::optional<KeyedLine> splitKey(QStringView line)
     return KeyedLine{keyCode(key[0], key[1], key[2]), line.mid(pos)};
 }
 
-void applyLine(QStringView line, Pending &p, Parsed &out)
+// True when the line held a known key.
+bool applyLine(QStringView line, Pending &p, Parsed &out)
 {
     const std::optional<KeyedLine> keyed = splitKey(line);
     if (!keyed)
-        return;  // too short to hold a key: ignored rather than misread
+        return false;  // too short to hold a key: ignored rather than misread
     const QStringView value = keyed->value;
     auto number16 = [&] { return toInt16(textToNumber(value)); };
 
@@ -229,8 +237,9 @@ void applyLine(QStringView line, Pending &p, Parsed &out)
     }
     case keyCode(u"alr"): p.rule.popup = value == u"on"; break;
     case keyCode(u"act"): commit(value, p, out); break;
-    default: break;  // unknown keys are ignored
+    default: return false;  // unknown keys are ignored
     }
+    return true;
 }
 
 Parsed parse(const QString &text, QChar lineEnd)
@@ -250,9 +259,14 @@ Parsed parse(const QString &text, QChar lineEnd)
         if (lineEnd == u'\r' && start < n && end < n && text[start] == u'\n')
             ++start;
 
+        if (!out.recognised) {
+            out.sawText = out.sawText || !line.trimmed().isEmpty();
+            out.recognised = line == u"[Tasks]" || line == u"[Alerts]";
+        }
         if (line.isEmpty() || line[0] == u';' || line[0] == u'[')
             continue;
-        applyLine(line, pending, out);
+        if (applyLine(line, pending, out) && !out.recognised)
+            out.recognised = line.size() > 3 && line[3] == u'=';
     }
     return out;
 }
@@ -278,180 +292,203 @@ void appendField(QString &out, QStringView key, QStringView value, bool keepLf =
     out += QStringLiteral("\r\n");
 }
 
-bool syncDirectoryOf(const QString &path)
+// The folder the program works in, held from the first use.
+struct HeldFolder {
+    UniqueFd fd;
+    int error = 0;
+    QString shown;
+};
+std::optional<HeldFolder> &heldFolder()
 {
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    static std::optional<HeldFolder> held;
+    return held;
 }
 
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+const HeldFolder &taskFolder()
+{
+    std::optional<HeldFolder> &held = heldFolder();
+    if (!held) {
+        held.emplace();
+        held->fd = UniqueFd(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        held->error = held->fd.valid() ? 0 : errno;
+        // The name as text is for messages; a folder removed before the
+        // start has none.
+        char buffer[PATH_MAX];
+        held->shown =
+            ::getcwd(buffer, sizeof buffer) ? QFile::decodeName(buffer) : QStringLiteral(".");
+    }
+    return *held;
+}
 
-// What the file held when this process last read or wrote it, by absolute
-// path: a save compares before it replaces, so a change made elsewhere (a
-// hand edit, a sync tool) is never overwritten. The bytes themselves are
-// kept; comparing them costs less than hashing them on every load.
+// A task file reached through an open folder: the held one, or the folder
+// of a path given as text (tests, tools).
+struct Located {
+    UniqueFd owned;
+    FolderFile file;
+    int error = 0;      // the folder could not be opened
+    bool held = false;  // the program's own folder
+};
+
+Located locateHeld()
+{
+    const HeldFolder &held = taskFolder();
+    Located l;
+    l.file = {held.fd.get(), QByteArray(kTaskFileName),
+              held.shown + QLatin1Char('/') + QLatin1String(kTaskFileName)};
+    l.error = held.error;
+    l.held = true;
+    return l;
+}
+
+Located locatePath(const QString &path)
+{
+    const QFileInfo info(path);
+    Located l;
+    l.owned = UniqueFd(::open(QFile::encodeName(info.absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    l.error = l.owned.valid() ? 0 : errno;
+    l.file = {l.owned.get(), QFile::encodeName(info.fileName()), info.absoluteFilePath()};
+    return l;
+}
+
+QString folderOf(const FolderFile &file) { return file.shown.left(file.shown.lastIndexOf(u'/')); }
+
+// What the file held when this process last read or wrote it, by folder
+// identity and name: a save compares before it replaces, so a change made
+// elsewhere (a hand edit, a sync tool) is never overwritten. The bytes
+// themselves are kept; comparing them costs less than hashing them on
+// every load. A file that was refused stays refused while it holds the
+// same bytes.
 struct KnownContent {
     bool existed = false;
     QByteArray bytes;
+    FileStatus refusal;
 };
-QHash<QString, KnownContent> &knownContents()
+QHash<QByteArray, KnownContent> &knownContents()
 {
-    static QHash<QString, KnownContent> known;
+    static QHash<QByteArray, KnownContent> known;
     return known;
 }
 
-void remember(const QString &path, bool existed, const QByteArray &bytes)
+QByteArray identityOf(const FolderFile &file)
 {
-    knownContents().insert(QFileInfo(path).absoluteFilePath(), KnownContent{existed, bytes});
-}
-
-struct ReadResult {
-    enum { Read, Missing, Failed } outcome = Failed;
-    QByteArray bytes;
-    QString why;
-};
-
-// Opened without blocking and checked before reading: a pipe would block
-// forever, and a device such as /dev/zero never ends.
-ReadResult readRegularFile(const QString &path)
-{
-    ReadResult r;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        r.outcome = errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-        r.why = systemError(errno);
-        return r;
-    }
     struct stat st { };
-    if (::fstat(fd, &st) != 0) {
-        r.why = systemError(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        r.why = QStringLiteral("it is a folder, not a file");
-    } else if (!S_ISREG(st.st_mode)) {
-        r.why = QStringLiteral("it is not a regular file (a device, a pipe or a socket)");
-    } else {
-        // Read straight into the buffer, sized as the file is now; a file
-        // that grows meanwhile is read to its end all the same.
-        qsizetype have = 0;
-        r.bytes.resize(qsizetype(st.st_size) + 1);
-        for (;;) {
-            if (have == r.bytes.size())
-                r.bytes.resize(r.bytes.size() * 2);
-            const ssize_t got = ::read(fd, r.bytes.data() + have, size_t(r.bytes.size() - have));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                r.why = systemError(errno);
-                break;
-            }
-            if (got == 0) {
-                r.outcome = ReadResult::Read;
-                break;
-            }
-            have += got;
-        }
-        r.bytes.truncate(have);
-    }
-    ::close(fd);
-    return r;
+    if (::fstat(file.folder, &st) != 0)
+        return {};
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) +
+           '/' + file.name;
 }
 
-// Nothing when the file still holds what this process last saw there, or
-// when there is nothing to lose: this process never saw it, it is gone, or
-// it cannot be read (the write then fails with its own reason).
-FileStatus checkUnchanged(const QString &path)
+void remember(const FolderFile &file, bool existed, const QByteArray &bytes,
+              const FileStatus &refusal = {})
 {
-    const auto known = knownContents().constFind(QFileInfo(path).absoluteFilePath());
-    if (known == knownContents().constEnd())
-        return {};
-    const ReadResult now = readRegularFile(path);
-    if (now.outcome != ReadResult::Read)
-        return {};
-    if (now.outcome == ReadResult::Read && known->existed && now.bytes == known->bytes)
-        return {};
+    knownContents().insert(identityOf(file), KnownContent{existed, bytes, refusal});
+}
+
+FileStatus changedOutside(const FolderFile &file)
+{
     return {FileStatus::ChangedOutside,
             QStringLiteral("%1 was changed outside Quillet since Quillet last read it, so the "
                            "last change was not saved. The file is read again.")
-                .arg(path)};
+                .arg(file.shown)};
 }
 
-// 0 when every byte reached the disk, else the errno of the failure.
-int writeAll(int fd, QByteArrayView bytes)
+FileStatus writeFailure(const FolderFile &file, const QString &why)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        done += n;
+    return {FileStatus::WriteFailed,
+            QStringLiteral("%1 could not be saved: %2").arg(file.shown, why)};
+}
+
+FileStatus folderGone(const FolderFile &file, FileStatus::Code code, const char *what)
+{
+    return {code, QStringLiteral("%1 could not be %2: its folder %3 no longer exists.")
+                      .arg(file.shown, QLatin1String(what), folderOf(file))};
+}
+
+FileStatus loadFrom(const Located &at)
+{
+    const FolderFile &file = at.file;
+    ReadResult read;
+    if (at.error != 0) {
+        read.outcome = at.error == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+        read.why = systemError(at.error);
+    } else {
+        read = readRegularFile(file);
     }
-    // commit() ignores the result of its own sync; a file system that
-    // cannot sync at all (EINVAL) has still taken the bytes.
-    if (::fsync(fd) != 0 && errno != EINVAL)
-        return errno;
-    return 0;
+    // An empty list here would read as "all my tasks are gone".
+    if (read.outcome == ReadResult::Missing &&
+        (at.error != 0 ? at.held : folderRemoved(file.folder)))
+        return folderGone(file, FileStatus::Unreadable, "read");
+    if (read.outcome == ReadResult::Missing) {
+        taskCount = 0;
+        alertRuleCount = 0;
+        if (at.error == 0)
+            remember(file, false, {});
+        return {FileStatus::Missing, QStringLiteral("%1 does not exist yet.").arg(file.shown)};
+    }
+    if (read.outcome == ReadResult::Failed) {
+        return {FileStatus::Unreadable,
+                QStringLiteral("%1 could not be read: %2").arg(file.shown, read.why)};
+    }
+    FileStatus status = readTasks(read.bytes);
+    if (status.code == FileStatus::NotTaskFile) {
+        status.error = QStringLiteral(
+                           "%1 is not a Quillet task file. Quillet did not load it and "
+                           "will not write over it; move it away or start Quillet in "
+                           "another folder.")
+                           .arg(file.shown);
+    } else if (!status.ok()) {
+        status.error = file.shown + QStringLiteral(": ") + status.error;
+    }
+    remember(file, true, read.bytes, status);
+    return status;
 }
 
-FileStatus writeFailure(const QString &path, const QString &why)
+FileStatus saveTo(const Located &at, bool syncDirectory)
 {
-    return {FileStatus::WriteFailed, QStringLiteral("%1 could not be saved: %2").arg(path, why)};
+    ignoreFileSizeSignal();
+    const FolderFile &file = at.file;
+    if (at.error != 0) {
+        return at.held && at.error == ENOENT ? folderGone(file, FileStatus::WriteFailed, "saved")
+                                             : writeFailure(file, systemError(at.error));
+    }
+    if (folderRemoved(file.folder))
+        return folderGone(file, FileStatus::WriteFailed, "saved");
+    const WriteTarget target = resolveForWriting(file);
+    if (!target.refused.isEmpty())
+        return {FileStatus::WriteFailed, target.refused};
+    // What cannot be read is not written over: a folder, a device, a file
+    // this user may not read.
+    const ReadResult now = readRegularFile(target.file);
+    if (now.outcome == ReadResult::Failed)
+        return writeFailure(file, now.why);
+    // Nothing to lose when this process never saw the file or it is gone.
+    const auto known = knownContents().constFind(identityOf(file));
+    if (known != knownContents().constEnd() && now.outcome == ReadResult::Read) {
+        if (!known->existed || now.bytes != known->bytes)
+            return changedOutside(file);
+        if (!known->refusal.ok())
+            return known->refusal;
+    }
+    if (now.outcome == ReadResult::Failed && now.stamp.exists)
+        return writeFailure(file, now.why);
+
+    const QByteArray bytes = serializeTables();
+    const ReplaceResult replaced = replaceFile(target.file, bytes, now.stamp, syncDirectory);
+    switch (replaced.outcome) {
+    case ReplaceResult::Replaced: break;
+    case ReplaceResult::ChangedMeanwhile: return changedOutside(file);
+    case ReplaceResult::Failed: return writeFailure(file, replaced.why);
+    }
+    remember(file, true, bytes);
+    FileStatus status;
+    if (!replaced.notice.isEmpty())
+        status.notice = QStringLiteral("%1 was saved, but %2 could not be kept.")
+                            .arg(target.file.shown, replaced.notice);
+    return status;
 }
 
 }  // namespace
-
-QString taskFilePath()
-{
-    return QDir::current().absoluteFilePath(QString::fromLatin1(kTaskFileName));
-}
-
-void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
-
-FileStatus readTasks(QByteArrayView bytes)
-{
-    // Files written here always end lines with CR LF; a file without any CR
-    // was converted by an editor or a checkout, and its lines end at LF.
-    const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
-    Parsed parsed = parse(decodeFile(bytes, lineEnd), QLatin1Char(lineEnd));
-    if (!parsed.status.ok())
-        return parsed.status;
-
-    for (size_t i = 0; i < parsed.tasks.size(); ++i)
-        tasks[i] = std::move(parsed.tasks[i]);
-    for (size_t i = 0; i < parsed.rules.size(); ++i)
-        alertRules[i] = std::move(parsed.rules[i]);
-    taskCount = static_cast<qint16>(parsed.tasks.size());
-    alertRuleCount = static_cast<qint16>(parsed.rules.size());
-    return {};
-}
-
-FileStatus loadTasks(const QString &path)
-{
-    const ReadResult file = readRegularFile(path);
-    if (file.outcome == ReadResult::Missing) {
-        taskCount = 0;
-        alertRuleCount = 0;
-        remember(path, false, {});
-        return {FileStatus::Missing, QStringLiteral("%1 does not exist yet.").arg(path)};
-    }
-    if (file.outcome == ReadResult::Failed) {
-        return {FileStatus::Unreadable,
-                QStringLiteral("%1 could not be read: %2").arg(path, file.why)};
-    }
-    FileStatus status = readTasks(file.bytes);
-    if (!status.ok()) {
-        status.error = path + QStringLiteral(": ") + status.error;
-        return status;
-    }
-    remember(path, true, file.bytes);
-    return status;
-}
 
 QByteArray serializeTables()
 {
@@ -495,34 +532,49 @@ QByteArray serializeTables()
     return out.toUtf8();
 }
 
+QString taskFilePath() { return locateHeld().file.shown; }
+
+void releaseTaskFolder() { heldFolder().reset(); }
+
+QString taskFolderAccessPath()
+{
+    const HeldFolder &held = taskFolder();
+    const QString proc = QStringLiteral("/proc/self/fd/%1").arg(held.fd.get());
+    // Without /proc the text of the name is the best there is.
+    return held.fd.valid() && QFileInfo(proc).isDir() ? proc : held.shown;
+}
+
+void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
+FileStatus readTasks(QByteArrayView bytes)
+{
+    // Files written here always end lines with CR LF; a file without any CR
+    // was converted by an editor or a checkout, and its lines end at LF.
+    const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
+    Parsed parsed = parse(decodeFile(bytes, lineEnd), QLatin1Char(lineEnd));
+    if (!parsed.status.ok())
+        return parsed.status;
+    if (parsed.sawText && !parsed.recognised)
+        return {FileStatus::NotTaskFile, QStringLiteral("This is not a Quillet task file.")};
+
+    for (size_t i = 0; i < parsed.tasks.size(); ++i)
+        tasks[i] = std::move(parsed.tasks[i]);
+    for (size_t i = 0; i < parsed.rules.size(); ++i)
+        alertRules[i] = std::move(parsed.rules[i]);
+    taskCount = static_cast<qint16>(parsed.tasks.size());
+    alertRuleCount = static_cast<qint16>(parsed.rules.size());
+    return {};
+}
+
+FileStatus loadTasks() { return loadFrom(locateHeld()); }
+
+FileStatus loadTasks(const QString &path) { return loadFrom(locatePath(path)); }
+
+FileStatus saveTasks() { return saveTo(locateHeld(), true); }
+
 FileStatus saveTasks(const QString &path, bool syncDirectory)
 {
-    ignoreFileSizeSignal();
-    if (FileStatus changed = checkUnchanged(path); !changed.ok())
-        return changed;
-    const QByteArray bytes = serializeTables();
-    // Written beside the old file and renamed over it: a crash or a full
-    // disk never leaves a half-written task file. The bytes go straight to
-    // the descriptor: a buffered write succeeds into Qt's buffer and fails
-    // only inside commit(), which in Qt 6.4 then renames the short file over
-    // the old one, and a short write through Qt loses the system's reason.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return writeFailure(path, file.errorString());
-    if (const int error = writeAll(file.handle(), bytes)) {
-        file.cancelWriting();
-        return writeFailure(path, systemError(error));
-    }
-    if (!file.commit())
-        return writeFailure(path, file.errorString());
-    remember(path, true, bytes);
-    // QSaveFile does not sync the directory; without it the rename may not
-    // survive a power cut. Its failure is not reported: the new file is
-    // already in place and complete, so "not saved" would be untrue, and
-    // the user could do nothing about it.
-    if (syncDirectory)
-        syncDirectoryOf(path);
-    return {};
+    return saveTo(locatePath(path), syncDirectory);
 }
 
 }  // namespace Module1

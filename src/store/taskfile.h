@@ -3,38 +3,70 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <utility>
+
 namespace Module1 {
 
 inline constexpr const char *kTaskFileName = "tasks.txt";
 
-// tasks.txt in the current directory, named in full so that every message
-// tells the user which file it means.
+// tasks.txt in the folder the program started in, named in full so that
+// every message tells the user which file it means. For messages only: the
+// file is reached through the held folder, never through this text.
 QString taskFilePath();
 
+// The folder is held open from the first use of the task file (the start):
+// it stays the same folder when it is renamed, a save never goes to
+// another folder that later takes its name, and a name that is not valid
+// text still works. Released (tests), the next use holds the current one.
+void releaseTaskFolder();
+// A path that reaches the held folder whatever its name, for what must be
+// opened by path beside the task file (the lock).
+QString taskFolderAccessPath();
+
 struct FileStatus {
-    enum Code { Ok, Missing, Unreadable, TooManyTasks, TooManyRules, WriteFailed, ChangedOutside };
+    enum Code {
+        Ok,
+        Missing,
+        Unreadable,
+        NotTaskFile,
+        TooManyTasks,
+        TooManyRules,
+        WriteFailed,
+        ChangedOutside,
+    };
+    FileStatus() = default;
+    FileStatus(Code c, QString why = {}) : code(c), error(std::move(why)) { }
+
     Code code = Ok;
-    QString error;  // for the user: what failed and why; empty when ok
+    QString error;   // for the user: what failed and why; empty when ok
+    QString notice;  // saved, but something of the old file could not be kept
 
     bool ok() const { return code == Ok; }
     explicit operator bool() const { return ok(); }
 };
 
 // Replaces both tables from the bytes of a task file. Refused (TooManyTasks,
-// TooManyRules) when the tables cannot hold it; the tables are then unchanged.
+// TooManyRules) when the tables cannot hold it, and (NotTaskFile) when
+// nothing in a non-empty file is of a task file: notes that happen to be
+// named tasks.txt must never be overwritten. The tables are then unchanged.
 FileStatus readTasks(QByteArrayView bytes);
 
 // Reads the file and replaces both tables from it. A missing file gives
 // empty tables and code Missing; any other failure changes nothing. Only a
 // regular file is read: a pipe or a device is refused without blocking.
-FileStatus loadTasks(const QString &path = taskFilePath());
+// Without a path: tasks.txt in the held folder.
+FileStatus loadTasks();
+FileStatus loadTasks(const QString &path);
 
 // Writes both tables whole through an atomic replace; on failure the old
-// file stays as it was. When the file no longer holds what this process
-// last read or wrote there, nothing is written (ChangedOutside): the caller
-// reads it again. syncDirectory=false skips the directory fsync (benchmarks
-// only).
-FileStatus saveTasks(const QString &path = taskFilePath(), bool syncDirectory = true);
+// file stays as it was, and the new one keeps its owner, group, mode and
+// user.* attributes (what could not be kept is in `notice`). When the file
+// no longer holds what this process last read or wrote there, nothing is
+// written (ChangedOutside): the caller reads it again. A link is written
+// through only when it belongs to this user or to root. syncDirectory=false
+// skips the directory fsync (benchmarks only).
+FileStatus saveTasks();
+FileStatus saveTasks(const QString &path, bool syncDirectory = true);
 
 // The file's bytes for the current tables (what saveTasks writes).
 QByteArray serializeTables();

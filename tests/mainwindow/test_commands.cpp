@@ -18,6 +18,10 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 using Module1::taskCount;
@@ -344,6 +348,55 @@ TEST_F(MainWindowTest, AFileChangedElsewhereIsReadAgainNotOverwritten)
         << MessageBox::lastShown()->text.toStdString();
     EXPECT_EQ(rowCount(), 2) << "the list shows the file as it is now";
     EXPECT_EQ(rowOf("Theirs"), 2);
+}
+
+TEST_F(MainWindowTest, AFolderRemovedUnderTheWindowIsNamedAndNothingIsWrittenElsewhere)
+{
+    const bool rootFile = QFile::exists(QStringLiteral("/tasks.txt"));
+    addTask("A", "", 1);
+    frmMain &w = open();
+    w.highlight(1);
+    // WHEN the folder is removed in a terminal and the task then recycled
+    const QString folder = QDir::currentPath();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    w.deleteTask();
+    // THEN the box names the folder, and no file appears anywhere else
+    ASSERT_TRUE(MessageBox::lastShown().has_value());
+    EXPECT_TRUE(MessageBox::lastShown()->text.contains(folder + " no longer exists"))
+        << MessageBox::lastShown()->text.toStdString();
+    EXPECT_EQ(QFile::exists(QStringLiteral("/tasks.txt")), rootFile);
+    EXPECT_FALSE(QFile::exists(folder));
+    EXPECT_EQ(tasks[0].deleted, "Y") << "the change is kept in memory";
+}
+
+TEST_F(MainWindowTest, ASaveThatCouldNotKeepTheOwnerSaysSo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs a second user";
+    // GIVEN the window of user nobody on root's file in a shared folder
+    addTask("A", "", 1);
+    frmMain &w = open();
+    w.highlight(1);
+    ASSERT_EQ(::chmod(".", 0777), 0);
+    ASSERT_EQ(::chmod("tasks.txt", 0666), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            _exit(2);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        w.deleteTask();
+        const auto shown = MessageBox::lastShown();
+        _exit(shown && shown->text.contains("could not be kept") && tasks[0].deleted == "Y" ? 0
+                                                                                            : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    reload();
+    EXPECT_EQ(tasks[0].deleted, "Y") << "saved all the same";
 }
 
 TEST_F(MainWindowTest, OnlyWhereTheWindowStandsIsKeptBetweenRuns)

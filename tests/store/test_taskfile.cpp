@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
+#include <vector>
 
+#include <iconv.h>
 #include <sys/stat.h>
 
 using namespace Module1;
@@ -425,6 +428,45 @@ TEST_F(TaskFile, TooManyRecordsAreRefusedAndChangeNothing)
     }
 }
 
+TEST_F(TaskFile, AFileWithNothingOfATaskFileIsRefusedAndNeverWritten)
+{
+    struct {
+        const char *name;
+        QByteArray bytes;
+        bool refused;
+    } const cases[] = {
+        {"notes", "Buy milk\nCall Anna about the car\n", true},
+        {"a shell start-up file",
+         "# ~/.profile\nif [ -d \"$HOME/bin\" ] ; then\n  PATH=\"$HOME/bin:$PATH\"\nfi\n"
+         "for f in a b; do echo $f; done\n",
+         true},
+        {"a list of services", "ftp\t\t21/tcp\nssh\t\t22/tcp\t\t# SSH Remote Login\n", true},
+        {"comments alone", crlf({"; Quillet", "; ----------"}), true},
+        {"keys without their =", crlf({"ttl Report", "for Me"}), true},
+        {"blank lines only", "\r\n   \r\n\r\n", false},
+        {"the header alone", crlf({"; Quillet", "[Tasks]", "", "[Alerts]"}), false},
+        {"a task among unknown lines", crlf({"hello", "ttl=x", "act=addtask", "more"}), false},
+        {"one rule line", "alr=on\n", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fillSomething();
+        const FileStatus st = loadBytes(c.bytes);
+        if (!c.refused) {
+            EXPECT_TRUE(st.ok()) << st.error.toStdString();
+            continue;
+        }
+        EXPECT_EQ(st.code, FileStatus::NotTaskFile);
+        EXPECT_TRUE(st.error.contains(path() + QStringLiteral(" is not a Quillet task file")))
+            << st.error.toStdString();
+        EXPECT_EQ(taskCount, 3);
+        EXPECT_EQ(tasks[0].title, QStringLiteral("before 0"));
+        // WHEN the user goes on and saves THEN the file is still not written.
+        EXPECT_EQ(saveTasks(path()).code, FileStatus::NotTaskFile);
+        EXPECT_EQ(readFile(path()), c.bytes);
+    }
+}
+
 TEST_F(TaskFile, MissingFileGivesEmptyTables)
 {
     fillSomething();
@@ -475,6 +517,149 @@ TEST_F(TaskFile, Windows1252FallbackAndUtf8WrittenBack)
     EXPECT_TRUE(
         readFile(path()).contains("ttl=\xE2\x82\xAC caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D "
                                   "\xE2\x80\x98x\xE2\x80\x99\r\n"));
+}
+
+TEST_F(TaskFile, Windows1252LettersAtTheEndOfALineAreKept)
+{
+    // A byte that starts a UTF-8 sequence, last on its line, is a letter of
+    // its own, not the start of one that the next read might finish.
+    struct {
+        QByteArray line;
+        const char *title;
+    } const cases[] = {
+        {"Caf\xE9", "Café"},
+        {"Andr\xE9", "André"},
+        {"Stra\xDF"
+         "e",
+         "Straße"},
+        {"Zo\xEB", "Zoë"},
+        {"Se\xF1", "Señ"},
+        {"\xC9", "É"},
+        {"x\xC3", "xÃ"},
+        {"x\xE2\x82", "xâ‚"},
+        {"x\xF0\x9F\x98", "xðŸ˜"},
+        {"\x9F", "Ÿ"},
+        {"a\x9F", "aŸ"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.title);
+        // In a CR LF file, which is read line by line, and in an LF one.
+        for (const QByteArray &bytes :
+             {"ttl=" + c.line + "\r\nact=addtask\r\n", "ttl=" + c.line + "\nact=addtask"}) {
+            ASSERT_TRUE(loadBytes(bytes));
+            EXPECT_EQ(tasks[0].title, QString::fromUtf8(c.title));
+        }
+    }
+}
+
+// An independent reader to hold the store's against: glibc's iconv decides
+// what is UTF-8, and gives Windows-1252 for the bytes it defines; the five
+// it leaves out stand for themselves, as on Windows.
+class ReferenceDecoder {
+public:
+    ReferenceDecoder()
+    {
+        for (int b = 0; b < 256; ++b) {
+            const char byte = char(b);
+            QString one;
+            m_cp1252[b] =
+                convert("WINDOWS-1252", QByteArray(&byte, 1), &one) ? one.at(0) : QChar(b);
+        }
+    }
+    QString line(const QByteArray &bytes) const
+    {
+        QString text;
+        if (convert("UTF-8", bytes, &text))
+            return text;
+        text.clear();
+        for (const char c : bytes)
+            text += m_cp1252[static_cast<unsigned char>(c)];
+        return text;
+    }
+
+private:
+    static bool convert(const char *from, const QByteArray &in, QString *out)
+    {
+        iconv_t cd = iconv_open("UTF-16LE", from);
+        if (cd == iconv_t(-1))
+            return false;
+        QByteArray input = in;
+        QByteArray output(in.size() * 4 + 4, Qt::Uninitialized);
+        char *inp = input.data(), *outp = output.data();
+        size_t inLeft = size_t(input.size()), outLeft = size_t(output.size());
+        const bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && inLeft == 0;
+        iconv_close(cd);
+        if (ok)
+            *out = QString(reinterpret_cast<const QChar *>(output.constData()),
+                           (output.size() - qsizetype(outLeft)) / 2);
+        return ok;
+    }
+    QChar m_cp1252[256];
+};
+
+// Lines of random pieces: ASCII, whole UTF-8 sequences of every length,
+// sequences cut short, overlong forms, surrogates, bytes past U+10FFFF and
+// lone Windows-1252 letters, often last on the line.
+QByteArray randomLine(std::mt19937 &random)
+{
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    auto utf8 = [](char32_t c) { return QString::fromUcs4(&c, 1).toUtf8(); };
+    QByteArray line;
+    const int pieces = 1 + pick(6);
+    for (int i = 0; i < pieces; ++i) {
+        switch (pick(9)) {
+        case 0: line += char('!' + pick(94)); break;
+        case 1: line += utf8(char32_t(0x80 + pick(0x780))); break;
+        case 2: line += utf8(char32_t(0x800 + pick(0xD000))); break;
+        case 3: line += utf8(char32_t(0x10000 + pick(0x100000))); break;
+        case 4: {
+            const QByteArray whole = utf8(char32_t(0x80 + pick(0x10FF80)));
+            if (whole.size() > 1)
+                line += whole.left(1 + pick(int(whole.size()) - 1));
+            break;
+        }
+        case 5: line += char(0x80 + pick(0x80)); break;
+        case 6: {
+            static const char *const odd[] = {
+                "\xC0\x80",     "\xC1\xBF",         "\xE0\x80\x80",     "\xED\xA0\x80",
+                "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF",
+                "\xFE",         "\xEF\xBF\xBE"};
+            line += odd[pick(10)];
+            break;
+        }
+        default: line += char(0x20 + pick(0x60)); break;
+        }
+    }
+    // Blanks at either end are trimmed from every line.
+    while (line.startsWith(' ') || line.endsWith(' '))
+        line = line.startsWith(' ') ? line.mid(1) : line.chopped(1);
+    return line.isEmpty() ? QByteArray("x") : line;
+}
+
+TEST_F(TaskFile, EveryLineReadsAsTheReferenceDecoderReadsIt)
+{
+    const ReferenceDecoder reference;
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 250; ++round) {
+        // Few lines: often all UTF-8 but for one cut sequence at the end,
+        // the case that reads the file whole.
+        const int count = 1 + int(random() % (round % 2 ? 3 : 60));
+        const QByteArray lineEnd = round % 3 == 0 ? "\n" : "\r\n";
+        QByteArray file;
+        std::vector<QByteArray> lines;
+        for (int i = 0; i < count; ++i) {
+            lines.push_back(randomLine(random));
+            file += "ttl=" + lines.back() + lineEnd + "act=addtask" + lineEnd;
+        }
+        if (round % 4 == 1)
+            file.chop(lineEnd.size());  // no line end after the last line
+        ASSERT_TRUE(loadBytes(file));
+        ASSERT_EQ(taskCount, count);
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(tasks[size_t(i)].title, reference.line(lines[size_t(i)]))
+                << "round " << round << ", line " << lines[size_t(i)].toHex(' ').toStdString();
+        }
+    }
 }
 
 TEST_F(TaskFile, ValidUtf8IsReadAsUtf8)

@@ -1,6 +1,7 @@
 #include "support/testsupport.h"
 
 #include "store/tables.h"
+#include "store/taskfile.h"
 
 #include <QFile>
 #include <QLocale>
@@ -12,6 +13,8 @@ namespace testsupport {
 void resetWorld()
 {
     Module1::resetTables();
+    // Each test holds the folder it makes current.
+    Module1::releaseTaskFolder();
     Module1::setToday(Module1::Days{kToday});
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -115,6 +118,28 @@ TEST_F(Program, AnnouncedTasksArePrintedWhenThereIsNoDisplay)
               "In two days, for Me, due December 10/26 at 9:05:00 AM: 2 days left\n");
     EXPECT_TRUE(testsupport::readFile(pagePath()).contains("In two days"))
         << "the page is written as usual";
+}
+
+TEST_F(Program, AFolderWhoseNameIsNotTextIsFound)
+{
+    // "café" in Latin-1, which Qt cannot hold as a path: reached by bytes.
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/caf\xE9";
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    const QByteArray bytes = taskFile({dueOn("Now", kFixedToday)}, {rule(3, true)});
+    FILE *f = std::fopen((folder + "/tasks.txt").constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+    std::fclose(f);
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(dir.path());
+    p.start("/bin/sh", {"-c", "cd \"$(printf 'caf\\351')\" && exec \"$0\"", QUILLET_BINARY});
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.readAllStandardOutput().toStdString(),
+              "Now, for Me, due December 08/26 at 9:05:00 AM: Today!\n");
+    ::unlink((folder + "/tasks.txt").constData());
+    ::rmdir(folder.constData());
 }
 
 TEST_F(Program, EmptyFileEndsAtOnce)
@@ -234,7 +259,16 @@ TEST_P(RefusedFile, ShowsWhyAndLeavesTheFileAlone)
     const bool said = waitForStderr(p, c.reason, seen);
     stop(p);
     EXPECT_TRUE(said) << seen.toStdString();
-    EXPECT_TRUE(seen.contains("tasks.txt")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains(QFile::encodeName(tasksPath()))) << seen.toStdString();
+
+    // Without a display: the same words, and a failure status.
+    QProcess text;
+    env.remove("QT_QPA_PLATFORM");
+    start(text, false);
+    ASSERT_TRUE(text.waitForFinished(5000));
+    EXPECT_EQ(text.exitCode(), 1);
+    EXPECT_TRUE(text.readAllStandardError().contains(c.reason));
+
     QFile::setPermissions(tasksPath(), QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(testsupport::readFile(tasksPath()), c.bytes);
 }
@@ -273,7 +307,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"Unreadable", taskFile({dueOn("T", QDate(2030, 1, 1))}, {rule(0, true)}), true,
                     "could not be read"},
         RefusedCase{"TooManyTasks", tooManyTasks(), false, "more than 1001 tasks"},
-        RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"}),
+        RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"},
+        RefusedCase{"Notes", "Buy milk\nCall Anna about the car\n", false,
+                    "is not a Quillet task file"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+
+#include <sys/types.h>
+
+namespace Module1 {
+
+// An open descriptor, closed with its owner.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) { }
+    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) { }
+    UniqueFd &operator=(UniqueFd &&other) noexcept;
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd();
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+
+private:
+    int m_fd = -1;
+};
+
+// A file named inside a folder that is held open. A folder renamed
+// meanwhile is still the same folder; one removed is never replaced by
+// whatever later takes its name; a name that is not valid text still works.
+struct FolderFile {
+    int folder = -1;  // not owned
+    QByteArray name;  // a name in that folder, not a path
+    QString shown;    // the full path, for messages only
+};
+
+// What the file was when it was read: a save compares it again right
+// before its rename, so a change made during the save is not overwritten.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    qint64 modified = 0;  // ns
+    qint64 changed = 0;   // ns
+    bool operator==(const FileStamp &) const = default;
+};
+
+struct ReadResult {
+    enum Outcome { Read, Missing, Failed } outcome = Failed;
+    QByteArray bytes;
+    QString why;
+    FileStamp stamp;
+};
+
+// Reads a regular file whole. Opened without blocking and checked before
+// reading: a pipe would block forever, and a device such as /dev/zero never
+// ends.
+ReadResult readRegularFile(const FolderFile &file);
+
+// The file a save replaces: `file` itself, or where a link there leads.
+// A link is followed only when it belongs to this user or to root: in a
+// folder others may write to, a link planted by another user must not
+// turn one of this user's private files into a task file.
+struct WriteTarget {
+    UniqueFd folder;  // the target's folder
+    FolderFile file;  // the target, named in that folder
+    QString refused;  // why the file may not be written; empty when it may
+};
+WriteTarget resolveForWriting(const FolderFile &file);
+
+struct ReplaceResult {
+    enum Outcome { Replaced, Failed, ChangedMeanwhile } outcome = Failed;
+    QString why;     // the system's reason, when Failed
+    QString notice;  // when replaced: what of the old file could not be kept
+};
+
+// Replaces the target with `bytes` atomically: written to a new file beside
+// it, every byte checked and synced, then renamed over it, so a crash or a
+// full disk leaves the old file whole. The new file takes the old one's
+// owner, group, mode and user.* attributes. Nothing is renamed when the file
+// is no longer what `expected` says (a change made during the save).
+ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes, const FileStamp &expected,
+                          bool syncFolder);
+
+// Tests only: runs after the new file is synced, right before the last
+// check and the rename, where a sync tool's write may land.
+void setBeforeRenameHook(std::function<void()> hook);
+
+// True when the folder was removed (renamed away still counts as there).
+bool folderRemoved(int folder);
+
+QString systemError(int error);
+
+}  // namespace Module1
