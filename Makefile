@@ -21,7 +21,9 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the two programs, not the tests.
+run: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target quillet quillet-windows
 	$(BUILD)/src/app/quillet
 
 test: build
