@@ -1,6 +1,6 @@
 # Install into PREFIX (default ~/.local), the per-user login alert, and the
 # Debian package.
-.PHONY: install uninstall install-autostart uninstall-autostart deb
+.PHONY: install uninstall install-autostart uninstall-autostart deb check-deb
 
 # The tests install into scratch prefixes and so rewrite install_manifest.txt;
 # uninstall reads the copy kept here.
@@ -22,6 +22,11 @@ install-autostart uninstall-autostart:
 	$(PREFIX)/bin/quillet-launch --autostart $(if $(findstring uninstall,$@),off,on)
 
 # dist/quillet_<version>_<arch>.deb (and its -dbgsym), built by dpkg-buildpackage
-# from a copy of the tree.
+# from a copy of the tree, or of the commit DEB_FROM (CI: HEAD).
+DEB_FROM ?=
 deb: deps
-	scripts/build-deb
+	scripts/build-deb $(DEB_FROM)
+
+# lintian and the unpacked package's programs, on the package of this version.
+check-deb:
+	tests/packaging/check-deb.sh dist/quillet_$$(dpkg-parsechangelog -S Version)_$$(dpkg-architecture -q DEB_HOST_ARCH).deb

@@ -3,7 +3,8 @@
 # The documents agree with the programs: each man page says all that its
 # program's --help says (usage, text, options, exit status) and lists no
 # other option, groff has nothing to warn about, every file names the same
-# version, and debian/copyright holds the text of LICENSE.
+# version, scripts/install-deps installs what the package build needs, and
+# debian/copyright holds the text of LICENSE.
 set -euo pipefail
 build=$1
 src=$(cd "$(dirname "$0")/../.." && pwd)
@@ -75,6 +76,13 @@ release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$src/packaging/io.gi
 [ "$release" = "$version" ] || fail "the metainfo's latest release is $release, the program $version"
 for page in "$src"/packaging/*.1; do
   grep -q "^\.TH .* \"Quillet $version\"" "$page" || fail "$page is not for Quillet $version"
+done
+
+# The package builds where scripts/install-deps has run.
+build_depends=$(sed -n '/^Build-Depends:/,/^[A-Z]/p' "$src/debian/control" | sed '$d; s/^Build-Depends://' |
+  tr ',' '\n' | sed 's/(.*)//; s/^ *//; s/ *$//; s/^debhelper-compat$/debhelper/' | grep .)
+for package in $build_depends; do
+  grep -Eq "^[^#]*[ (]$package( |$)" "$src/scripts/install-deps" || fail "scripts/install-deps does not install $package"
 done
 
 # debian/copyright holds the licence text of LICENSE.
