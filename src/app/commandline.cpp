@@ -18,7 +18,12 @@ const char kHelp[] =
     "\n"
     "      --show-all   open the task list, whatever is due\n"
     "  -h, --help       display this help and exit\n"
-    "      --version    output version information and exit\n";
+    "      --version    output version information and exit\n"
+    "\n"
+    "Exit status:\n"
+    " 0  if OK,\n"
+    " 1  if the task file could not be read or no window could be shown,\n"
+    " 2  if an option was wrong.\n";
 
 }  // namespace
 

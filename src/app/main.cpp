@@ -124,6 +124,11 @@ int main(int argc, char **argv)
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End)
         return plan.exitCode;
+    // Task bars match the windows to the installed launcher and its icon:
+    // the name is the X11 class (the entry's StartupWMClass), the desktop
+    // file name the Wayland app id. Every window sets its own title.
+    QApplication::setApplicationName(QStringLiteral("quillet"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
     if (plan.next == StartPlan::Refuse) {
         QApplication app(argc, argv);
         reportFileFailure(nullptr, plan.status);
@@ -131,9 +136,6 @@ int main(int argc, char **argv)
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillet"));
-    // Task bars match the windows to the installed launcher and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
     QApplication::setWindowIcon(icons::programIcon());
     SingleCopy copy(Module1::taskFilePath());
     switch (copy.claim()) {

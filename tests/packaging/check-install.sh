@@ -1,33 +1,85 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and validates what a desktop
-# sees: the launcher, the icon, the metainfo and the wrapper's directory.
+# sees: the launcher, the entries, the icon, the metainfo, the man pages,
+# the wrapper's directory and the per-user login switch.
 set -euo pipefail
 build_dir=$1
-prefix=$(mktemp -d)
-home=$(mktemp -d)
-trap 'rm -rf "$prefix" "$home"' EXIT
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+home=$tmp/home
+mkdir -p "$home"
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
 
-cmake --install "$build_dir" --prefix "$prefix" > /dev/null
+install_to() {
+  cmake --install "$build_dir" --prefix "$1" > /dev/null
+}
+install_to "$prefix"
 
-for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows share/applications/quillet.desktop \
+for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows \
+         share/applications/quillet.desktop share/quillet/autostart/quillet.desktop \
          share/icons/hicolor/scalable/apps/quillet.svg \
-         share/metainfo/io.github.quillet.Quillet.metainfo.xml; do
-  [ -e "$prefix/$f" ] || { echo "missing $f"; exit 1; }
+         share/metainfo/io.github.quillet.Quillet.metainfo.xml \
+         share/man/man1/quillet.1 share/man/man1/quillet-launch.1; do
+  [ -e "$prefix/$f" ] || fail "missing $f"
 done
-desktop-file-validate "$prefix/share/applications/quillet.desktop"
-grep -q '^Icon=quillet$' "$prefix/share/applications/quillet.desktop"
-grep -q '^Categories=Office;ProjectManagement;$' "$prefix/share/applications/quillet.desktop"
-# The menu entry opens the list; the login entry only alerts.
-grep -q '^Exec=quillet-launch --show-all$' "$prefix/share/applications/quillet.desktop"
-grep -q '^Exec=quillet-launch$' "$prefix/share/quillet/quillet-autostart.desktop"
+menu=$prefix/share/applications/quillet.desktop
+login=$prefix/share/quillet/autostart/quillet.desktop
+desktop-file-validate "$menu" "$login"
+grep -q '^Icon=quillet$' "$menu" || fail "menu entry icon"
+grep -q '^Categories=Office;ProjectManagement;$' "$menu" || fail "menu entry categories"
+grep -q '^StartupWMClass=quillet$' "$menu" || fail "menu entry StartupWMClass"
+# Both run the launcher by its installed path, whatever is on PATH: the menu
+# entry opens the list, the login entry only alerts (and does nothing once
+# the program is gone).
+grep -qx "Exec=$prefix/bin/quillet-launch --show-all" "$menu" || fail "menu Exec: $(grep ^Exec "$menu")"
+grep -qx "Exec=$prefix/bin/quillet-launch" "$login" || fail "login Exec: $(grep ^Exec "$login")"
+grep -qx "TryExec=$prefix/bin/quillet-launch" "$login" || fail "login TryExec"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.quillet.Quillet.metainfo.xml"
+
+# A prefix with a space and a dollar sign: the Exec path is quoted and escaped.
+odd="$tmp/my apps\$"
+install_to "$odd"
+desktop-file-validate "$odd/share/applications/quillet.desktop" "$odd/share/quillet/autostart/quillet.desktop"
+grep -qxF "Exec=\"$tmp/my apps\\\\\$/bin/quillet-launch\" --show-all" "$odd/share/applications/quillet.desktop" ||
+  fail "quoted Exec: $(grep ^Exec "$odd/share/applications/quillet.desktop")"
 
 # The wrapper runs the installed program in the data directory, creating it:
 # a stand-in program beside it reports where it was started.
-grep -q '^exec "$here/quillet" "$@"$' "$prefix/bin/quillet-launch"
+launcher=$prefix/bin/quillet-launch
+grep -q '^exec "$here/quillet" "$@"$' "$launcher" || fail "launcher exec line"
 printf '#!/bin/sh\npwd\n' > "$prefix/bin/quillet"
-out=$(HOME="$home" XDG_DATA_HOME= "$prefix/bin/quillet-launch")
-[ "$out" = "$home/.local/share/quillet" ] || { echo "wrapper ran in '$out'"; exit 1; }
-out=$(HOME="$home" XDG_DATA_HOME="$home/data" "$prefix/bin/quillet-launch")
-[ "$out" = "$home/data/quillet" ] || { echo "wrapper ran in '$out'"; exit 1; }
+for row in "|$home/.local/share/quillet" "relative|$home/.local/share/quillet" "$home/data|$home/data/quillet"; do
+  out=$(HOME="$home" XDG_DATA_HOME="${row%%|*}" "$launcher")
+  [ "$out" = "${row#*|}" ] || fail "XDG_DATA_HOME='${row%%|*}': wrapper ran in '$out'"
+done
+
+# The login switch copies the installed entry for this user alone, says its
+# state, and removes only its own entries.
+autostart() { HOME="$home" XDG_CONFIG_HOME="${config-}" "$launcher" --autostart "$@"; }
+for config in "" "$home/conf"; do
+  folder=${config:-$home/.config}/autostart
+  [ "$(autostart status)" = off ] || fail "status before on"
+  autostart on > /dev/null
+  cmp -s "$login" "$folder/quillet.desktop" || fail "--autostart on did not copy the entry to $folder"
+  [ "$(autostart status)" = on ] || fail "status after on"
+  sed -i 's/^X-GNOME-Autostart-enabled=true/X-GNOME-Autostart-enabled=false/' "$folder/quillet.desktop"
+  [ "$(autostart status)" = off ] || fail "status of an entry the desktop turned off"
+  autostart on > /dev/null
+  [ "$(autostart status)" = on ] || fail "on again after the desktop turned it off"
+  touch "$folder/other.desktop"
+  autostart off > /dev/null
+  [ ! -e "$folder/quillet.desktop" ] || fail "--autostart off left the entry"
+  [ -e "$folder/other.desktop" ] || fail "--autostart off removed another program's entry"
+  autostart off > /dev/null || fail "off twice"
+done
+unset config
+for wrong in "maybe" "on extra"; do
+  # shellcheck disable=SC2086
+  if autostart $wrong 2> /dev/null; then fail "--autostart $wrong was accepted"; else [ $? -eq 2 ] || fail "--autostart $wrong: status"; fi
+done
+HOME="$home" "$launcher" --help | grep -q -- '--autostart on' || fail "launcher help"
 echo "install check passed"

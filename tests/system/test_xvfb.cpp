@@ -165,19 +165,20 @@ TEST_F(OnXServer, PastedLineBreaksNeverReachTheFile)
     EXPECT_FALSE(Module1::tasks[0].title.contains('\r') || Module1::tasks[0].title.contains('\n'));
 }
 
-// The Exec line of an installed desktop entry, as its words, the command
-// found in `bin` as a desktop finds it on PATH.
-QStringList execLine(const QString &desktopFile, const QString &bin)
+// The value of a key of an installed desktop entry.
+QString entryValue(const QString &desktopFile, const QByteArray &key)
 {
     for (const QByteArray &line : testsupport::readFile(desktopFile).split('\n')) {
-        if (!line.startsWith("Exec="))
-            continue;
-        QStringList words = QString::fromUtf8(line.mid(5)).trimmed().split(' ', Qt::SkipEmptyParts);
-        if (!words.isEmpty())
-            words.first() = QStandardPaths::findExecutable(words.first(), {bin});
-        return words;
+        if (line.startsWith(key + '='))
+            return QString::fromUtf8(line.mid(key.size() + 1)).trimmed();
     }
     return {};
+}
+
+// The Exec line as its words (the installed paths hold no space).
+QStringList execLine(const QString &desktopFile)
+{
+    return entryValue(desktopFile, "Exec").split(' ', Qt::SkipEmptyParts);
 }
 
 TEST_F(OnXServer, TheMenuEntryOpensTheListAndTheLoginEntryOnlyAlerts)
@@ -192,20 +193,25 @@ TEST_F(OnXServer, TheMenuEntryOpensTheListAndTheLoginEntryOnlyAlerts)
     testsupport::writeFile(dir.filePath("data/quillet/tasks.txt"),
                            withTodayRule({dueOn("Next month", kToday.addDays(30))}));
 
-    // WHEN the menu entry's command runs THEN the list opens
-    const QStringList menu =
-        execLine(prefix.path() + "/share/applications/quillet.desktop", prefix.path() + "/bin");
-    ASSERT_FALSE(menu.isEmpty() || menu.first().isEmpty());
+    // WHEN the menu entry's command runs, whatever is on PATH
+    const QString menuEntry = prefix.path() + "/share/applications/quillet.desktop";
+    const QStringList menu = execLine(menuEntry);
+    ASSERT_FALSE(menu.isEmpty());
+    env.insert("PATH", "/usr/bin:/bin");
     app.setProcessEnvironment(env);
     app.start(menu.first(), menu.mid(1));
     ASSERT_TRUE(app.waitForStarted(5000));
-    EXPECT_NE(waitForWindow("Quillet"), 0u) << app.readAllStandardError().toStdString();
+    // THEN the list opens, in a window that task bars match to the entry
+    const xcb_window_t list = waitForWindow("Quillet");
+    EXPECT_NE(list, 0u) << app.readAllStandardError().toStdString();
+    const QStringList wmClass = x.wmClass(list);
+    ASSERT_EQ(wmClass.size(), 2) << wmClass.join(',').toStdString();
+    EXPECT_EQ(wmClass[1].toStdString(), entryValue(menuEntry, "StartupWMClass").toStdString());
     app.kill();
     app.waitForFinished(3000);
 
     // WHEN the login entry's command runs THEN it ends at once, showing nothing
-    const QStringList login = execLine(prefix.path() + "/share/quillet/quillet-autostart.desktop",
-                                       prefix.path() + "/bin");
+    const QStringList login = execLine(prefix.path() + "/share/quillet/autostart/quillet.desktop");
     ASSERT_FALSE(login.isEmpty() || login.first().isEmpty());
     second.setProcessEnvironment(env);
     second.start(login.first(), login.mid(1));

@@ -133,6 +133,25 @@ public:
         return names;
     }
 
+    // WM_CLASS: the instance and the class name, as task bars read them.
+    QStringList wmClass(xcb_window_t window)
+    {
+        QStringList parts;
+        xcb_get_property_reply_t *p = xcb_get_property_reply(
+            m_conn, xcb_get_property(m_conn, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+            nullptr);
+        if (p && p->format == 8) {
+            const QByteArray value(static_cast<const char *>(xcb_get_property_value(p)),
+                                   xcb_get_property_value_length(p));
+            for (const QByteArray &part : value.split('\0'))
+                parts << QString::fromLatin1(part);
+            if (!parts.isEmpty() && parts.last().isEmpty())
+                parts.removeLast();
+        }
+        std::free(p);
+        return parts;
+    }
+
     int popupCount()
     {
         int n = 0;
