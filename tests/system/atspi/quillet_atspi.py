@@ -8,6 +8,7 @@ xdotool, and the events the program sends.
 """
 
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -176,7 +177,10 @@ class XServer:
         number = b""
         end = time.monotonic() + WAIT_SECONDS
         with os.fdopen(read, "rb", buffering=0) as pipe:
-            while not number.endswith(b"\n") and time.monotonic() < end:
+            while not number.endswith(b"\n"):
+                left = end - time.monotonic()
+                if left <= 0 or not select.select([pipe], [], [], left)[0]:
+                    break
                 chunk = pipe.read(16)
                 if not chunk:
                     break
@@ -213,6 +217,7 @@ class Program:
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
         })
         self.process = None
+        said = b""
         # Xvfb now and then refuses a new client: such a start is tried once more.
         for _ in range(2):
             self.process = subprocess.Popen(
@@ -227,35 +232,68 @@ class Program:
         self.application = wait_until(self._find_application)
         if self.application is None:
             self.stop()
-            raise RuntimeError("the program did not appear on the accessibility bus")
+            raise RuntimeError("the program did not appear on the accessibility bus: "
+                               + said.decode(errors="replace"))
 
     def _find_application(self):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for app in children(desktop):
-            if app.get_process_id() == self.process.pid or (
-                    app.name == "Quillet" and app.childCount > 0):
-                return app if app.childCount > 0 else None
+        # The windowed program replaces the one started (exec): same process.
+        for app in children(pyatspi.Registry.getDesktop(0)):
+            if app.get_process_id() == self.process.pid and app.childCount > 0:
+                return app
         return None
 
-    def window(self, name, role=None):
-        """The program's top-level window with this name, once it is there."""
+    def choose(self, menu_key, item, item_key, window_title="Quillet"):
+        """Chooses a menu entry by its access keys, as alt+menu_key, then
+        item_key, once the menu shows its item. Alt is let go only then: a
+        release that reaches the menu bar before the menu takes the keyboard
+        closes it again. Under Xvfb without a window manager a busy machine
+        now and then makes Qt take the main window's focus back while the
+        menu opens, which closes it too; the menu is then opened once more."""
+        for attempt in range(3):
+            self.keys(window_title=window_title)
+            self._xdotool("keydown", "alt")
+            try:
+                self._xdotool("key", menu_key)
+                shown = wait_until(lambda: self._showing_item(item), WAIT_SECONDS / 3)
+            finally:
+                self._xdotool("keyup", "alt")
+            if shown:
+                pump(0.1)  # and still open a moment later
+                if self._showing_item(item):
+                    self._xdotool("key", item_key)
+                    return
+        raise AssertionError(f"the menu holding {item!r} did not stay open")
+
+    def _showing_item(self, name):
+        return find(self.application, role=pyatspi.ROLE_MENU_ITEM, name=name,
+                    where=lambda acc: pyatspi.STATE_SHOWING in states(acc))
+
+    def _xdotool(self, *args):
+        subprocess.run(["xdotool", *args], env=self.env, timeout=WAIT_SECONDS, check=True)
+
+    def window(self, name, active=False):
+        """The program's top-level window with this name, once it is shown
+        (and, if asked, active)."""
+        wanted = {pyatspi.STATE_SHOWING} | ({pyatspi.STATE_ACTIVE} if active else set())
         return wait_until(lambda: next(
             (w for w in children(self.application)
-             if w.name == name and (role is None or w.getRole() == role)
-             and pyatspi.STATE_SHOWING in states(w)), None))
+             if w.name == name and wanted <= states(w)), None))
 
     def keys(self, *names, window_title="Quillet"):
-        """Types keys (xdotool names) into the window with this title."""
-        found = subprocess.run(
-            ["xdotool", "search", "--sync", "--onlyvisible", "--name",
-             f"^{window_title}$"], env=self.env, capture_output=True,
-            timeout=WAIT_SECONDS, check=True)
-        window = found.stdout.split()[0].decode()
-        subprocess.run(["xdotool", "windowfocus", "--sync", window],
-                       env=self.env, timeout=WAIT_SECONDS, check=True)
+        """Types keys (xdotool names) into the window with this title, or
+        with window_title None wherever the keyboard is."""
+        if window_title is not None and not self.window(window_title, active=True):
+            # Without a window manager the program activates its windows
+            # itself; one that stays inactive is focused from here.
+            found = subprocess.run(
+                ["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                 f"^{window_title}$"], env=self.env, capture_output=True,
+                timeout=WAIT_SECONDS, check=True)
+            self._xdotool("windowfocus", "--sync", found.stdout.split()[0].decode())
+            if not self.window(window_title, active=True):
+                raise AssertionError(f"{window_title!r} did not become active")
         for name in names:
-            subprocess.run(["xdotool", "key", "--clearmodifiers", name],
-                           env=self.env, timeout=WAIT_SECONDS, check=True)
+            self._xdotool("key", "--clearmodifiers", name)
             pump(0.05)
 
     def stop(self):

@@ -122,7 +122,7 @@ class Editors(ScreenReaderTest):
     def test_rule_editor_names_every_input_and_puts_new_on_the_interval(self):
         program = self.start(TASKS)
         self.assertIsNotNone(program.window("Quillet"))
-        program.keys("alt+o", "c")
+        program.choose("o", "Colors And Alerts", "c")
         editor = program.window("Colors & Alerts")
         self.assertIsNotNone(editor, "the rule editor did not open")
         self.assertNamed(editor, {
