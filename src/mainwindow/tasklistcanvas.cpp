@@ -275,10 +275,13 @@ bool TaskListCanvas::event(QEvent *event)
 void TaskListCanvas::focusInEvent(QFocusEvent *event)
 {
     QWidget::focusInEvent(event);
+    // Qt tells of the list's own focus after this handler; the selected row
+    // follows it, as in item views.
+    m_announcedFocus = 0;
     if (m_selectedRow == 0)
         update(focusFrameRect());
-    // Qt tells of the list's own focus after this handler: the row follows.
-    QMetaObject::invokeMethod(this, &TaskListCanvas::announceFocus, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(this, &TaskListCanvas::announceFocus, Qt::QueuedConnection);
 }
 
 void TaskListCanvas::focusOutEvent(QFocusEvent *event)
