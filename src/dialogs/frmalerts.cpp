@@ -10,9 +10,9 @@
 
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFocusEvent>
-#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -74,6 +74,35 @@ const Design kControls[] = {
      kInFrame},
 };
 
+// What a screen reader says of a colour: one of the sixteen names of HTML 4,
+// any other colour by its hex value, red first.
+QString colourName(qint32 value)
+{
+    static const std::pair<QRgb, const char *> kNames[] = {
+        {0x000000, QT_TRANSLATE_NOOP("frmAlerts", "black")},
+        {0xC0C0C0, QT_TRANSLATE_NOOP("frmAlerts", "silver")},
+        {0x808080, QT_TRANSLATE_NOOP("frmAlerts", "gray")},
+        {0xFFFFFF, QT_TRANSLATE_NOOP("frmAlerts", "white")},
+        {0x800000, QT_TRANSLATE_NOOP("frmAlerts", "maroon")},
+        {0xFF0000, QT_TRANSLATE_NOOP("frmAlerts", "red")},
+        {0x800080, QT_TRANSLATE_NOOP("frmAlerts", "purple")},
+        {0xFF00FF, QT_TRANSLATE_NOOP("frmAlerts", "fuchsia")},
+        {0x008000, QT_TRANSLATE_NOOP("frmAlerts", "green")},
+        {0x00FF00, QT_TRANSLATE_NOOP("frmAlerts", "lime")},
+        {0x808000, QT_TRANSLATE_NOOP("frmAlerts", "olive")},
+        {0xFFFF00, QT_TRANSLATE_NOOP("frmAlerts", "yellow")},
+        {0x000080, QT_TRANSLATE_NOOP("frmAlerts", "navy")},
+        {0x0000FF, QT_TRANSLATE_NOOP("frmAlerts", "blue")},
+        {0x008080, QT_TRANSLATE_NOOP("frmAlerts", "teal")},
+        {0x00FFFF, QT_TRANSLATE_NOOP("frmAlerts", "aqua")},
+    };
+    const QColor color = colorFromValue(value);
+    for (const auto &[rgb, name] : kNames)
+        if ((color.rgb() & 0xFFFFFF) == rgb)
+            return QCoreApplication::translate("frmAlerts", name);
+    return color.name(QColor::HexRgb).toUpper();
+}
+
 // Where the group box draws the start of its caption, in dialog pixels.
 int captionStart(const QGroupBox *frame)
 {
@@ -113,6 +142,15 @@ frmAlerts::frmAlerts(QWidget *parent) : QDialog(parent)
     pctColor->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pctColor->setLineWidth(1);
     pctColor->setAutoFillBackground(true);
+    // Screen readers: each input named for what it holds, the paging
+    // buttons for what they do (their captions stay "<" and ">").
+    cmdBack->setAccessibleName(tr("Previous rule"));
+    cmdNext->setAccessibleName(tr("Next rule"));
+    lblID->setAccessibleName(tr("Rule number"));
+    Label2->setBuddy(txtInterval);
+    txtInterval->setAccessibleName(tr("Interval in days"));
+    Label4->setBuddy(pctColor);
+    Label5->setBuddy(chkAlert);
     chkAlert->setAccessibleName(tr("Popup at Startup?"));
     dialogsupport::fitCaptions(this, captioned,
                                {{tr("Rule #"), double(cmdBack->x() - captionStart(Frame1))}});
@@ -151,6 +189,7 @@ void frmAlerts::setSwatch(qint32 color)
     QPalette pal = pctColor->palette();
     pal.setColor(QPalette::Window, colorFromValue(color));
     pctColor->setPalette(pal);
+    pctColor->setAccessibleName(tr("Colour: %1").arg(colourName(color)));
 }
 
 void frmAlerts::drawAlert(qint16 Index)
@@ -164,6 +203,8 @@ void frmAlerts::drawAlert(qint16 Index)
     // The slot first: the check box and the interval box write into it.
     m_slot = slot;
     lblID->setText(QString::number(slot + 1));
+    // The frame's caption is "Rule #" and blanks; the number lies over them.
+    Frame1->setAccessibleName(tr("Rule %1").arg(slot + 1));
     setSwatch(alertRules[slot].color);
     chkAlert->setChecked(alertRules[slot].popup);
     txtInterval->setText(QString::number(alertRules[slot].interval));
@@ -198,6 +239,8 @@ void frmAlerts::newClicked()
     rule.popup = false;
     rule.unit = QStringLiteral("d");
     drawAlert(static_cast<qint16>(alertRuleCount - 1));
+    // On to the new rule's first field, not the paging buttons.
+    txtInterval->setFocus(Qt::OtherFocusReason);
 }
 
 void frmAlerts::deleteClicked()

@@ -11,7 +11,6 @@
 
 class QCheckBox;
 class QColorDialog;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -47,7 +46,9 @@ public:
     QLineEdit *txtInterval = nullptr;
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
-    QFrame *pctColor = nullptr;
+    // The swatch: a label without text, so that screen readers read its
+    // name ("Colour: red").
+    QLabel *pctColor = nullptr;
     QPushButton *cmdSelect = nullptr;
     QLabel *Label5 = nullptr;
     QCheckBox *chkAlert = nullptr;

@@ -105,6 +105,26 @@ frmTask::frmTask(QWidget *parent) : QDialog(parent)
                                {{tr("September"), double(lstMonth->width() - 24)}});
     for (QLineEdit *box : {txtTitle, txtFor})
         box->setValidator(new OneLineValidator(m_filling, box));
+
+    // Screen readers: each input named for the part of the task it holds;
+    // the label beside it, where there is one, is its buddy.
+    const struct {
+        QWidget *box;
+        QLabel *beside;
+        QString name;
+    } inputs[] = {
+        {txtTitle, Label1, tr("Title")},          {txtFor, Label2, tr("For")},
+        {txtDay, Label3, tr("Due day")},          {lstMonth, nullptr, tr("Due month")},
+        {txtYear, nullptr, tr("Due year")},       {txtHour, Label6, tr("Hour")},
+        {txtMinute, nullptr, tr("Minute")},       {txtSecond, nullptr, tr("Second")},
+        {txtDescript, Label4, tr("Description")},
+    };
+    for (const auto &input : inputs) {
+        if (input.beside)
+            input.beside->setBuddy(input.box);
+        input.box->setAccessibleName(input.name);
+    }
+    txtYear->setAccessibleDescription(Label5->text());
     connectBoxes();
 }
 

@@ -66,6 +66,7 @@ void frmMain::buildControls()
     // Created bottom first, so that later controls lie on top.
     txtDescription = new QPlainTextEdit(client);
     txtDescription->setObjectName(QStringLiteral("txtDescription"));
+    txtDescription->setAccessibleName(tr("Description"));
     txtDescription->setFont(sansFont(9.75));
     txtDescription->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The pane only displays: nothing typed or pasted reaches the text.
@@ -130,6 +131,10 @@ void frmMain::buildList()
     connect(lstContainer, &TaskListCanvas::menuRequested, this, &frmMain::showRowMenuFromKeyboard);
     connect(lstContainer, &TaskListCanvas::openRequested, this, &frmMain::openSelectedRow);
     connect(lstContainer, &TaskListCanvas::deleteRequested, this, &frmMain::deleteSelectedRow);
+    connect(lstContainer, &TaskListCanvas::selectRequested, this, [this](int row) {
+        if (!WebBrowser1->isVisible())
+            highlight(static_cast<qint16>(row));
+    });
     connect(lstContainer->cmdTitle, &QPushButton::clicked, this, &frmMain::cmdTitle_Click);
     connect(lstContainer->cmdFor, &QPushButton::clicked, this, &frmMain::cmdFor_Click);
     connect(lstContainer->cmdDue, &QPushButton::clicked, this, &frmMain::cmdDue_Click);
@@ -201,6 +206,9 @@ void frmMain::buildStatusBar()
         panel->setMinimumWidth(twipsToPixels(1440));
         statusPanels[i] = panel;
     }
+    // The first two panels stay empty; a screen reader still meets them.
+    statusPanels[0]->setAccessibleName(tr("Status"));
+    statusPanels[1]->setAccessibleName(tr("Status details"));
     statusPanels[0]->setFixedWidth(twipsToPixels(1440));
     bar->addPermanentWidget(statusPanels[0], 0);
     bar->addPermanentWidget(statusPanels[1], 1);

@@ -77,6 +77,8 @@ void frmMain::drawList()
     if (m_drawnOn != today()) {
         m_drawnOn = today();
         statusPanels[2]->setText(shortDateText(m_drawnOn));
+        // A named label offers screen readers its name only: the date goes in.
+        statusPanels[2]->setAccessibleName(tr("Date: %1").arg(statusPanels[2]->text()));
     }
 }
 
@@ -146,7 +148,6 @@ void frmMain::highlight(qint16 index)
     QString text = Module1::tasks[static_cast<size_t>(slot)].description;
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     txtDescription->setPlainText(text);
-    lstContainer->setAccessibleDescription(lstContainer->rowAccessibleText(index));
 }
 
 void frmMain::rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos)

@@ -4,6 +4,8 @@
 
 // One element of Image1: a transparent area over an item's icon and caption
 // that takes the mouse for the whole item and can show a single-line border.
+// Screen readers see it as a button named by its caption; the item of the
+// view shown (the bold caption) is checked.
 class NavHotArea : public QWidget {
     Q_OBJECT
 public:
@@ -12,6 +14,13 @@ public:
     int index() const { return m_index; }
     bool hasBorder() const { return m_border; }
     void setBorder(bool on);
+
+    // Items that switch the view can be the current one; "New Task" cannot.
+    bool isView() const;
+    bool isCurrent() const { return m_current; }
+    void setCurrent(bool current);
+    // A click as the mouse or the keyboard makes it, after the caller returns.
+    void press();
 
 signals:
     void clicked(int index);
@@ -30,4 +39,5 @@ private:
     int m_index;
     bool m_border = false;
     bool m_pressed = false;
+    bool m_current = false;
 };

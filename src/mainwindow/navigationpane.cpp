@@ -100,6 +100,8 @@ void NavigationPane::setCaptionBold(int index, bool bold)
     QLabel *label = Label1.at(static_cast<size_t>(index));
     if (label->font().bold() != bold)
         label->setFont(sansFont(8.25, bold));
+    // The bold caption marks the view shown, for screen readers too.
+    Image1.at(static_cast<size_t>(index))->setCurrent(bold);
 }
 
 bool NavigationPane::isCaptionBold(int index) const

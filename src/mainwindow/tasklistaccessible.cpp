@@ -1,5 +1,6 @@
 #include "mainwindow/tasklistaccessible.h"
 
+#include "common/accessibleevents.h"
 #include "mainwindow/tasklistcanvas.h"
 
 #include <QAccessibleWidget>
@@ -9,7 +10,7 @@
 
 namespace {
 
-class RowAccessible : public QAccessibleInterface {
+class RowAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
 public:
     RowAccessible(TaskListCanvas *canvas, int row) : m_canvas(canvas), m_row(row) { }
 
@@ -30,7 +31,7 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        if (!isValid() || (t != QAccessible::Name && t != QAccessible::Description))
+        if (!isValid() || t != QAccessible::Name)
             return {};
         return m_canvas->rowAccessibleText(m_row);
     }
@@ -47,36 +48,129 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State s;
-        s.selectable = true;
-        if (isValid())
-            s.selected = m_canvas->selectedRow() == m_row;
-        else
+        if (!isValid()) {
             s.invalid = true;
+            return s;
+        }
+        s.selectable = true;
+        s.focusable = true;
+        s.selected = isSelected();
+        s.focused = s.selected && m_canvas->hasFocus();
+        if (!m_canvas->rowShown(m_row)) {
+            s.invisible = true;
+            s.offscreen = true;
+        }
         return s;
     }
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TableCellInterface)
+            return static_cast<QAccessibleTableCellInterface *>(this);
+        return nullptr;
+    }
+
+    // One column; the rows count from 0 here as in every table.
+    bool isSelected() const override { return isValid() && m_canvas->selectedRow() == m_row; }
+    QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
+    int columnIndex() const override { return 0; }
+    int rowIndex() const override { return m_row - 1; }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface *table() const override { return parent(); }
 
 private:
     QPointer<TaskListCanvas> m_canvas;
     int m_row;
 };
 
-class TaskListAccessible : public QAccessibleWidget {
+class TaskListAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit TaskListAccessible(TaskListCanvas *canvas)
         : QAccessibleWidget(canvas, QAccessible::List, QStringLiteral("Tasks"))
     { }
+    ~TaskListAccessible() override { forgetRows(); }
 
     TaskListCanvas *canvas() const { return static_cast<TaskListCanvas *>(widget()); }
     int widgetChildren() const { return QAccessibleWidget::childCount(); }
+    int rows() const { return canvas()->elementCount() - 1; }
     // Rows 1 .. elementCount-1 follow the header buttons.
-    int childCount() const override { return widgetChildren() + canvas()->elementCount() - 1; }
+    int indexOfRow(int row) const { return widgetChildren() + row - 1; }
+
+    int childCount() const override { return widgetChildren() + rows(); }
     QAccessibleInterface *child(int index) const override
     {
         const int base = widgetChildren();
         if (index < base)
             return QAccessibleWidget::child(index);
-        const int row = index - base + 1;
-        if (row < 1 || row >= canvas()->elementCount())
+        return rowInterface(index - base + 1);
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (const auto &[row, id] : m_rows)
+            if (QAccessible::accessibleInterface(id) == child)
+                return row <= rows() ? indexOfRow(row) : -1;
+        return QAccessibleWidget::indexOfChild(child);
+    }
+    QAccessibleInterface *focusChild() const override
+    {
+        if (canvas()->hasFocus() && canvas()->selectedRow() > 0)
+            return rowInterface(canvas()->selectedRow());
+        return QAccessibleWidget::focusChild();
+    }
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TableInterface)
+            return static_cast<QAccessibleTableInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+
+    // The table interface: one column, a row per task; at most one selected.
+    QAccessibleInterface *caption() const override { return nullptr; }
+    QAccessibleInterface *summary() const override { return nullptr; }
+    QAccessibleInterface *cellAt(int row, int column) const override
+    {
+        return column == 0 ? rowInterface(row + 1) : nullptr;
+    }
+    int selectedCellCount() const override { return selectedRowCount(); }
+    QList<QAccessibleInterface *> selectedCells() const override
+    {
+        if (QAccessibleInterface *row = rowInterface(canvas()->selectedRow()))
+            return {row};
+        return {};
+    }
+    QString columnDescription(int) const override { return {}; }
+    QString rowDescription(int) const override { return {}; }
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override { return canvas()->selectedRow() > 0 ? 1 : 0; }
+    int columnCount() const override { return 1; }
+    int rowCount() const override { return rows(); }
+    QList<int> selectedColumns() const override { return {}; }
+    QList<int> selectedRows() const override
+    {
+        if (canvas()->selectedRow() > 0)
+            return {canvas()->selectedRow() - 1};
+        return {};
+    }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int row) const override { return canvas()->selectedRow() == row + 1; }
+    bool selectRow(int row) override
+    {
+        if (row < 0 || row >= rows())
+            return false;
+        emit canvas()->selectRequested(row + 1);
+        return canvas()->selectedRow() == row + 1;
+    }
+    // One row is always selected once any is: nothing to take away.
+    bool selectColumn(int) override { return false; }
+    bool unselectRow(int) override { return false; }
+    bool unselectColumn(int) override { return false; }
+    void modelChange(QAccessibleTableModelChangeEvent *) override { forgetRows(); }
+
+private:
+    QAccessibleInterface *rowInterface(int row) const
+    {
+        if (row < 1 || row > rows())
             return nullptr;
         auto it = m_rows.find(row);
         if (it == m_rows.end()) {
@@ -87,22 +181,32 @@ public:
         }
         return QAccessible::accessibleInterface(it->second);
     }
-    int indexOfChild(const QAccessibleInterface *child) const override
-    {
-        for (const auto &[row, id] : m_rows)
-            if (QAccessible::accessibleInterface(id) == child)
-                return row < canvas()->elementCount() ? widgetChildren() + row - 1 : -1;
-        return QAccessibleWidget::indexOfChild(child);
-    }
-    ~TaskListAccessible() override
+    void forgetRows()
     {
         for (const auto &[row, id] : m_rows)
             QAccessible::deleteAccessibleInterface(id);
+        m_rows.clear();
     }
 
-private:
     mutable std::map<int, QAccessible::Id> m_rows;
 };
+
+TaskListAccessible *listOf(const TaskListCanvas *canvas)
+{
+    QAccessibleInterface *iface =
+        QAccessible::queryAccessibleInterface(const_cast<TaskListCanvas *>(canvas));
+    return iface ? dynamic_cast<TaskListAccessible *>(iface) : nullptr;
+}
+
+void sendRowEvent(TaskListCanvas *canvas, QAccessible::Event type, int row)
+{
+    const TaskListAccessible *list = listOf(canvas);
+    if (!list || row < 1 || row > list->rows())
+        return;
+    QAccessibleEvent event(canvas, type);
+    event.setChild(list->indexOfRow(row));
+    accessibleevents::send(&event);
+}
 
 }  // namespace
 
@@ -112,3 +216,38 @@ QAccessibleInterface *taskListAccessibleFactory(const QString &className, QObjec
         return new TaskListAccessible(static_cast<TaskListCanvas *>(object));
     return nullptr;
 }
+
+namespace tasklistaccessible {
+
+void rowsRebuilt(TaskListCanvas *canvas)
+{
+    if (!accessibleevents::listening())
+        return;
+    QAccessibleTableModelChangeEvent event(canvas, QAccessibleTableModelChangeEvent::ModelReset);
+    accessibleevents::send(&event);
+}
+
+void selectionMoved(TaskListCanvas *canvas, int from, int to)
+{
+    if (!accessibleevents::listening())
+        return;
+    // As QListView: the row that lost the selection, then the one that took it.
+    if (from > 0)
+        sendRowEvent(canvas, QAccessible::SelectionRemove, from);
+    if (to > 0)
+        sendRowEvent(canvas, QAccessible::SelectionAdd, to);
+}
+
+void focusMoved(TaskListCanvas *canvas, int row)
+{
+    if (!accessibleevents::listening())
+        return;
+    if (row > 0) {
+        sendRowEvent(canvas, QAccessible::Focus, row);
+        return;
+    }
+    QAccessibleEvent event(canvas, QAccessible::Focus);
+    accessibleevents::send(&event);
+}
+
+}  // namespace tasklistaccessible

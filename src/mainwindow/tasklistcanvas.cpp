@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyleOptionFocusRect>
 #include <QToolTip>
 
 #include <algorithm>
@@ -66,11 +67,42 @@ int TaskListCanvas::addRow()
 
 void TaskListCanvas::removeRows()
 {
+    const bool hadSelection = m_selectedRow > 0;
     m_selectedRow = 0;
     if (m_rows.size() > 1) {
         m_rows.resize(1);
         update();
+        tasklistaccessible::rowsRebuilt(this);
+        if (m_announcedFocus > 0)
+            m_announcedFocus = -1;
     }
+    if (hadSelection && hasFocus()) {
+        // A redraw usually selects the row again; when it does not, the
+        // focus of assistive tools falls back to the list.
+        QMetaObject::invokeMethod(this, &TaskListCanvas::announceFocus, Qt::QueuedConnection);
+        update(focusFrameRect());
+    }
+}
+
+void TaskListCanvas::setSelectedRow(int k)
+{
+    if (k == m_selectedRow)
+        return;
+    const int old = m_selectedRow;
+    m_selectedRow = k;
+    if (hasFocus() && (old == 0 || k == 0))
+        update(focusFrameRect());
+    tasklistaccessible::selectionMoved(this, old, k);
+    if (hasFocus())
+        announceFocus();
+}
+
+void TaskListCanvas::announceFocus()
+{
+    if (!hasFocus() || m_announcedFocus == m_selectedRow)
+        return;
+    m_announcedFocus = m_selectedRow;
+    tasklistaccessible::focusMoved(this, m_selectedRow);
 }
 
 void TaskListCanvas::setColumns(const TwipsRect &title, const TwipsRect &forWhom,
@@ -118,6 +150,27 @@ TaskListCanvas::Hit TaskListCanvas::hitTest(QPoint pos) const
             return {k, c};
     }
     return {};
+}
+
+bool TaskListCanvas::rowShown(int k) const
+{
+    if (k < 1 || k >= elementCount() || !row(k).visible)
+        return false;
+    const QRect r = cellRect(k, ListColumn::Title).united(cellRect(k, ListColumn::Due));
+    const QWidget *viewport = parentWidget();
+    return !viewport || r.intersects(viewport->rect().translated(-pos()));
+}
+
+QRect TaskListCanvas::focusFrameRect() const
+{
+    QRect shown = rect();
+    if (const QWidget *viewport = parentWidget())
+        shown &= viewport->rect().translated(-pos());
+    // Below the header, inside the columns (the scroll bar overlaps the
+    // container's right edge).
+    shown.setTop(std::max(shown.top(), cmdFor->geometry().bottom() + 1));
+    shown.setRight(std::min(shown.right(), cmdDue->geometry().right()));
+    return shown;
 }
 
 QString TaskListCanvas::cutTextAt(QPoint pos) const
@@ -168,6 +221,14 @@ void TaskListCanvas::paintEvent(QPaintEvent *event)
             painter.setClipping(false);
         }
     }
+    if (showsFocusFrame()) {
+        // Nothing is selected, so no row shows where the focus is.
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = focusFrameRect().adjusted(1, 1, -1, -1);
+        option.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
 }
 
 void TaskListCanvas::mousePressEvent(QMouseEvent *event)
@@ -209,6 +270,34 @@ bool TaskListCanvas::event(QEvent *event)
         return true;
     }
     return QWidget::event(event);
+}
+
+void TaskListCanvas::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    // Qt tells of the list's own focus after this handler; the selected row
+    // follows it, as in item views.
+    m_announcedFocus = 0;
+    if (m_selectedRow == 0)
+        update(focusFrameRect());
+    else
+        QMetaObject::invokeMethod(this, &TaskListCanvas::announceFocus, Qt::QueuedConnection);
+}
+
+void TaskListCanvas::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    m_announcedFocus = -1;
+    if (m_selectedRow == 0)
+        update(focusFrameRect());
+}
+
+void TaskListCanvas::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // Scrolling moves the canvas; the frame stays on the viewport.
+    if (showsFocusFrame())
+        update();
 }
 
 void TaskListCanvas::keyPressEvent(QKeyEvent *event)

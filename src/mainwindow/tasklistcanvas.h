@@ -55,9 +55,11 @@ public:
     // Every row but the template; the selection goes with them.
     void removeRows();
 
-    // The row drawn selected, 0 for none.
+    // The row drawn selected, 0 for none. A new selection is told to
+    // assistive tools as item views tell theirs: the row is selected and,
+    // while the list has the focus, focused.
     int selectedRow() const { return m_selectedRow; }
-    void setSelectedRow(int k) { m_selectedRow = k; }
+    void setSelectedRow(int k);
 
     // Column lefts and widths of the template, in twips; rows share them.
     void setColumns(const TwipsRect &title, const TwipsRect &forWhom, const TwipsRect &due);
@@ -81,6 +83,11 @@ public:
 
     // A short text naming the row for assistive tools: title, for, due.
     QString rowAccessibleText(int k) const;
+    // Whether row k lies inside the part of the list the viewport shows.
+    bool rowShown(int k) const;
+    // Where the list with the focus and no selection draws its focus frame:
+    // the rows' area that the viewport shows.
+    QRect focusFrameRect() const;
 
     // The whole text of a cell that its column cuts, for a tool tip; empty
     // where the text fits or there is no cell.
@@ -96,6 +103,8 @@ signals:
     // to the first / last row (Home, End: step of -/+ elementCount()).
     void stepRequested(int step);
     void menuRequested();
+    // An assistive tool selects row k.
+    void selectRequested(int row);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -103,11 +112,20 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
+    bool showsFocusFrame() const { return hasFocus() && m_selectedRow == 0; }
+    // The selected row as the focus of assistive tools, or the list itself
+    // when no row is selected; once per change.
+    void announceFocus();
+
     std::vector<ListRow> m_rows;
     std::array<TwipsRect, 3> m_columns;
     int m_selectedRow = 0;
+    int m_announcedFocus = -1;  // row last told as focused, 0 the list, -1 none
     QFont m_regular;
     QFont m_bold;
 };
