@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QTime>
 
 #include <algorithm>
@@ -116,16 +115,231 @@ qint64 dateDiff(QStringView unit, Days from, Days to)
 
 namespace {
 
+// A pattern as QLocale reads it: runs of one ASCII letter (fields, or letters
+// it writes as they stand), and literal text between them, quoted or not.
+struct PatternPart {
+    char16_t letter = 0;  // 0: literal text
+    qsizetype run = 0;
+    QString text;  // the literal text, quotes resolved
+};
+
+bool isAsciiLetter(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+// Quoting as QLocale reads it: '' is a quote, inside a quoted part too; a
+// part left open runs to the end.
+std::vector<PatternPart> parsePattern(QStringView format)
+{
+    std::vector<PatternPart> parts;
+    auto literal = [&parts]() -> QString & {
+        if (parts.empty() || parts.back().letter != 0)
+            parts.push_back({});
+        return parts.back().text;
+    };
+    const qsizetype n = format.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = format[i];
+        if (c == u'\'') {
+            ++i;
+            if (i < n && format[i] == u'\'') {
+                literal() += u'\'';
+                ++i;
+                continue;
+            }
+            QString &text = literal();
+            while (i < n) {
+                if (format[i] != u'\'') {
+                    text += format[i++];
+                } else if (i + 1 < n && format[i + 1] == u'\'') {
+                    text += u'\'';
+                    i += 2;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < n && format[i + run] == c)
+            ++run;
+        if (isAsciiLetter(c))
+            parts.push_back({c.unicode(), run, {}});
+        else
+            literal() += format.mid(i, run);
+        i += run;
+    }
+    return parts;
+}
+
+// Literal text written back so that QLocale reads it as the same text.
+void appendLiteral(QString &out, QStringView text)
+{
+    qsizetype i = 0;
+    // A quote right after an opening quote would read as '' outside quotes.
+    for (; i < text.size() && text[i] == u'\''; ++i)
+        out += QLatin1String("''");
+    const QStringView rest = text.mid(i);
+    if (std::none_of(rest.begin(), rest.end(),
+                     [](QChar c) { return isAsciiLetter(c) || c == u'\''; })) {
+        out += rest;
+        return;
+    }
+    out += u'\'';
+    for (const QChar c : rest) {
+        if (c == u'\'')
+            out += u'\'';
+        out += c;
+    }
+    out += u'\'';
+}
+
+// Blanks around a time zone; bidi marks count too, as they only place it.
+bool isBlank(QChar c) { return c.isSpace() || c.category() == QChar::Other_Format; }
+
+bool isComma(QChar c) { return c == u',' || c == u'\u060C' || c == u'\uFF0C' || c == u'\u3001'; }
+
+QChar closingBracket(QChar open)
+{
+    static constexpr std::array<std::pair<char16_t, char16_t>, 8> pairs = {{
+        {u'(', u')'},
+        {u'[', u']'},
+        {u'{', u'}'},
+        {u'\uFF08', u'\uFF09'},
+        {u'\uFF3B', u'\uFF3D'},
+        {u'\u3010', u'\u3011'},
+        {u'\u3014', u'\u3015'},
+        {u'\u300C', u'\u300D'},
+    }};
+    for (const auto &[o, c] : pairs) {
+        if (open == o)
+            return QChar(c);
+    }
+    return QChar();
+}
+
+template <typename Pred> qsizetype suffixLength(QStringView s, Pred pred)
+{
+    qsizetype k = 0;
+    while (k < s.size() && pred(s[s.size() - 1 - k]))
+        ++k;
+    return k;
+}
+
+template <typename Pred> qsizetype prefixLength(QStringView s, Pred pred)
+{
+    qsizetype k = 0;
+    while (k < s.size() && pred(s[k]))
+        ++k;
+    return k;
+}
+
+// Takes the zone field out of parts[zone] together with what belongs to it:
+// blanks, the brackets around it, a comma before it. Between two pieces of
+// text one blank stays. Returns where the parts after it now start.
+size_t dropZone(std::vector<PatternPart> &parts, size_t zone)
+{
+    const bool litBefore = zone > 0 && parts[zone - 1].letter == 0;
+    const bool litAfter = zone + 1 < parts.size() && parts[zone + 1].letter == 0;
+    const QStringView fullBefore = litBefore ? QStringView(parts[zone - 1].text) : QStringView();
+    const QStringView fullAfter = litAfter ? QStringView(parts[zone + 1].text) : QStringView();
+    QStringView before = fullBefore;
+    QStringView after = fullAfter;
+
+    before.chop(suffixLength(before, isBlank));
+    after = after.mid(prefixLength(after, isBlank));
+    if (!before.isEmpty() && !after.isEmpty() && closingBracket(before.back()) == after.front()) {
+        before.chop(1);
+        after = after.mid(1);
+    }
+    auto isSeparator = [](QChar c) { return isBlank(c) || isComma(c); };
+    before.chop(suffixLength(before, isSeparator));
+    after = after.mid(prefixLength(after, isSeparator));
+
+    const size_t first = litBefore ? zone - 1 : zone;
+    const size_t last = litAfter ? zone + 1 : zone;
+    QString joined = before.toString();
+    if ((!before.isEmpty() || first > 0) && (!after.isEmpty() || last + 1 < parts.size())) {
+        // The first blank that went, else a comma.
+        const QStringView gone[] = {fullBefore.mid(before.size()),
+                                    fullAfter.left(fullAfter.size() - after.size())};
+        QChar keep;
+        for (const QStringView side : gone) {
+            for (const QChar c : side) {
+                if (c.isSpace() && !keep.isSpace())
+                    keep = c;
+                else if (isComma(c) && keep.isNull())
+                    keep = c;
+            }
+        }
+        if (!keep.isNull())
+            joined += keep;
+    }
+    joined += after;
+
+    PatternPart merged{0, 0, std::move(joined)};
+    parts.erase(parts.begin() + qsizetype(first), parts.begin() + qsizetype(last) + 1);
+    if (!merged.text.isEmpty())
+        parts.insert(parts.begin() + qsizetype(first), std::move(merged));
+    return first;
+}
+
+}  // namespace
+
+QString withoutTimeZone(QStringView timeFormat)
+{
+    std::vector<PatternPart> parts = parsePattern(timeFormat);
+    for (size_t i = 0; i < parts.size();) {
+        if (parts[i].letter == u't')
+            i = dropZone(parts, i);
+        else
+            ++i;
+    }
+    QString out;
+    out.reserve(timeFormat.size());
+    for (const PatternPart &p : parts) {
+        if (p.letter != 0)
+            out += QString(p.run, QChar(p.letter));
+        else
+            appendLiteral(out, p.text);
+    }
+    return out;
+}
+
+QLocale timeLocale()
+{
+    const QLocale current;
+    if (current != QLocale::system())
+        return current;
+    // QLocale::system() takes the formats and AM/PM texts from LC_TIME but
+    // the digits from LC_NUMERIC, so one text would mix two locales; read
+    // the time locale as Qt does and use it whole.
+    QByteArray name = qgetenv("LC_ALL");
+    if (name.isEmpty())
+        name = qgetenv("LC_TIME");
+    if (name.isEmpty())
+        name = qgetenv("LANG");
+    return name.isEmpty() ? QLocale::c() : QLocale(QString::fromLatin1(name));
+}
+
+namespace {
+
 // A locale's date or time format split once into fields and literal text:
 // the list and a load format a thousand due texts, and QLocale parses its
 // format string again for every one. A format with anything this does not
-// know (month names, time zones, other digits) is left to QLocale.
+// know (day names, time zones) is left to QLocale.
 class CompiledFormat {
 public:
+    enum Kind { Date, Time };
+
     CompiledFormat() = default;
-    CompiledFormat(const QString &format, const QLocale &locale)
+    CompiledFormat(const QString &format, const QLocale &locale, Kind kind)
     {
-        m_usable = locale.zeroDigit() == QLatin1String("0") && compile(format);
+        m_usable = compile(format, kind);
+        m_oneUnitDigits = true;
+        for (int d = 0; d < 10; ++d) {
+            m_digits[size_t(d)] = locale.toString(d);
+            m_oneUnitDigits = m_oneUnitDigits && m_digits[size_t(d)].size() == 1;
+        }
         // Both cases made once: the list formats a time per row.
         m_amPm[0] = {locale.amText().toUpper(), locale.pmText().toUpper()};
         m_amPm[1] = {locale.amText().toLower(), locale.pmText().toLower()};
@@ -136,7 +350,8 @@ public:
     }
     bool usable() const { return m_usable; }
 
-    QString date(int year, int month, int day) const
+    // Years from 1 on; QLocale writes the years before with a sign.
+    QString date(qint64 year, int month, int day) const
     {
         QString out;
         out.reserve(16);
@@ -182,123 +397,148 @@ private:
         QString text;
     };
 
-    // Values here are 0..9999, written without a temporary string.
-    static void appendNumber(QString &out, int value, int width)
+    // In the locale's own digits, written without a temporary string.
+    void appendNumber(QString &out, qint64 value, int width) const
     {
-        char digits[8];
+        char digits[20];
         int n = 0;
         do {
-            digits[n++] = char('0' + value % 10);
+            digits[n++] = char(value % 10);
             value /= 10;
         } while (value > 0);
         for (int pad = n; pad < width; ++pad)
-            out += QLatin1Char('0');
+            appendDigit(out, 0);
         while (n > 0)
-            out += QLatin1Char(digits[--n]);
+            appendDigit(out, digits[--n]);
     }
 
-    bool compile(const QString &format)
+    void appendDigit(QString &out, char digit) const
     {
-        const qsizetype n = format.size();
-        for (qsizetype i = 0; i < n;) {
-            const QChar c = format[i];
-            qsizetype run = 1;
-            while (i + run < n && format[i + run] == c)
-                ++run;
-            if (c == u'\'') {
-                // Quoted text; '' is one quote.
-                const qsizetype end = format.indexOf(u'\'', i + 1);
-                if (end < 0)
-                    return false;
-                m_pieces.push_back(
-                    {0, 0, end == i + 1 ? QStringLiteral("'") : format.mid(i + 1, end - i - 1)});
-                i = end + 1;
+        // One QChar is cheaper to add than a string, for all but a few locales.
+        if (m_oneUnitDigits)
+            out += m_digits[size_t(digit)].front();
+        else
+            out += m_digits[size_t(digit)];
+    }
+
+    bool compile(const QString &format, Kind kind)
+    {
+        const std::vector<PatternPart> parts = parsePattern(format);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const PatternPart &p = parts[i];
+            if (p.letter == 0) {
+                m_pieces.push_back({0, 0, p.text});
                 continue;
             }
-            const char field = c.toLatin1();
-            const bool pair = run <= 2;
-            if ((field == 'd' || field == 'M' || field == 'h' || field == 'H' || field == 'm' ||
-                 field == 's') &&
-                pair) {
-                m_pieces.push_back({field, int(run), {}});
-            } else if (field == 'M' && run <= 4) {
-                m_pieces.push_back({field, int(run), {}});
-            } else if (field == 'y' && (run == 2 || run == 4)) {
-                m_pieces.push_back({field, int(run), {}});
-            } else if ((c == u'A' || c == u'a') && run == 1) {
-                const bool two = i + 1 < n && format[i + 1].toLower() == u'p';
-                if (two && format[i + 1].isUpper() != c.isUpper())
-                    return false;  // "Ap": the locale's own case
-                m_pieces.push_back({field, 0, {}});
-                m_hasAmPm = true;
-                run = two ? 2 : 1;
-            } else if (c.isLetter()) {
-                return false;
+            const char field = char(p.letter);
+            const int run = int(std::min<qsizetype>(p.run, 8));
+            if (kind == Time) {
+                if ((field == 'h' || field == 'H' || field == 'm' || field == 's') && run <= 2) {
+                    m_pieces.push_back({field, run, {}});
+                } else if ((field == 'A' || field == 'a') && run == 1) {
+                    // AP or ap; "Ap" keeps the locale's own case, which is left to QLocale.
+                    const char p2 = field == 'A' ? 'P' : 'p';
+                    if (i + 1 < parts.size() && QChar(parts[i + 1].letter).toLower() == u'p') {
+                        if (parts[i + 1].letter != p2 || parts[i + 1].run != 1)
+                            return false;
+                        ++i;
+                    }
+                    m_pieces.push_back({field, 0, {}});
+                    m_hasAmPm = true;
+                } else {
+                    return false;
+                }
+            } else if ((field == 'd' && run <= 2) || (field == 'M' && run <= 4) ||
+                       (field == 'y' && (run == 2 || run == 4))) {
+                m_pieces.push_back({field, run, {}});
             } else {
-                m_pieces.push_back({0, 0, format.mid(i, run)});
+                return false;
             }
-            i += run;
         }
         return true;
     }
 
     std::vector<Piece> m_pieces;
+    std::array<QString, 10> m_digits;                 // as the locale writes 0 to 9
+    bool m_oneUnitDigits = true;                      // none needs a surrogate pair
     std::array<std::array<QString, 2>, 2> m_amPm;     // upper, lower case; am, pm
     std::array<std::array<QString, 12>, 2> m_months;  // short, long
     bool m_hasAmPm = false;
     bool m_usable = false;
 };
 
-// The format of the default locale, made again when the locale changes.
+// The format of the time locale, made again when the default locale changes.
 struct LocaleFormat {
-    QLocale locale{QLocale::C};
+    QLocale current{QLocale::C};  // the default locale it was made for
+    QLocale locale{QLocale::C};   // the time locale
     QString format;
     CompiledFormat compiled;
     bool made = false;
 
-    template <typename MakeFormat> void follow(const QLocale &current, MakeFormat makeFormat)
+    template <typename MakeFormat> void follow(CompiledFormat::Kind kind, MakeFormat makeFormat)
     {
-        if (made && current == locale)
+        const QLocale now;
+        if (made && now == current)
             return;
-        locale = current;
-        format = makeFormat(current);
-        compiled = CompiledFormat(format, current);
+        current = now;
+        locale = timeLocale();
+        format = makeFormat(locale);
+        compiled = CompiledFormat(format, locale, kind);
         made = true;
     }
 };
+
+QTime wrappedTime(int hour, int minute, int second)
+{
+    qint64 secs = timeSerial(hour, minute, second) % 86400;
+    if (secs < 0)
+        secs += 86400;
+    return QTime(int(secs / 3600), int(secs / 60 % 60), int(secs % 60));
+}
 
 }  // namespace
 
 QString longTimeText(int hour, int minute, int second)
 {
     static LocaleFormat f;
-    const QLocale locale;
-    f.follow(locale, [](const QLocale &l) {
-        static const QRegularExpression zoneToken(QStringLiteral("\\s*\\bt+\\b\\s*"));
-        QString format = l.timeFormat(QLocale::LongFormat);
-        format.replace(zoneToken, QStringLiteral(" "));
-        return format.trimmed();
-    });
-    qint64 secs = timeSerial(hour, minute, second) % 86400;
-    if (secs < 0)
-        secs += 86400;
-    const int h = int(secs / 3600), m = int(secs / 60 % 60), s = int(secs % 60);
+    f.follow(CompiledFormat::Time,
+             [](const QLocale &l) { return withoutTimeZone(l.timeFormat(QLocale::LongFormat)); });
+    const QTime t = wrappedTime(hour, minute, second);
     if (f.compiled.usable())
-        return f.compiled.time(h, m, s);
-    return locale.toString(QTime(h, m, s), f.format);
+        return f.compiled.time(t.hour(), t.minute(), t.second());
+    return f.locale.toString(t, f.format);
 }
 
 QString shortDateText(Days date)
 {
     static LocaleFormat f;
-    const QLocale locale;
-    f.follow(locale, [](const QLocale &l) { return l.dateFormat(QLocale::ShortFormat); });
+    f.follow(CompiledFormat::Date,
+             [](const QLocale &l) { return l.dateFormat(QLocale::ShortFormat); });
     const Civil c = civilFromDays(date);
-    if (f.compiled.usable() && c.year >= 1000 && c.year <= 9999)
-        return f.compiled.date(int(c.year), int(c.month), int(c.day));
+    if (f.compiled.usable() && c.year >= 1)
+        return f.compiled.date(c.year, int(c.month), int(c.day));
     // QDate has no year 0: the calendar's year 0 is 1 BC, QDate's year -1.
     const QDate d(int(c.year > 0 ? c.year : c.year - 1), int(c.month), int(c.day));
-    return locale.toString(d, f.format);
+    return f.locale.toString(d, f.format);
+}
+
+std::optional<QString> compiledTimeText(const QString &format, const QLocale &locale, int hour,
+                                        int minute, int second)
+{
+    const CompiledFormat compiled(format, locale, CompiledFormat::Time);
+    if (!compiled.usable())
+        return std::nullopt;
+    const QTime t = wrappedTime(hour, minute, second);
+    return compiled.time(t.hour(), t.minute(), t.second());
+}
+
+std::optional<QString> compiledDateText(const QString &format, const QLocale &locale, Days date)
+{
+    const CompiledFormat compiled(format, locale, CompiledFormat::Date);
+    const Civil c = civilFromDays(date);
+    if (!compiled.usable() || c.year < 1)
+        return std::nullopt;
+    return compiled.date(c.year, int(c.month), int(c.day));
 }
 
 }  // namespace Module1

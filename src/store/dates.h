@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -29,11 +30,29 @@ qint64 timeSerial(int hour, int minute, int second);
 // empty or unknown unit counts days.
 qint64 dateDiff(QStringView unit, Days from, Days to);
 
-// Time of day in the locale's long format with seconds, without a time-zone
-// token ("2:05:00 PM" under US English). Out-of-day values wrap into a day.
+// The locale the time and date texts are written in, formats, digits and
+// AM/PM texts alike: the default locale where the program or a test set one,
+// otherwise the system's time locale (LC_ALL, LC_TIME, LANG, as Qt reads
+// them).
+QLocale timeLocale();
+
+// A time format without its time-zone field and the blanks, brackets and
+// comma that go with it: "H:mm:ss (t)" becomes "H:mm:ss".
+QString withoutTimeZone(QStringView timeFormat);
+
+// Time of day in the time locale's long format with seconds, without the
+// time zone ("2:05:00 PM" under US English), the same text as
+// timeLocale().toString(time, withoutTimeZone(its long time format)).
+// Out-of-day values wrap into a day.
 QString longTimeText(int hour, int minute, int second);
 
-// The locale's short date, as the status bar shows it.
+// The time locale's short date, as the status bar shows it.
 QString shortDateText(Days date);
+
+// The texts above as their fast path writes them for `format`, or nothing
+// where it leaves the format to QLocale; for tests that hold it to QLocale.
+std::optional<QString> compiledTimeText(const QString &format, const QLocale &locale, int hour,
+                                        int minute, int second);
+std::optional<QString> compiledDateText(const QString &format, const QLocale &locale, Days date);
 
 }  // namespace Module1
