@@ -7,6 +7,7 @@ namespace {
 
 std::deque<QMessageBox::StandardButton> g_nextAnswers;
 std::optional<Shown> g_lastShown;
+Unanswered g_unanswered;
 
 QMessageBox::StandardButton run(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                                 const QString &text, QMessageBox::StandardButtons buttons,
@@ -18,6 +19,8 @@ QMessageBox::StandardButton run(QWidget *parent, QMessageBox::Icon icon, const Q
         g_nextAnswers.pop_front();
         return answer;
     }
+    if (g_unanswered)
+        return g_unanswered(*g_lastShown);
     QMessageBox box(icon, title, text, buttons, parent);
     box.setDefaultButton(defaultButton);
     box.setTextFormat(Qt::PlainText);
@@ -49,5 +52,7 @@ void clearNextAnswers() { g_nextAnswers.clear(); }
 std::optional<Shown> lastShown() { return g_lastShown; }
 
 void clearLastShown() { g_lastShown.reset(); }
+
+void setUnansweredHandler(Unanswered handler) { g_unanswered = std::move(handler); }
 
 }  // namespace MessageBox

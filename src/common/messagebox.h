@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -29,5 +30,10 @@ struct Shown {
 // What the last box said (answered by the hook or by the user).
 std::optional<Shown> lastShown();
 void clearLastShown();
+
+// Tests: what a box with no answer queued does instead of waiting for a
+// click (fail the test and answer). Empty: the box is shown.
+using Unanswered = std::function<QMessageBox::StandardButton(const Shown &)>;
+void setUnansweredHandler(Unanswered handler);
 
 }  // namespace MessageBox

@@ -375,8 +375,10 @@ QByteArray identityOf(const FolderFile &file)
     struct stat st { };
     if (::fstat(file.folder, &st) != 0)
         return {};
+    // With the name as text too: a folder removed and another made may get
+    // the same inode.
     return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) +
-           '/' + file.name;
+           '/' + file.name + '|' + file.shown.toUtf8();
 }
 
 void remember(const FolderFile &file, bool existed, const QByteArray &bytes,

@@ -1,10 +1,13 @@
 #include "support/testsupport.h"
 
+#include "common/messagebox.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
 
 #include <QFile>
 #include <QLocale>
+
+#include <gtest/gtest.h>
 
 #include <stdexcept>
 
@@ -17,6 +20,14 @@ void resetWorld()
     Module1::releaseTaskFolder();
     Module1::setToday(Module1::Days{kToday});
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    MessageBox::clearNextAnswers();
+    MessageBox::clearLastShown();
+    // A box no test expected would wait for a click until ctest gives up.
+    MessageBox::setUnansweredHandler([](const MessageBox::Shown &box) {
+        ADD_FAILURE() << "a message box that no test answered: \"" << box.title.toStdString()
+                      << "\": " << box.text.toStdString();
+        return QMessageBox::Cancel;
+    });
 }
 
 QString testDataPath(const QString &name)
