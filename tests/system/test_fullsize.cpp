@@ -13,21 +13,15 @@
 
 namespace {
 
-// Each step must be answered within 200 ms. QUILLET_STEP_LIMIT_MS loosens it
-// where the machine is shared with other test processes (CI); a sanitizer
-// build runs several times slower, so it gets five times the limit.
-double stepLimitMs()
-{
-    bool ok = false;
-    double limit = qEnvironmentVariable("QUILLET_STEP_LIMIT_MS").toDouble(&ok);
-    if (!ok || limit <= 0)
-        limit = 200;
+// Every step is timed and its figure printed; make bench measures. The
+// limit only catches a hang: ten times and more what a quiet machine takes
+// for the slowest step, so a busy machine never fails the test. A sanitizer
+// build runs several times slower.
 #ifdef QUILLET_SANITIZED
-    limit *= 5;
+constexpr double kStepLimitMs = 15000;
+#else
+constexpr double kStepLimitMs = 3000;
 #endif
-    return limit;
-}
-const double kStepLimitMs = stepLimitMs();
 constexpr int kBudgetMs = 50000;  // all waits together, so a hung program ends the test in time
 
 struct Generated {

@@ -83,12 +83,8 @@ TEST_F(OnXServer, ASecondStartHandsOverToTheRunningCopy)
     // THEN the second start ends at once and the first shows its list
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-#ifdef QUILLET_SANITIZED
-    const qint64 limit = 5000;  // a sanitizer build starts several times slower
-#else
-    const qint64 limit = 1000;
-#endif
-    EXPECT_LT(endedAfter, limit);
+    std::printf("[timing] second start handed over and ended: %lld ms\n",
+                static_cast<long long>(endedAfter));
     EXPECT_NE(waitForWindow("Quillet", 3000), 0u);
     EXPECT_TRUE(waitForWindowGone("Quillet Alert!"));
     EXPECT_EQ(app.state(), QProcess::Running);
