@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 struct Placed {
@@ -235,9 +237,43 @@ TEST(DialogSupport, CentredPositionStaysOnScreen)
         {{200, 100}, {0, 0, 1000, 800}, {0, 0, 1920, 1080}, {400, 350}},
         {{200, 100}, {-500, 0, 400, 300}, {0, 0, 1920, 1080}, {0, 100}},
         {{200, 100}, {1800, 1000, 400, 300}, {0, 0, 1920, 1080}, {1720, 980}},
+        {{200, 100}, {100, -400, 400, 300}, {0, 0, 1920, 1080}, {200, 0}},
+        {{200, 100}, {100, -400, 400, 300}, {0, 30, 1920, 1050}, {200, 30}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(dialogsupport::centredPosition(c.size, c.over, c.screen), c.expected);
+}
+
+TEST(DialogSupport, OnlyACutCaptionGetsATip)
+{
+    // A caption whose width is a whole number of pixels, so that its cell
+    // can be exactly as wide: advances come in 64ths of a pixel.
+    const QFont normal = sansFont(8.25);
+    QString text;
+    for (int n = 1; n <= 64 && text.isEmpty(); ++n) {
+        const QString candidate(n, QLatin1Char('n'));
+        const double w = dialogsupport::captionWidth(normal, candidate);
+        if (w == std::floor(w))
+            text = candidate;
+    }
+    if (text.isEmpty())
+        GTEST_SKIP() << "no caption of a whole pixel width in this font";
+    const int width = int(dialogsupport::captionWidth(normal, text));
+    struct {
+        int room;
+        bool tip;
+    } const cases[] = {{width + 1, false}, {width, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.room);
+        QWidget dialog;
+        auto *label = new QLabel(text, &dialog);
+        label->resize(c.room, 20);
+        ASSERT_EQ(dialogsupport::textRoom(label), c.room);
+        dialogsupport::fitCaptions(&dialog, {label}, {});
+        EXPECT_EQ(!label->toolTip().isEmpty(), c.tip);
+        EXPECT_EQ(label->text(), text);
+        EXPECT_EQ(dialog.font().pointSizeF(), 8.25) << "the normal font fits exactly";
+    }
 }
 
 TEST(DialogSupport, FittingFontShrinksOnlyAsFarAsNeeded)

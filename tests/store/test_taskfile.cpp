@@ -173,6 +173,15 @@ TEST_F(TaskFile, ReaderRules)
              EXPECT_EQ(tasks[0].minute, 8);
              EXPECT_EQ(tasks[0].second, 12);
          }},
+        {"numbers past 32 bits saturate too",
+         crlf({"yea=2147483648", "day=-2147483649", "act=addtask", "clr=2147483648",
+               "act=addalert"}),
+         1, 1,
+         [] {
+             EXPECT_EQ(tasks[0].year, 32767);
+             EXPECT_EQ(tasks[0].day, -32768);
+             EXPECT_EQ(alertRules[0].color, -2147483647 - 1) << "2^31 is a 32-bit colour";
+         }},
         {"numbers too large saturate to the field",
          crlf({"day=40000", "mon=-40000", "yea=1e9", "hou=&H10", "min=&O17", "act=addtask",
                "val=99999", "clr=-1", "act=addalert", "clr=4294967295", "act=addalert",
