@@ -3,6 +3,7 @@
 #include "mainwindow/frmmain.h"
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"
+#include "support/taskfilebuilder.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 // Each test runs in its own directory, where the window reads tasks.txt.
 class MainWindowTest : public ::testing::Test {
@@ -56,10 +58,24 @@ protected:
         r.popup = false;
     }
 
-    // Writes the tables to tasks.txt and opens the window on them.
+    // Writes the tables to tasks.txt, through the test's own writer rather
+    // than the store's, and opens the window on them.
     frmMain &open(frmMainHooks hooks = {})
     {
-        EXPECT_TRUE(Module1::saveTasks().ok());
+        std::vector<testsupport::TaskLines> lines;
+        for (int i = 0; i < Module1::taskCount; ++i) {
+            const Module1::Task &t = Module1::tasks[static_cast<size_t>(i)];
+            QString description = t.description;
+            lines.push_back({t.title, t.forWhom, t.day, t.month, t.year, t.hour, t.minute, t.second,
+                             t.deleted,
+                             description.replace(QStringLiteral("\r\n"), QStringLiteral("|~"))});
+        }
+        std::vector<testsupport::RuleLines> rules;
+        for (int i = 0; i < Module1::alertRuleCount; ++i) {
+            const Module1::AlertRule &r = Module1::alertRules[static_cast<size_t>(i)];
+            rules.push_back({r.interval, r.unit, r.color, r.popup});
+        }
+        testsupport::writeFile(QStringLiteral("tasks.txt"), testsupport::taskFile(lines, rules));
         m_window = std::make_unique<frmMain>(std::move(hooks));
         m_window->exitProgram = [this] { ++exits; };
         m_window->resize(900, 600);
