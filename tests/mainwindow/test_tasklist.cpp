@@ -328,6 +328,30 @@ TEST_F(MainWindowTest, KeyboardMovesTheSelectionAndOpensTheMenu)
     w.menu_short->close();
 }
 
+TEST_F(MainWindowTest, DownOntoARowJustBelowTheViewScrollsItWhole)
+{
+    for (int i = 0; i < 40; ++i)
+        addTask(QString::number(i), "", i);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const int viewHeight = w.lstContainer->parentWidget()->height();
+    // GIVEN a row whose last line is the first line below the view
+    int k = 1;
+    while (k < 40 && w.lstContainer->cellRect(k, ListColumn::Title).bottom() < viewHeight)
+        ++k;
+    const int bottom = w.lstContainer->cellRect(k, ListColumn::Title).bottom();
+    w.vscroll->setValue(bottom - viewHeight);
+    ASSERT_EQ(-w.lstContainer->y() + viewHeight, bottom) << "the row's last line is just hidden";
+    w.highlight(static_cast<qint16>(k - 1));
+    // WHEN Down selects it THEN it is scrolled wholly into view
+    w.lstContainer->setFocus();
+    QTest::keyClick(w.lstContainer, Qt::Key_Down);
+    EXPECT_EQ(w.lstContainer->selectedRow(), k);
+    EXPECT_EQ(w.vscroll->value(), bottom - viewHeight + 1);
+    EXPECT_GT(-w.lstContainer->y() + viewHeight, bottom);
+}
+
 TEST_F(MainWindowTest, KeysAtTheEndsOfTheListStayOnIt)
 {
     for (int i = 0; i < 12; ++i)

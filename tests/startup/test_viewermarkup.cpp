@@ -49,6 +49,9 @@ const MarkupCase kCases[] = {
     {"TooDeep", nested("<b>", "</b>", kMaxDepth + 1), false},
     {"TooManyTags", repeated("<br>", kMaxTags + 1), false},
     {"HundredNestedTables", nested("<table><tr><td>", "</td></tr></table>", 100), false},
+    {"SpanAtTheLimit", "<table><tr><td colspan=3 rowspan=3>x</td></tr></table>", true},
+    {"SpanPastTheLimit", "<table><tr><td colspan=4>x</td></tr></table>", false},
+    {"RowSpanPastTheLimit", "<table><tr><td rowspan=4>x</td></tr></table>", false},
     {"WideSpan", "<table><tr><td colspan=1000>x</td></tr></table>", false},
     {"SpanByEntity", "<table><tr><td colspan=&#57;9>x</td></tr></table>", false},
     // Would change the page around the field.
