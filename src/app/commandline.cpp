@@ -2,7 +2,14 @@
 
 #include <QCommandLineParser>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <stdio_ext.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,7 +32,42 @@ const char kHelp[] =
     " 1  if the task file could not be read or no window could be shown,\n"
     " 2  if an option was wrong.\n";
 
+// At exit: flushes and closes standard output. Only a closed descriptor
+// with nothing to write is no error.
+void closeStandardOutput()
+{
+    const bool pending = __fpending(stdout) != 0;
+    const bool failedBefore = std::ferror(stdout) != 0;
+    errno = 0;
+    const bool closeFailed = std::fclose(stdout) != 0;
+    if (failedBefore || (closeFailed && (pending || errno != EBADF))) {
+        const int error = closeFailed ? errno : 0;
+        if (error != 0)
+            std::fprintf(stderr, "quillet: write error: %s\n", std::strerror(error));
+        else
+            std::fputs("quillet: write error\n", stderr);
+        ::_exit(1);
+    }
+}
+
 }  // namespace
+
+void watchStandardOutput()
+{
+    // A closed standard stream is held by /dev/null opened the other way
+    // round: no file this program opens takes its number (a warning would
+    // land in the task file), and writes to it still fail.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int held = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+            if (held >= 0 && held != fd) {
+                ::dup2(held, fd);
+                ::close(held);
+            }
+        }
+    }
+    std::atexit(closeStandardOutput);
+}
 
 std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *options)
 {

@@ -13,3 +13,8 @@ struct StartOptions {
 // ends here: 0 after --help or --version (printed on stdout), 2 after a
 // wrong option or argument (said on stderr).
 std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *options);
+
+// Standard output as GNU programs keep it (close_stdout): a text that
+// could not be written ends the program with "quillet: write error: <the
+// system's reason>" on stderr and status 1, never 0. Call first in main.
+void watchStandardOutput();

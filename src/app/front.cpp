@@ -38,6 +38,7 @@ QByteArray windowsProgram()
 
 int main(int argc, char **argv)
 {
+    watchStandardOutput();
     Module1::ignoreFileSizeSignal();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

@@ -116,6 +116,7 @@ QStringList argumentsOf(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    watchStandardOutput();
     // Under a file size limit a write fails instead of killing the program.
     Module1::ignoreFileSizeSignal();
     StartOptions options;
@@ -141,14 +142,29 @@ int main(int argc, char **argv)
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;
     case SingleCopy::Claim::HandedOver: return 0;
-    case SingleCopy::Claim::Unsure:
+    case SingleCopy::Claim::NoAnswer:
         MessageBox::error(nullptr, QStringLiteral("Quillet"),
                           QStringLiteral("Quillet is already open on %1 and does not answer. "
                                          "It was not opened a second time, so that no change "
                                          "is lost.")
                               .arg(Module1::taskFilePath()));
         return 1;
+    case SingleCopy::Claim::Unreachable:
+        MessageBox::error(nullptr, QStringLiteral("Quillet"),
+                          QStringLiteral("Quillet is already open on %1%2, but it cannot be "
+                                         "brought to the front from here: switch to its "
+                                         "window. It was not opened a second time, so that "
+                                         "no change is lost.")
+                              .arg(Module1::taskFilePath(),
+                                   copy.holder() > 0
+                                       ? QStringLiteral(" (process %1)").arg(copy.holder())
+                                       : QString()));
+        return 1;
     }
+    // Said where a terminal shows it; a later start says it in a box.
+    if (!copy.listenError().isEmpty())
+        std::fprintf(stderr, "quillet: later starts in this folder cannot reach this copy: %s\n",
+                     qPrintable(copy.listenError()));
 
     Windows windows;
     copy.onShowAll([&windows] { windows.showAllForAnotherStart(); });

@@ -6,35 +6,75 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 class QLocalServer;
+
+// Which folder a task file lies in, as the disk knows it: every spelling
+// of one folder (a link, a bind mount, ..) gives the same identity.
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+std::optional<FolderIdentity> folderIdentity(const QString &folder);
+
+// A folder that only `uid` can enter: a real directory (not a link), owned
+// by uid, closed to group and others.
+bool isPrivateFolder(const struct stat &st, uid_t uid);
+
+// Opens `path` (O_PATH) when it is such a folder, creating it 0700 when it
+// is missing; -1 and why it cannot be used otherwise. A folder that is not
+// private is left as it is.
+int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why);
 
 // One running copy per task file: two copies would each hold the tables,
 // and the later save would drop the other's changes. The copy that holds
 // the lock beside the file listens for later starts, which hand over to it
-// and end.
+// and end. Both sides meet only in a folder of this user's alone and
+// believe only a peer of the same user.
 class SingleCopy : public QObject {
     Q_OBJECT
 public:
-    explicit SingleCopy(const QString &taskFile);
+    // trustedPeer: the user whose copies may ask and answer; tests pass
+    // another to play a stranger.
+    explicit SingleCopy(const QString &taskFile, uid_t trustedPeer = ::geteuid());
     ~SingleCopy() override;
 
     enum class Claim {
-        Ours,        // this copy holds the file
-        HandedOver,  // another copy runs on it and was asked to show its list
-        Unsure,      // another copy holds the lock but did not answer
+        Ours,         // this copy holds the file
+        HandedOver,   // another copy runs on it and took the request to show its list
+        NoAnswer,     // another copy holds the lock, but no copy of ours took the request
+        Unreachable,  // another copy holds the lock and listens nowhere we can reach
     };
     Claim claim();
 
     // Once ours: what a later start asks for.
     void onShowAll(std::function<void()> showAll);
+    // Once ours: why later starts cannot reach this copy; empty while it
+    // listens.
+    QString listenError() const { return m_listenError; }
+    // Once refused: the process that holds the file, 0 when unknown.
+    qint64 holder() const;
 
 private:
     void listen();
-    bool askRunningCopy() const;
+    Claim askRunningCopy();
+    bool trusts(int socket) const;
+    void findMeetingPlace();
 
-    QString m_serverName;
+    QString m_taskFile;
+    uid_t m_trustedPeer;
     QLockFile m_lock;
+    int m_folder = -1;     // where the copies meet, held open
+    QString m_folderName;  // the same, for messages
+    QByteArray m_socketName;
+    QString m_socketPath;  // the socket's name, through m_folder
+    QString m_meetingError;
+    QString m_listenError;
     std::unique_ptr<QLocalServer> m_server;
     std::function<void()> m_showAll;
 };

@@ -10,11 +10,16 @@
 #include <QDialog>
 #include <QDir>
 #include <QFontMetricsF>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <limits>
@@ -40,9 +45,7 @@ void applyLook(QWidget *control, const Look &look, const char *context)
         label->setAlignment(look.align | Qt::AlignTop);
     } else if (auto *box = qobject_cast<QLineEdit *>(control)) {
         box->setAlignment(look.align | Qt::AlignVCenter);
-        // The record holds texts of any length; the default limit would
-        // cut a long title from the file.
-        box->setMaxLength(std::numeric_limits<int>::max());
+        box->setMaxLength(kLongestText);
     } else if (auto *button = qobject_cast<QAbstractButton *>(control)) {
         button->setText(caption);
     } else if (auto *frame = qobject_cast<QGroupBox *>(control)) {
@@ -179,6 +182,73 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned, const QList
         label->setText(
             QFontMetricsF(font).elidedText(label->text(), Qt::ElideRight, textRoom(label)));
     }
+}
+
+int roomFor(const QString &text)
+{
+    return int(std::clamp<qsizetype>(text.size(), kLongestText, std::numeric_limits<int>::max()));
+}
+
+namespace {
+
+// `text` cut to `room` characters, never between the halves of a pair.
+QString cutTo(const QString &text, int room)
+{
+    if (text.size() <= room)
+        return text;
+    if (room <= 0)
+        return {};
+    return text.left(text.at(room - 1).isHighSurrogate() ? room - 1 : room);
+}
+
+}  // namespace
+
+int LimitedTextEdit::length() const { return document()->characterCount() - 1; }
+
+int LimitedTextEdit::room() const
+{
+    const QTextCursor cursor = textCursor();
+    return m_maxLength - length() + (cursor.selectionEnd() - cursor.selectionStart());
+}
+
+void LimitedTextEdit::insertFromMimeData(const QMimeData *source)
+{
+    if (!source || isReadOnly())
+        return;
+    const QString text = source->text();
+    if (text.size() <= room()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    // Cut before it reaches the layout, which is where the time goes.
+    QMimeData cut;
+    cut.setText(cutTo(text, room()));
+    QPlainTextEdit::insertFromMimeData(&cut);
+}
+
+void LimitedTextEdit::keyPressEvent(QKeyEvent *event)
+{
+    const bool breaksLine = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const QString typed = event->text();
+    // Shortcuts (Ctrl+V, ...) carry control characters, or none.
+    const bool inserts = breaksLine || (!typed.isEmpty() && typed.at(0).isPrint());
+    if (inserts && !isReadOnly() && room() < std::max<qsizetype>(1, typed.size())) {
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void LimitedTextEdit::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (event->commitString().size() <= room()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QInputMethodEvent cut(event->preeditString(), event->attributes());
+    cut.setCommitString(cutTo(event->commitString(), room()), event->replacementStart(),
+                        event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&cut);
 }
 
 namespace {

@@ -22,12 +22,50 @@
 #include <variant>
 
 class QDialog;
+class QInputMethodEvent;
+class QKeyEvent;
+class QMimeData;
 class QWidget;
 
 // What the two editors share: the fixed dialog frame, the controls built
 // from their designs, placement, the file calls with their error box and
 // caption fitting.
 namespace dialogsupport {
+
+// The most characters a box takes from the keyboard, a paste or a drop:
+// a line edit's own default. Laying out a longer line (a 4 MB paste) takes
+// seconds, and a caret blinking in it keeps a core busy.
+inline constexpr int kLongestText = 32767;
+
+// Room for `text` in a box limited to kLongestText, or longer when the
+// record already holds more (from the file): a box never cuts what it is
+// given to show.
+int roomFor(const QString &text);
+
+// A multi-line box that takes at most maxLength() characters, as a line
+// edit does: a paste or a drop is cut to the room left, a key that would go
+// beyond is refused. One paragraph of unbroken text costs the layout time
+// that grows with the square of its length (a 1 MB one takes minutes).
+class LimitedTextEdit : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+    int maxLength() const { return m_maxLength; }
+    void setMaxLength(int length) { m_maxLength = length; }
+    // Characters in the box, a line break counted as one.
+    int length() const;
+
+protected:
+    void insertFromMimeData(const QMimeData *source) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+
+private:
+    // How many more characters fit, the selection replaced.
+    int room() const;
+
+    int m_maxLength = kLongestText;
+};
 
 // How one control looks as designed: object name, caption (untranslated,
 // nullptr for none), twips inside its container, the design's tab index
@@ -50,7 +88,7 @@ template <class Form> struct LabelArrayElement {
 // kind, its look, and the frame it lies in (nullptr: the dialog itself).
 template <class Form> struct ControlDesign {
     std::variant<QLabel * Form::*, QLineEdit * Form::*, QComboBox * Form::*,
-                 QPlainTextEdit * Form::*, QPushButton * Form::*, QCheckBox * Form::*,
+                 LimitedTextEdit * Form::*, QPushButton * Form::*, QCheckBox * Form::*,
                  QFrame * Form::*, QGroupBox * Form::*, LabelArrayElement<Form>>
         member;
     Look look;

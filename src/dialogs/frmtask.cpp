@@ -216,11 +216,15 @@ void frmTask::prepare(qint16 Index, bool newTask)
     Command1->setEnabled(t != nullptr);
 
     m_filling = true;
+    txtTitle->setMaxLength(dialogsupport::roomFor(shown.title));
     txtTitle->setText(shown.title);
+    txtFor->setMaxLength(dialogsupport::roomFor(shown.forWhom));
     txtFor->setText(shown.forWhom);
     txtDay->setText(QString::number(shown.day));
     txtYear->setText(QString::number(shown.year));
-    txtDescript->setPlainText(descriptionToBox(shown.description));
+    const QString description = descriptionToBox(shown.description);
+    txtDescript->setMaxLength(dialogsupport::roomFor(description));
+    txtDescript->setPlainText(description);
     txtMinute->setText(QString::number(shown.minute));
     txtHour->setText(QString::number(shown.hour));
     txtSecond->setText(QString::number(shown.second));

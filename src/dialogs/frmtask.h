@@ -11,8 +11,10 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
+namespace dialogsupport {
+class LimitedTextEdit;
+}
 
 // "New / Edit task": edits one record of Module1::tasks in place. Every
 // change of a box goes into the record at once; "&Ok" writes the task file
@@ -47,7 +49,7 @@ public:
     QLineEdit *txtSecond = nullptr;
     std::array<QLabel *, 2> Label7{};
     QLabel *Label4 = nullptr;
-    QPlainTextEdit *txtDescript = nullptr;
+    dialogsupport::LimitedTextEdit *txtDescript = nullptr;
     QPushButton *Command2 = nullptr;  // "&Cancel"
     QPushButton *Command1 = nullptr;  // "&Ok"
 

@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
@@ -21,9 +22,14 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <cerrno>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -331,10 +337,30 @@ namespace {
 
 // $XDG_CONFIG_HOME/quillet/quillet.conf. Only where the window stands is
 // kept: view, sort order and splitter start afresh each time.
-QSettings windowSettings()
+QString windowSettingsPath()
 {
-    return QSettings(QStringLiteral("quillet"), QStringLiteral("quillet"));
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/quillet/quillet.conf");
 }
+
+bool regularOrMissing(const QString &path)
+{
+    struct stat st { };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode);
+}
+
+// Only a regular file, or none yet, and the same for the lock QSettings
+// reads before it writes: opening a FIFO waits for a writer forever and a
+// device never ends, with the task file locked meanwhile.
+bool settingsFileUsable(const QString &path)
+{
+    return regularOrMissing(path) && regularOrMissing(path + QStringLiteral(".lock"));
+}
+
+// That one file, without the system-wide ones QSettings would read too.
+QSettings windowSettings(const QString &path) { return QSettings(path, QSettings::IniFormat); }
 
 const QString kGeometryKey = QStringLiteral("mainWindow/geometry");
 
@@ -342,7 +368,10 @@ const QString kGeometryKey = QStringLiteral("mainWindow/geometry");
 
 void frmMain::restoreWindowGeometry()
 {
-    const QByteArray saved = windowSettings().value(kGeometryKey).toByteArray();
+    const QString path = windowSettingsPath();
+    if (!settingsFileUsable(path))
+        return;
+    const QByteArray saved = windowSettings(path).value(kGeometryKey).toByteArray();
     // restoreGeometry() brings a window from a screen that is gone back
     // onto one that is there.
     if (!saved.isEmpty())
@@ -351,8 +380,9 @@ void frmMain::restoreWindowGeometry()
 
 void frmMain::saveWindowGeometry()
 {
-    if (isVisible())
-        windowSettings().setValue(kGeometryKey, saveGeometry());
+    const QString path = windowSettingsPath();
+    if (isVisible() && settingsFileUsable(path))
+        windowSettings(path).setValue(kGeometryKey, saveGeometry());
 }
 
 bool frmMain::saveFile()

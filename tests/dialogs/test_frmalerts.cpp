@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QColorDialog>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPushButton>
@@ -355,6 +356,20 @@ TEST_F(FrmAlertsTest, RuleNumberCannotBeTypedOrPastedInto)
     retype(dlg.txtInterval, "9");
     EXPECT_EQ(alertRules[0].interval, 9);
     EXPECT_EQ(alertRules[1].interval, 7);
+}
+
+TEST_F(FrmAlertsTest, AHugePasteIntoTheIntervalIsCutToTheLimitOfALineEdit)
+{
+    open({kSoon});
+    QApplication::clipboard()->setText(QString(4 << 20, QLatin1Char('7')));
+    dlg.txtInterval->setFocus();
+    dlg.txtInterval->selectAll();
+    QElapsedTimer t;
+    t.start();
+    QTest::keyClick(dlg.txtInterval, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_LT(t.elapsed(), 3000) << "hang guard: some 100 ms on a quiet machine";
+    EXPECT_EQ(dlg.txtInterval->text().size(), 32767);
+    EXPECT_EQ(alertRules[0].interval, 32767) << "the largest number the rule holds";
 }
 
 TEST_F(FrmAlertsTest, AFileChangedElsewhereIsReadAgainNotOverwritten)

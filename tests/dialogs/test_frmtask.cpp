@@ -9,6 +9,7 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,8 +17,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace Module1;
 using dialogtest::retype;
@@ -314,6 +318,93 @@ INSTANTIATE_TEST_SUITE_P(Boxes, PastedBreaksTest,
                                            PasteCase{&frmTask::txtFor, &Task::forWhom, false},
                                            PasteCase{&frmTask::txtTitle, &Task::title, true},
                                            PasteCase{&frmTask::txtFor, &Task::forWhom, true}));
+
+// A paste far past what a line edit takes: cut at its limit at once. Left
+// whole, a 4 MB title took the box seconds to lay out and a core to blink
+// its caret; a long unbroken paragraph in the description, minutes.
+struct LongPasteCase {
+    const char *name;
+    bool description;  // else the title box
+    bool lines;        // the text in lines of 80, else unbroken
+    qsizetype size;
+};
+
+void PrintTo(const LongPasteCase &c, std::ostream *os) { *os << c.name; }
+
+class LongPasteTest : public FrmTaskTest, public ::testing::WithParamInterface<LongPasteCase> { };
+
+TEST_P(LongPasteTest, IsCutToTheLimitOfALineEdit)
+{
+    const LongPasteCase &c = GetParam();
+    loadFile(dialogtest::taskFile({kDentist}, {kRule}));
+    open(1);
+    QString text(c.size, QLatin1Char('x'));
+    for (qsizetype i = 80; c.lines && i < text.size(); i += 81)
+        text[i] = QLatin1Char('\n');
+    QWidget *box = c.description ? static_cast<QWidget *>(dlg.txtDescript)
+                                 : static_cast<QWidget *>(dlg.txtTitle);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    QGuiApplication::clipboard()->setText(text);
+
+    QElapsedTimer t;
+    t.start();
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    const qint64 ms = t.elapsed();
+    std::printf("%lld KB pasted into %s: %lld ms\n", static_cast<long long>(c.size >> 10), c.name,
+                static_cast<long long>(ms));
+
+    EXPECT_LT(ms, 3000) << "hang guard: some 100 ms on a quiet machine";
+    const QString shown = c.description ? dlg.txtDescript->toPlainText() : dlg.txtTitle->text();
+    EXPECT_EQ(shown, text.left(dialogsupport::kLongestText));
+    EXPECT_EQ(c.description ? tasks[0].description : tasks[0].title,
+              c.description ? frmTask::descriptionFromBox(shown) : shown);
+    // Full: one more key adds nothing.
+    QTest::keyClick(box, Qt::Key_Y);
+    EXPECT_EQ(c.description ? dlg.txtDescript->toPlainText() : dlg.txtTitle->text(), shown);
+
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+    EXPECT_EQ(c.description ? tasks[0].description : tasks[0].title,
+              c.description ? frmTask::descriptionFromBox(shown) : shown)
+        << "saved and read back whole";
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, LongPasteTest,
+                         ::testing::Values(LongPasteCase{"Title", false, false, 4 << 20},
+                                           // Unbroken text costs the layout the square of
+                                           // its length: without the limit this fails in
+                                           // seconds, not an hour.
+                                           LongPasteCase{"Description", true, false, 256 << 10},
+                                           LongPasteCase{"DescriptionInLines", true, true,
+                                                         4 << 20}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(FrmTaskTest, ATextLongerThanTheLimitFromTheFileIsShownWholeAndKept)
+{
+    // GIVEN a file whose title and description are past the limit
+    TaskLines longTask = kDentist;
+    longTask.title = QString(40000, QLatin1Char('t'));
+    longTask.description = QString(20000, QLatin1Char('d')) + "|~" + QString(20000, 'e');
+    loadFile(dialogtest::taskFile({longTask}, {kRule}));
+    open(1);
+    EXPECT_EQ(dlg.txtTitle->text(), longTask.title);
+    EXPECT_EQ(dlg.txtDescript->toPlainText().size(), 40001);
+
+    // WHEN more is pasted at their ends
+    QGuiApplication::clipboard()->setText("more");
+    dlg.txtTitle->setFocus();
+    dlg.txtTitle->end(false);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_V, Qt::ControlModifier);
+    dlg.txtDescript->setFocus();
+    dlg.txtDescript->moveCursor(QTextCursor::End);
+    QTest::keyClick(dlg.txtDescript, Qt::Key_V, Qt::ControlModifier);
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+
+    // THEN nothing was cut and nothing added
+    EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({longTask}, {kRule}));
+}
 
 TEST_F(FrmTaskTest, EscAndTheCloseBoxActAsCancel)
 {

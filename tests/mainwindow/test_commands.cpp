@@ -12,11 +12,19 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -416,6 +424,54 @@ TEST_F(MainWindowTest, OnlyWhereTheWindowStandsIsKeptBetweenRuns)
     EXPECT_EQ(Module1::sortMode, 2);
     EXPECT_EQ(second.splitPercent(), 50);
 }
+
+// The window's settings and their lock are used only as regular files: a
+// FIFO would hold the window (and the task file's lock) forever.
+class OddSettingsFile : public MainWindowTest,
+                        public ::testing::WithParamInterface<const char *> { };
+
+TEST_P(OddSettingsFile, NeverHoldsTheWindow)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                           QStringLiteral("/quillet");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QByteArray fifo = QFile::encodeName(folder + '/' + GetParam());
+    QFile::remove(QFile::decodeName(fifo));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // A watchdog turns a wait on the FIFO into a failure: opening it to
+    // write without blocking succeeds only while a reader waits. It then
+    // takes the FIFO away and lets the reader go.
+    std::atomic<bool> done{false}, readerWaited{false};
+    std::thread watchdog([&] {
+        while (!done) {
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                readerWaited = true;
+                ::unlink(fifo.constData());
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+
+    addTask("A", "", 1);
+    frmMain &w = open();
+    w.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.close();
+    done = true;
+    watchdog.join();
+    ::unlink(fifo.constData());
+
+    EXPECT_FALSE(readerWaited) << "the window waited on " << fifo.constData();
+    EXPECT_EQ(exits, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, OddSettingsFile,
+                         ::testing::Values("quillet.conf", "quillet.conf.lock"),
+                         [](const auto &info) {
+                             return std::string(info.index == 0 ? "Settings" : "TheirLock");
+                         });
 
 TEST_F(MainWindowTest, NoRedrawWhileADialogIsOpen)
 {

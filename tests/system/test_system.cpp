@@ -8,13 +8,18 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +81,49 @@ protected:
 
     QString tasksPath() const { return dir.filePath("tasks.txt"); }
     QString pagePath() const { return runtime.path() + "/quillet/al.html"; }
+
+    // Runs the program to its end with standard output sent (or closed) by
+    // `redirect` in the shell's words.
+    void runRedirected(QProcess &p, const QString &redirect, const QStringList &args)
+    {
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.start("/bin/sh",
+                QStringList{"-c", "exec \"$0\" \"$@\" " + redirect, QUILLET_BINARY} + args);
+        ASSERT_TRUE(p.waitForStarted(5000));
+        ASSERT_TRUE(p.waitForFinished(5000));
+    }
+
+    // Waits, bounded, until a start holds the task file.
+    bool waitForLock() const
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(dir.filePath(".tasks.txt.lock")) && t.elapsed() < 5000)
+            QThread::msleep(10);
+        // Taken before listening: give it the moment it needs to listen.
+        QThread::msleep(100);
+        return QFile::exists(dir.filePath(".tasks.txt.lock"));
+    }
+
+    // A later start on the list: true when it handed over to the running
+    // copy and ended at once.
+    bool handsOver(QProcess &later, const QStringList &wrapper = {})
+    {
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        later.setProcessEnvironment(env);
+        later.setWorkingDirectory(dir.path());
+        if (wrapper.isEmpty())
+            later.start(QUILLET_BINARY, {"--show-all"});
+        else
+            later.start(wrapper.first(),
+                        wrapper.mid(1) + QStringList{QUILLET_BINARY, "--show-all"});
+        if (!later.waitForStarted(5000) || !later.waitForFinished(5000)) {
+            stop(later);
+            return false;
+        }
+        return later.exitStatus() == QProcess::NormalExit && later.exitCode() == 0;
+    }
 
     QTemporaryDir dir;
     QTemporaryDir runtime;
@@ -310,6 +358,258 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"},
         RefusedCase{"Notes", "Buy milk\nCall Anna about the car\n", false,
                     "is not a Quillet task file"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Standard output that cannot take the text: as GNU programs do, a
+// message on stderr and status 1. A closed output with nothing to say is
+// no error.
+struct OutputCase {
+    const char *name;
+    QStringList args;
+    const char *redirect;
+    bool announced;  // a task due today, announced by a rule
+    int status;
+    const char *said;  // on stderr
+};
+
+void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.name; }
+
+class LostOutput : public Program, public ::testing::WithParamInterface<OutputCase> { };
+
+TEST_P(LostOutput, IsAnErrorNotASuccess)
+{
+    const OutputCase &c = GetParam();
+    // The clock preload keeps a file open from before main, which takes
+    // the number of a closed standard output: the real date here.
+    env.remove("LD_PRELOAD");
+    const QDate today = QDate::currentDate();
+    testsupport::writeFile(
+        tasksPath(),
+        taskFile({dueOn("Due", c.announced ? today : today.addDays(30))}, {rule(0, true)}));
+    const QByteArray before = testsupport::readFile(tasksPath());
+    QProcess p;
+    runRedirected(p, c.redirect, c.args);
+    const QByteArray err = p.readAllStandardError();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), c.status) << err.toStdString();
+    if (*c.said)
+        EXPECT_TRUE(err.contains(c.said)) << err.toStdString();
+    else
+        EXPECT_FALSE(err.contains("write error")) << err.toStdString();
+    EXPECT_EQ(testsupport::readFile(tasksPath()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, LostOutput,
+    ::testing::Values(OutputCase{"HelpToAFullDisk",
+                                 {"--help"},
+                                 ">/dev/full",
+                                 false,
+                                 1,
+                                 "quillet: write error: No space left on device\n"},
+                      OutputCase{"VersionToAFullDisk",
+                                 {"--version"},
+                                 ">/dev/full",
+                                 false,
+                                 1,
+                                 "quillet: write error: No space left on device\n"},
+                      OutputCase{"HelpToAClosedOutput",
+                                 {"--help"},
+                                 ">&-",
+                                 false,
+                                 1,
+                                 "quillet: write error: Bad file descriptor\n"},
+                      OutputCase{"DueTasksToAFullDisk",
+                                 {},
+                                 ">/dev/full",
+                                 true,
+                                 1,
+                                 "quillet: write error: No space left on device\n"},
+                      OutputCase{"DueTasksToAClosedOutput",
+                                 {},
+                                 ">&-",
+                                 true,
+                                 1,
+                                 "quillet: write error: Bad file descriptor\n"},
+                      OutputCase{"NothingDueToAClosedOutput", {}, ">&-", false, 0, ""},
+                      OutputCase{"HelpToTheNullDevice", {"--help"}, ">/dev/null", false, 0, ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Where a later start meets the running copy: always in a folder of this
+// user's alone, under a name that fits, found from any spelling of the
+// task folder.
+struct MeetingCase {
+    const char *name;
+    enum { Private, LongPath, OpenToOthers, AnotherUsers, Unset } runtime;
+    bool bindMount;  // the later start in a bind mount of the task folder
+};
+
+void PrintTo(const MeetingCase &c, std::ostream *os) { *os << c.name; }
+
+class MeetingPlace : public Program, public ::testing::WithParamInterface<MeetingCase> { };
+
+TEST_P(MeetingPlace, ALaterStartHandsOverToTheRunningCopy)
+{
+    const MeetingCase &c = GetParam();
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    env.insert("TMPDIR", temp.path());
+    switch (c.runtime) {
+    case MeetingCase::Private: break;
+    case MeetingCase::LongPath: {
+        // Far past the 108 bytes a socket's name may have.
+        const QString deep = runtime.path() + '/' + QString(150, 'r');
+        ASSERT_TRUE(QDir().mkpath(deep));
+        QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert("XDG_RUNTIME_DIR", deep);
+        break;
+    }
+    case MeetingCase::OpenToOthers: {
+        const QByteArray folder = QFile::encodeName(runtime.path() + "/quillet");
+        ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+        ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
+        break;
+    }
+    case MeetingCase::AnotherUsers:
+        if (::chown(QFile::encodeName(runtime.path()).constData(), 65534, 65534) != 0)
+            GTEST_SKIP() << "cannot give a folder away without root";
+        break;
+    case MeetingCase::Unset: env.remove("XDG_RUNTIME_DIR"); break;
+    }
+    QStringList wrapper;
+    QTemporaryDir mount;
+    if (c.bindMount) {
+        if (QStandardPaths::findExecutable("unshare").isEmpty() ||
+            !runTool({"unshare", "-m", "true"}, env))
+            GTEST_SKIP() << "no mount namespace for a bind mount here";
+        ASSERT_TRUE(mount.isValid());
+        wrapper = {"unshare",
+                   "-m",
+                   "sh",
+                   "-c",
+                   "mount --bind \"$0\" \"$1\" && cd \"$1\" && exec \"$2\" \"$3\"",
+                   dir.path(),
+                   mount.path()};
+    }
+
+    QProcess running;
+    start(running, true, {"--show-all"});
+    ASSERT_TRUE(waitForLock());
+    QProcess later;
+    EXPECT_TRUE(handsOver(later, wrapper))
+        << later.exitCode() << " " << later.readAllStandardError().toStdString();
+    EXPECT_EQ(running.state(), QProcess::Running);
+    stop(running);
+
+    // Nothing in the shared temporary folder but a folder of our own.
+    for (const QFileInfo &entry : QDir(temp.path())
+                                      .entryInfoList(QDir::AllEntries | QDir::System |
+                                                     QDir::NoDotAndDotDot | QDir::Hidden)) {
+        SCOPED_TRACE(entry.fileName().toStdString());
+        EXPECT_TRUE(entry.isDir() && !entry.isSymLink());
+        EXPECT_EQ(entry.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                         QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
+                  QFile::Permissions());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, MeetingPlace,
+    ::testing::Values(MeetingCase{"PrivateRuntimeFolder", MeetingCase::Private, false},
+                      MeetingCase{"RuntimePathTooLongForASocket", MeetingCase::LongPath, false},
+                      MeetingCase{"RuntimeFolderOpenToOthers", MeetingCase::OpenToOthers, false},
+                      MeetingCase{"RuntimeFolderOfAnotherUser", MeetingCase::AnotherUsers, false},
+                      MeetingCase{"NoRuntimeFolder", MeetingCase::Unset, false},
+                      MeetingCase{"BindMountOfTheFolder", MeetingCase::Private, true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Program, AKilledCopyBlocksNoLaterStart)
+{
+    // GIVEN a copy killed outright: its lock and its socket stay behind
+    QProcess killed;
+    start(killed, true, {"--show-all"});
+    ASSERT_TRUE(waitForLock());
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(3000));
+    ASSERT_TRUE(QFile::exists(dir.filePath(".tasks.txt.lock")));
+
+    // WHEN the user starts again, THEN it runs
+    QProcess next;
+    start(next, true, {"--show-all"});
+    EXPECT_FALSE(next.waitForFinished(1500)) << next.readAllStandardError().toStdString();
+
+    // AND a third start hands over to it
+    QProcess third;
+    EXPECT_TRUE(handsOver(third)) << third.readAllStandardError().toStdString();
+    EXPECT_EQ(next.state(), QProcess::Running);
+    stop(next);
+}
+
+// The window settings are read only from a regular file: a FIFO would hold
+// the program (and the task file's lock) until someone writes to it.
+struct SettingsCase {
+    const char *name;
+    std::function<bool(const QString &conf, const QString &scratch)> plant;
+    bool fifo;  // a reader waiting on it would be the program
+};
+
+void PrintTo(const SettingsCase &c, std::ostream *os) { *os << c.name; }
+
+class OddSettingsFile : public Program, public ::testing::WithParamInterface<SettingsCase> { };
+
+TEST_P(OddSettingsFile, NeverHoldsTheProgram)
+{
+    const SettingsCase &c = GetParam();
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    ASSERT_TRUE(QDir(config.path()).mkdir("quillet"));
+    const QString conf = config.path() + "/quillet/quillet.conf";
+    ASSERT_TRUE(c.plant(conf, config.path()));
+    env.insert("XDG_CONFIG_HOME", config.path());
+    testsupport::writeFile(tasksPath(), taskFile({dueOn("Due", kFixedToday)}, {rule(0, true)}));
+
+    QProcess running;
+    start(running, true, {"--show-all"});
+    ASSERT_TRUE(waitForLock());
+    QProcess later;
+    EXPECT_TRUE(handsOver(later)) << "the running copy answers";
+    if (c.fifo) {
+        // Opening for writing without blocking succeeds only when a reader
+        // waits on the other end.
+        QElapsedTimer t;
+        t.start();
+        bool readerWaits = false;
+        while (!readerWaits && t.elapsed() < 2000) {
+            const int fd = ::open(QFile::encodeName(conf).constData(), O_WRONLY | O_NONBLOCK);
+            readerWaits = fd >= 0;
+            if (fd >= 0)
+                ::close(fd);
+            QThread::msleep(50);
+        }
+        EXPECT_FALSE(readerWaits) << "the program waits on the FIFO";
+    }
+    EXPECT_EQ(running.state(), QProcess::Running);
+    stop(running);
+}
+
+bool makeFifo(const QString &path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, OddSettingsFile,
+    ::testing::Values(
+        SettingsCase{"Fifo", [](const QString &conf, const QString &) { return makeFifo(conf); },
+                     true},
+        SettingsCase{"LinkToAFifo",
+                     [](const QString &conf, const QString &scratch) {
+                         return makeFifo(scratch + "/fifo") && QFile::link(scratch + "/fifo", conf);
+                     },
+                     true},
+        SettingsCase{"Folder",
+                     [](const QString &conf, const QString &) { return QDir().mkdir(conf); },
+                     false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
