@@ -138,7 +138,10 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     QApplication::setWindowIcon(icons::programIcon());
-    SingleCopy copy(Module1::taskFilePath());
+    // Through the held folder: the lock lies beside the file that was read,
+    // whatever the folder is named now.
+    SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
+                    QLatin1String(Module1::kTaskFileName));
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;
     case SingleCopy::Claim::HandedOver: return 0;

@@ -1,5 +1,6 @@
 // Both editors as a screen reader reads them: every input named for what it
 // holds, while the captions on screen stay as designed.
+#include "dialogs/dialogsupport.h"
 #include "dialogs/frmalerts.h"
 #include "dialogs/frmtask.h"
 
