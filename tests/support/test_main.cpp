@@ -15,9 +15,11 @@ class WorldReset : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char **argv)
 {
-    // Widget tests never need a display.
+    // Widget tests never need a display. The screen is wider than it is
+    // tall, as most are, so that a mixed-up width and height shows.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM",
+                "offscreen:configfile=" QUILLET_TEST_DATA_DIR "/offscreen-screen.json");
     // A runtime folder of this process alone: tests that plant links or open
     // the alert page's folder to others must not meet another test process
     // or the user's own copy of the program.
