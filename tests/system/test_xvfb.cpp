@@ -50,6 +50,24 @@ TEST_F(OnXServer, AltEEndsTheProgram)
     EXPECT_EQ(app.exitCode(), 0);
 }
 
+TEST_F(OnXServer, ARefusedFileIsExplainedInABoxAndEndsWithStatusOne)
+{
+    std::vector<testsupport::TaskLines> many;
+    for (int i = 0; i < 1002; ++i)
+        many.push_back(dueOn(QStringLiteral("T%1").arg(i), kToday));
+    testsupport::writeFile(taskFile(), withTodayRule(many));
+    const QByteArray before = testsupport::readFile(taskFile());
+    startProgram();
+    // The box waits for its answer: the program is still there.
+    const xcb_window_t box = waitForWindow("Quillet");
+    ASSERT_NE(box, 0u);
+    EXPECT_FALSE(ended(app, 300));
+    keys(box, {"Return"});
+    ASSERT_TRUE(ended(app, 5000));
+    EXPECT_EQ(app.exitCode(), 1);
+    EXPECT_EQ(testsupport::readFile(taskFile()), before);
+}
+
 TEST_F(OnXServer, AltSSwapsTheAlertForTheMainWindow)
 {
     writeAnnouncedTask();
