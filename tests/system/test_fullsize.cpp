@@ -336,6 +336,11 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     const int popupsBefore = x.popupCount();
     step("right click the row -> context menu",
          clickAt(main, recycled.x, (recycled.top + recycled.bottom) / 2, 3), {}, false, main);
+    // Mapped by the X server a moment after the program has answered.
+    QElapsedTimer menuWait;
+    menuWait.start();
+    while (x.popupCount() <= popupsBefore && menuWait.elapsed() < waitLimit())
+        QThread::msleep(2);
     EXPECT_GT(x.popupCount(), popupsBefore) << "the context menu did not open";
     step("U (Un-Delete) -> task restored, file saved, list redrawn", key("u"), {}, false, main);
     const QByteArray afterRestore = waitForFileChange(afterDelete);
