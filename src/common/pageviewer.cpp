@@ -2,6 +2,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessibleWidget>
+#include <QHash>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -71,6 +73,12 @@ double firstFrameTop(QTextDocument &doc)
             return doc.documentLayout()->frameBoundingRect(frame).top();
     }
     return doc.documentMargin();
+}
+
+QStringView blockText(const PageBlocks &page, size_t block)
+{
+    const PageBlocks::Block &b = page.blocks[block];
+    return QStringView(page.markup).sliced(b.from, b.to - b.from);
 }
 
 // Line and paragraph breaks and objects read as blanks in a name.
@@ -243,8 +251,34 @@ void PageViewer::showPage(const PageBlocks &page)
 {
     if (page == m_page)
         return;
-    m_page = page;
+    const PageBlocks previous = std::exchange(m_page, page);
+    std::vector<Slot> kept = std::exchange(m_slots, {});
+    const int width = m_width;
     reset();
+    // A page that changed in a few tasks keeps the blocks that did not, laid
+    // out as they were, as long as the page around them is the same.
+    if (width > 0 && !kept.empty() && !m_slots.empty() && previous.opening == m_page.opening &&
+        previous.closing == m_page.closing && previous.sample == m_page.sample &&
+        blockText(previous, 0) == blockText(m_page, 0)) {
+        QHash<QStringView, size_t> byText;
+        for (size_t k = 1; k < previous.blocks.size(); ++k)
+            byText.insert(blockText(previous, k), k);
+        m_slots.front() = std::move(kept.front());
+        for (size_t k = 1; k < m_slots.size(); ++k) {
+            const auto it = byText.constFind(blockText(m_page, k));
+            if (it == byText.cend()) {
+                m_slots[k].height = m_estimate;
+                continue;
+            }
+            m_slots[k] = std::move(kept[it.value()]);
+            byText.erase(it);
+            if (m_slots[k].exact)
+                m_widest = std::max(m_widest, m_slots[k].doc->size().width());
+        }
+        m_width = width;
+        m_widest = std::max(m_widest, m_slots.front().doc->size().width());
+        updateTops();
+    }
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::ObjectReorder);
         QAccessible::updateAccessibility(&event);

@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <vector>
 
 #include <cerrno>
@@ -122,6 +124,37 @@ QString appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &
     return name;
 }
 
+// The page last built and everything it was built from.
+class LastBuild {
+public:
+    bool madeFrom(Days day) const
+    {
+        return m_valid && day == m_today && QLocale() == m_locale &&
+               std::equal(m_tasks.begin(), m_tasks.end(), tasks.begin(),
+                          tasks.begin() + taskCount) &&
+               std::equal(m_rules.begin(), m_rules.end(), alertRules.begin(),
+                          alertRules.begin() + alertRuleCount);
+    }
+    void remember(Days day, const AlertPage &built)
+    {
+        m_valid = true;
+        m_today = day;
+        m_locale = QLocale();
+        m_tasks.assign(tasks.begin(), tasks.begin() + taskCount);
+        m_rules.assign(alertRules.begin(), alertRules.begin() + alertRuleCount);
+        page = built;
+    }
+
+    AlertPage page;
+
+private:
+    bool m_valid = false;
+    Days m_today{};
+    QLocale m_locale;
+    std::vector<Task> m_tasks;
+    std::vector<AlertRule> m_rules;
+};
+
 // A folder we may trust with a fixed file name: a real directory (not a
 // link), ours, closed to everyone else.
 bool isPrivateDirectory(const QString &path)
@@ -149,6 +182,11 @@ AlertPage buildAlertPage(Days today)
 {
     sortMode = 2;
     sortTasks();
+    // The alert view asks for the page at every visit; mostly nothing on it
+    // has changed, and then the last one is it.
+    static LastBuild last;
+    if (last.madeFrom(today))
+        return last.page;
 
     AlertPage result;
     result.html.reserve(4096);
@@ -185,6 +223,7 @@ AlertPage buildAlertPage(Days today)
     }
     page.line(kPageEnd);
     page.finish();
+    last.remember(today, result);
     return result;
 }
 

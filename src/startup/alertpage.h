@@ -23,7 +23,8 @@ QString colorText(qint32 color);
 
 // Sets sortMode to 2, sorts the tasks, then builds the page from the tables,
 // `today` and the default locale. Formatting a due date sets a month of 0
-// to 1 in the task, as the list does.
+// to 1 in the task, as the list does. When none of those changed since the
+// last call, that call's page is returned (sharing its text).
 AlertPage buildAlertPage(Module1::Days today);
 
 // <runtime dir>/quillet, created (0700) on first use; empty when there is

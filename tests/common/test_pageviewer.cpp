@@ -139,9 +139,9 @@ TEST_F(PageViewerTest, HiddenLaysOutNothingShownOnlyWhatIsSeen)
 
     // WHEN it is hidden and given another page THEN nothing is laid out.
     viewer->hide();
-    viewer->showPage(pageOf(999));
+    viewer->showPage(pageOf(999, QStringLiteral("other")));
     viewer->resize(600, 500);
-    EXPECT_EQ(viewer->laidOutCount(), 0);
+    EXPECT_TRUE(laidOut().empty());
 }
 
 TEST_F(PageViewerTest, TheSamePageAgainKeepsItsLayoutAnotherStartsAtTheTop)
@@ -158,6 +158,37 @@ TEST_F(PageViewerTest, TheSamePageAgainKeepsItsLayoutAnotherStartsAtTheTop)
     EXPECT_EQ(bar()->value(), 0);
     EXPECT_EQ(viewer->currentBlock(), 1);
     EXPECT_EQ(viewer->blockCount(), 50);
+}
+
+// A page in which one task changed keeps the other blocks as they were
+// laid out; the changed one is laid out when it is seen.
+TEST_F(PageViewerTest, AChangedTaskIsTheOnlyBlockLaidOutAgain)
+{
+    PageBlocks page = pageOf(20);
+    viewer->showPage(page);
+    show();
+    const std::vector<int> before = laidOut();
+    ASSERT_GE(before.size(), 3u);
+    QTextDocument *first = viewer->blockDocument(1);
+    QTextDocument *third = viewer->blockDocument(3);
+
+    viewer->hide();
+    page.markup.replace(page.markup.indexOf(QStringLiteral("Task 2<")), 6,
+                        QStringLiteral("Task 2 changed"));
+    page.blocks[3].to += 8;
+    for (size_t k = 4; k < page.blocks.size(); ++k) {
+        page.blocks[k].from += 8;
+        page.blocks[k].to += 8;
+    }
+    viewer->showPage(page);
+    EXPECT_EQ(laidOut().size(), before.size() - 1);
+    EXPECT_FALSE(viewer->isLaidOut(3));
+    EXPECT_EQ(viewer->blockDocument(1), first);
+
+    viewer->show();
+    EXPECT_EQ(laidOut(), before);
+    EXPECT_NE(viewer->blockDocument(3), third);
+    EXPECT_TRUE(viewer->toPlainText().contains("Task 2 changed"));
 }
 
 // Blocks above take their real heights as they come into view; what was on

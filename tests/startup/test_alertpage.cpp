@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 using namespace Module1;
@@ -117,6 +119,34 @@ TEST(AlertPage, EachTaskIsNamedWithTitleForDueAndDaysLeft)
                           "In five days, due December 13/26 at 9:05:00 AM, 5 days left",
                           "&lt;table&gt;&lt;tr&gt;&lt;td&gt;unclosed, for Me, due December 14/26 "
                           "at 9:05:00 AM, 6 days left"}));
+}
+
+// The alert view asks for the page at every visit: unchanged tables give the
+// page built last (its very text); any change builds it anew.
+TEST(AlertPage, BuiltAgainOnlyWhenSomethingOnItMayHaveChanged)
+{
+    addTask("First", 2026, 12, 1);
+    addTask("Second", 2026, 12, 9);
+    addRule(3, true, 255);
+    const AlertPage first = buildAlertPage(today());
+    EXPECT_EQ(buildAlertPage(today()).html.constData(), first.html.constData());
+
+    const std::function<void()> changes[] = {
+        [] { tasks[1].description = QStringLiteral("new notes"); },
+        [] { tasks[0].deleted = QStringLiteral("Y"); },
+        [] { alertRules[0].color = 65280; },
+        [] { addRule(2, true, 16711680); },
+        [] { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); },
+    };
+    for (size_t i = 0; i < std::size(changes); ++i) {
+        const AlertPage before = buildAlertPage(today());
+        changes[i]();
+        const AlertPage after = buildAlertPage(today());
+        EXPECT_NE(after.html.toStdString(), before.html.toStdString()) << i;
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const AlertPage now = buildAlertPage(today());
+    EXPECT_NE(buildAlertPage(today() + Days::duration{1}).html, now.html);
 }
 
 TEST(AlertPage, NoRulesGivesTheFourLines)
