@@ -253,6 +253,7 @@ void PageViewer::showPage(const PageBlocks &page)
         return;
     const PageBlocks previous = std::exchange(m_page, page);
     std::vector<Slot> kept = std::exchange(m_slots, {});
+    std::unique_ptr<QTextDocument> sample = std::move(m_sample);
     const int width = m_width;
     reset();
     // A page that changed in a few tasks keeps the blocks that did not, laid
@@ -264,6 +265,7 @@ void PageViewer::showPage(const PageBlocks &page)
         for (size_t k = 1; k < previous.blocks.size(); ++k)
             byText.insert(blockText(previous, k), k);
         m_slots.front() = std::move(kept.front());
+        m_sample = std::move(sample);
         for (size_t k = 1; k < m_slots.size(); ++k) {
             const auto it = byText.constFind(blockText(m_page, k));
             if (it == byText.cend()) {
@@ -290,6 +292,7 @@ void PageViewer::showPage(const PageBlocks &page)
 void PageViewer::reset()
 {
     m_slots.clear();
+    m_sample.reset();
     m_slots.resize(m_page.blocks.size());
     m_width = -1;
     m_widest = 0;
@@ -330,19 +333,21 @@ void PageViewer::calibrate()
         return;
     // The heading and a sample block as one page: where the page puts a
     // task's table after what comes before it, and how high a block is.
-    QString html = m_page.markup.left(m_page.blocks.front().to);
-    if (m_page.sample.isEmpty()) {
-        const PageBlocks::Block &first = m_page.blocks[1];
-        html += QStringView(m_page.markup).sliced(first.from, first.to - first.from);
-    } else {
-        html += m_page.sample;
+    if (!m_sample) {
+        QString html = m_page.markup.left(m_page.blocks.front().to);
+        if (m_page.sample.isEmpty()) {
+            const PageBlocks::Block &first = m_page.blocks[1];
+            html += QStringView(m_page.markup).sliced(first.from, first.to - first.from);
+        } else {
+            html += m_page.sample;
+        }
+        html += m_page.closing;
+        m_sample = closedDocument(html);
     }
-    html += m_page.closing;
-    const std::unique_ptr<QTextDocument> both = closedDocument(html);
-    both->setTextWidth(m_width);
-    const double top = firstFrameTop(*both);
+    m_sample->setTextWidth(m_width);
+    const double top = firstFrameTop(*m_sample);
     m_gap = top - head.height;
-    m_estimate = m_gap + (both->size().height() - m_margin - top);
+    m_estimate = m_gap + (m_sample->size().height() - m_margin - top);
 }
 
 void PageViewer::layOut(int block)
@@ -400,6 +405,11 @@ void PageViewer::layOutVisible()
             for (size_t k = 1; k < m_slots.size(); ++k)
                 m_slots[k].height = m_estimate;
             updateTops();
+            // The estimated length shows or hides the scroll bar now, so
+            // that the blocks are laid out once, at the width that stays.
+            updateScrollBars();
+            if (viewport()->width() != m_width)
+                continue;
         }
         double value = verticalScrollBar()->value();
         const double height = viewport()->height();

@@ -95,12 +95,13 @@ private:
 
     PageBlocks m_page;
     std::vector<Slot> m_slots;
-    std::vector<double> m_tops;  // band tops, one more for the page's end
-    double m_gap = 0;            // before each task block
-    double m_margin = 0;         // below the last block
-    double m_estimate = 0;       // a task block not laid out yet
-    double m_widest = 0;         // widest block laid out
-    int m_width = -1;            // the width the layouts were made for
+    std::unique_ptr<QTextDocument> m_sample;  // the heading and a sample block
+    std::vector<double> m_tops;               // band tops, one more for the page's end
+    double m_gap = 0;                         // before each task block
+    double m_margin = 0;                      // below the last block
+    double m_estimate = 0;                    // a task block not laid out yet
+    double m_widest = 0;                      // widest block laid out
+    int m_width = -1;                         // the width the layouts were made for
     int m_current = 0;
     bool m_adjusting = false;
 };
