@@ -48,8 +48,20 @@ public:
     { }
 };
 
-// The page keeps the application's font in every window, as it always has.
-std::unique_ptr<QTextDocument> closedDocument(const QString &html)
+// The page's text read but never laid out: what a screen reader or a copy
+// takes from it.
+std::unique_ptr<QTextDocument> readDocument(const QString &html)
+{
+    auto doc = std::make_unique<ClosedDocument>();
+    doc->setUndoRedoEnabled(false);
+    doc->setHtml(html);
+    return doc;
+}
+
+// A block laid out at `width`, once: the width is set before the text, as
+// every change of either lays the whole document out again. The page keeps
+// the application's font in every window, as it always has.
+std::unique_ptr<QTextDocument> laidOutDocument(const QString &html, int width)
 {
     auto doc = std::make_unique<ClosedDocument>();
     doc->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(doc.get()));
@@ -60,8 +72,15 @@ std::unique_ptr<QTextDocument> closedDocument(const QString &html)
     QTextOption option = doc->defaultTextOption();
     option.setWrapMode(QTextOption::WordWrap);
     doc->setDefaultTextOption(option);
+    doc->setTextWidth(width);
     doc->setHtml(html);
     return doc;
+}
+
+void setWidth(QTextDocument &doc, int width)
+{
+    if (doc.textWidth() != width)
+        doc.setTextWidth(width);
 }
 
 // The top of a document's first frame (a task block's table), or its
@@ -322,8 +341,8 @@ void PageViewer::calibrate()
 {
     Slot &head = m_slots.front();
     if (!head.doc)
-        head.doc = closedDocument(m_page.blockHtml(0));
-    head.doc->setTextWidth(m_width);
+        head.doc = laidOutDocument(m_page.blockHtml(0), m_width);
+    setWidth(*head.doc, m_width);
     m_margin = head.doc->documentMargin();
     head.docTop = 0;
     head.height = head.doc->size().height() - m_margin;
@@ -342,9 +361,9 @@ void PageViewer::calibrate()
             html += m_page.sample;
         }
         html += m_page.closing;
-        m_sample = closedDocument(html);
+        m_sample = laidOutDocument(html, m_width);
     }
-    m_sample->setTextWidth(m_width);
+    setWidth(*m_sample, m_width);
     const double top = firstFrameTop(*m_sample);
     m_gap = top - head.height;
     m_estimate = m_gap + (m_sample->size().height() - m_margin - top);
@@ -354,8 +373,8 @@ void PageViewer::layOut(int block)
 {
     Slot &s = m_slots[size_t(block)];
     if (!s.doc)
-        s.doc = closedDocument(m_page.blockHtml(size_t(block)));
-    s.doc->setTextWidth(m_width);
+        s.doc = laidOutDocument(m_page.blockHtml(size_t(block)), m_width);
+    setWidth(*s.doc, m_width);
     s.docTop = firstFrameTop(*s.doc);
     s.height = m_gap + (s.doc->size().height() - m_margin - s.docTop);
     s.exact = true;
@@ -485,7 +504,7 @@ QString PageViewer::blockName(int block) const
     const Slot &s = m_slots[size_t(block)];
     if (s.name.isEmpty()) {
         // Read as the page is read, but never laid out.
-        s.name = oneLine(closedDocument(m_page.blocks[size_t(block)].name)->toPlainText());
+        s.name = oneLine(readDocument(m_page.blocks[size_t(block)].name)->toPlainText());
     }
     return s.name;
 }
@@ -510,7 +529,7 @@ QString PageViewer::toPlainText() const
 {
     QStringList parts;
     for (size_t k = 0; k < m_page.blocks.size(); ++k)
-        parts << closedDocument(m_page.blockHtml(k))->toPlainText();
+        parts << readDocument(m_page.blockHtml(k))->toPlainText();
     return parts.join(u'\n');
 }
 
