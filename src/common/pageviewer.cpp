@@ -2,11 +2,17 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessibleWidget>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextDocument>
 #include <QTextFormat>
 #include <QTextFrame>
@@ -310,6 +316,8 @@ void PageViewer::showPage(const PageBlocks &page)
 
 void PageViewer::reset()
 {
+    m_anchor = m_end = {};
+    m_selecting = false;
     m_slots.clear();
     m_sample.reset();
     m_slots.resize(m_page.blocks.size());
@@ -585,6 +593,10 @@ void PageViewer::paintEvent(QPaintEvent *event)
     const auto [first, last] = blocksIn(y + exposed.top(), y + exposed.bottom() + 1);
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette = pagePalette();
+    // A selection is the desktop's, in its colours.
+    QTextCharFormat selected;
+    selected.setBackground(palette().brush(QPalette::Highlight));
+    selected.setForeground(palette().brush(QPalette::HighlightedText));
     for (int k = first; k <= last; ++k) {
         const Slot &s = m_slots[size_t(k)];
         if (!s.exact || !s.doc)
@@ -593,6 +605,13 @@ void PageViewer::paintEvent(QPaintEvent *event)
         painter.save();
         painter.translate(origin);
         context.clip = QRectF(exposed).translated(-origin);
+        context.selections.clear();
+        if (const auto [from, to] = selectedIn(k, *s.doc); from < to) {
+            QTextCursor cursor(s.doc.get());
+            cursor.setPosition(from);
+            cursor.setPosition(to, QTextCursor::KeepAnchor);
+            context.selections.append({cursor, selected});
+        }
         s.doc->documentLayout()->draw(&painter, context);
         painter.restore();
     }
@@ -639,6 +658,11 @@ void PageViewer::keyPressEvent(QKeyEvent *event)
 {
     QScrollBar *v = verticalScrollBar();
     const int last = blockCount() - 1;
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Down:
         if (m_current > 0 && m_current < last)
@@ -677,6 +701,63 @@ void PageViewer::keyPressEvent(QKeyEvent *event)
     event->accept();
 }
 
+PageViewer::Place PageViewer::placeAt(QPoint viewportPos) const
+{
+    if (m_slots.empty())
+        return {};
+    const double x = horizontalScrollBar()->value() + viewportPos.x();
+    const double y =
+        verticalScrollBar()->value() + std::clamp(viewportPos.y(), 0, viewport()->height());
+    const int block = blocksIn(y, y + 1).first;
+    const Slot &s = m_slots[size_t(block)];
+    if (!s.exact || !s.doc)
+        return {block, 0};
+    const QPointF inDoc(x, y - (contentTop(block) - s.docTop));
+    return {block, std::max(0, s.doc->documentLayout()->hitTest(inDoc, Qt::FuzzyHit))};
+}
+
+std::pair<int, int> PageViewer::selectedIn(int block, const QTextDocument &doc) const
+{
+    const Place first = std::min(m_anchor, m_end);
+    const Place last = std::max(m_anchor, m_end);
+    if (first == last || block < first.block || block > last.block)
+        return {0, 0};
+    const int end = doc.characterCount() - 1;
+    return {block == first.block ? std::min(first.position, end) : 0,
+            block == last.block ? std::min(last.position, end) : end};
+}
+
+QString PageViewer::selectedText() const
+{
+    QStringList parts;
+    for (int k = std::min(m_anchor, m_end).block;
+         k >= 0 && k <= std::max(m_anchor, m_end).block && k < blockCount(); ++k) {
+        // Blocks passed over without being seen are read now.
+        const Slot &s = m_slots[size_t(k)];
+        std::unique_ptr<QTextDocument> read;
+        QTextDocument *doc = s.doc.get();
+        if (!doc) {
+            read = readDocument(m_page.blockHtml(size_t(k)));
+            doc = read.get();
+        }
+        const auto [from, to] = selectedIn(k, *doc);
+        if (from >= to)
+            continue;
+        QTextCursor cursor(doc);
+        cursor.setPosition(from);
+        cursor.setPosition(to, QTextCursor::KeepAnchor);
+        parts << cursor.selection().toPlainText();
+    }
+    return parts.join(u'\n');
+}
+
+void PageViewer::copy() const
+{
+    const QString text = selectedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
 void PageViewer::mousePressEvent(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
@@ -686,7 +767,59 @@ void PageViewer::mousePressEvent(QMouseEvent *event)
             break;
         }
     }
+    if (event->button() == Qt::LeftButton) {
+        m_anchor = m_end = placeAt(pos);
+        m_selecting = true;
+        viewport()->update();
+        event->accept();
+        return;
+    }
     QAbstractScrollArea::mousePressEvent(event);
+}
+
+void PageViewer::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_selecting) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    // Dragged past an edge: the page comes along.
+    if (pos.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (pos.y() >= viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const Place end = placeAt(pos);
+    if (!(end == m_end)) {
+        m_end = end;
+        viewport()->update();
+    }
+    event->accept();
+}
+
+void PageViewer::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_selecting && event->button() == Qt::LeftButton) {
+        m_selecting = false;
+        // As on other desktops, a selection is also the primary selection.
+        if (QGuiApplication::clipboard()->supportsSelection()) {
+            const QString text = selectedText();
+            if (!text.isEmpty())
+                QGuiApplication::clipboard()->setText(text, QClipboard::Selection);
+        }
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void PageViewer::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    QAction *copyAction = menu.addAction(tr("&Copy"), this, &PageViewer::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(!selectedText().isEmpty());
+    menu.exec(event->globalPos());
 }
 
 void PageViewer::focusInEvent(QFocusEvent *event)

@@ -55,6 +55,11 @@ public:
     // Every block's text, read but not laid out.
     QString toPlainText() const;
 
+    // The text selected with the mouse, as plain text; empty for none.
+    QString selectedText() const;
+    // Puts the selected text on the clipboard (Ctrl+C does).
+    void copy() const;
+
 signals:
     void currentBlockChanged(int block);
 
@@ -66,6 +71,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
 
 private:
@@ -76,6 +84,20 @@ private:
         bool exact = false;
         mutable QString name;  // plain text, read on first use
     };
+
+    // A place in the page's text: a block and a position in its document.
+    struct Place {
+        int block = -1;
+        int position = 0;
+        bool operator<(const Place &o) const
+        {
+            return block != o.block ? block < o.block : position < o.position;
+        }
+        bool operator==(const Place &) const = default;
+    };
+    Place placeAt(QPoint viewportPos) const;
+    // The selected part of a block's document, as [from, to).
+    std::pair<int, int> selectedIn(int block, const QTextDocument &doc) const;
 
     void reset();
     // Lays out the blocks that meet the view, keeping the first block that
@@ -104,4 +126,7 @@ private:
     int m_width = -1;                         // the width the layouts were made for
     int m_current = 0;
     bool m_adjusting = false;
+    Place m_anchor;  // where the mouse selection started and where it is
+    Place m_end;
+    bool m_selecting = false;
 };

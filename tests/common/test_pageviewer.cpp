@@ -4,7 +4,9 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
@@ -236,6 +238,35 @@ TEST_F(PageViewerTest, KeysMoveFromTaskToTask)
     QTest::keyClick(viewer.get(), Qt::Key_PageDown);
     EXPECT_GT(bar()->value(), 0);
     EXPECT_TRUE(viewer->viewport()->rect().intersects(viewer->blockRect(viewer->currentBlock())));
+}
+
+// As in any browser, the mouse selects text, across blocks, and Ctrl+C or the
+// context menu copies it.
+TEST_F(PageViewerTest, DraggingSelectsTextAndCtrlCCopiesIt)
+{
+    viewer->showPage(pageOf(5));
+    show();
+    QApplication::clipboard()->clear();
+    QWidget *view = viewer->viewport();
+    const QPoint from = viewer->blockRect(1).topLeft() + QPoint(30, 14);
+    const QPoint to = viewer->blockRect(2).topLeft() + QPoint(200, 14);
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    QTest::mouseMove(view, to);
+    QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     {});
+    QApplication::sendEvent(view, &move);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+    const QString selected = viewer->selectedText();
+    EXPECT_TRUE(selected.contains("Task 0")) << selected.toStdString();
+    EXPECT_TRUE(selected.contains("Task 1")) << selected.toStdString();
+    EXPECT_FALSE(selected.contains("Task 2")) << selected.toStdString();
+
+    QTest::keySequence(viewer.get(), QKeySequence::Copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), selected);
+
+    // A click elsewhere leaves nothing selected.
+    QTest::mouseClick(view, Qt::LeftButton, {}, viewer->blockRect(3).center());
+    EXPECT_TRUE(viewer->selectedText().isEmpty());
 }
 
 // The page reads the same whatever the theme: dark text on its own light
