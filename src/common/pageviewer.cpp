@@ -253,6 +253,9 @@ PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // Opaque itself too, so that what it covers (the list behind the alert
+    // view) is not painted under it.
+    setAutoFillBackground(true);
     // The scroll bars and the strip around follow the theme; the page does not.
     viewport()->setAutoFillBackground(false);
     verticalScrollBar()->setSingleStep(20);
