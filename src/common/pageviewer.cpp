@@ -12,8 +12,8 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTextCursor>
-#include <QTextDocumentFragment>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextFormat>
 #include <QTextFrame>
 #include <QTextObjectInterface>
@@ -260,6 +260,8 @@ PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(false);
     verticalScrollBar()->setSingleStep(20);
     horizontalScrollBar()->setSingleStep(20);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 PageViewer::~PageViewer() = default;
@@ -285,10 +287,11 @@ void PageViewer::showPage(const PageBlocks &page)
     const int width = m_width;
     reset();
     // A page that changed in a few tasks keeps the blocks that did not, laid
-    // out as they were, as long as the page around them is the same.
-    if (width > 0 && !kept.empty() && !m_slots.empty() && previous.opening == m_page.opening &&
-        previous.closing == m_page.closing && previous.sample == m_page.sample &&
-        blockText(previous, 0) == blockText(m_page, 0)) {
+    // out as they were, as long as the page around them is the same (and
+    // was measured on its sample block).
+    if (width > 0 && !kept.empty() && !m_slots.empty() && (sample || m_slots.size() < 2) &&
+        previous.opening == m_page.opening && previous.closing == m_page.closing &&
+        previous.sample == m_page.sample && blockText(previous, 0) == blockText(m_page, 0)) {
         QHash<QStringView, size_t> byText;
         for (size_t k = 1; k < previous.blocks.size(); ++k)
             byText.insert(blockText(previous, k), k);
@@ -389,6 +392,7 @@ void PageViewer::layOut(int block)
     s.docTop = firstFrameTop(*s.doc);
     s.height = m_gap + (s.doc->size().height() - m_margin - s.docTop);
     s.exact = true;
+    s.measured = true;
     m_widest = std::max(m_widest, s.doc->size().width());
 }
 
@@ -432,8 +436,10 @@ void PageViewer::layOutVisible()
             for (Slot &s : m_slots)
                 s.exact = false;
             calibrate();
-            for (size_t k = 1; k < m_slots.size(); ++k)
-                m_slots[k].height = m_estimate;
+            for (size_t k = 1; k < m_slots.size(); ++k) {
+                if (!m_slots[k].measured)
+                    m_slots[k].height = m_estimate;
+            }
             updateTops();
             // The estimated length shows or hides the scroll bar now, so
             // that the blocks are laid out once, at the width that stays.
@@ -487,13 +493,30 @@ void PageViewer::layOutVisible()
 
 void PageViewer::updateScrollBars()
 {
-    const QSize view = viewport()->size();
+    // Each bar shown exactly when its range is not empty, as Qt's "as
+    // needed" does, but at once: Qt decides in a queued call, after which
+    // every block in view would be laid out again at the new width.
+    const QSize area = contentsRect().size();
     const int total = int(std::ceil(m_tops.back() + m_margin));
+    const int widest = int(std::ceil(m_widest));
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    const int barHeight = horizontalScrollBar()->sizeHint().height();
+    bool vertical = total > area.height();
+    bool horizontal = widest > area.width() - (vertical ? barWidth : 0);
+    vertical = total > area.height() - (horizontal ? barHeight : 0);
+    horizontal = widest > area.width() - (vertical ? barWidth : 0);
+    const auto policy = [](bool on) { return on ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff; };
+    if (verticalScrollBarPolicy() != policy(vertical))
+        setVerticalScrollBarPolicy(policy(vertical));
+    if (horizontalScrollBarPolicy() != policy(horizontal))
+        setHorizontalScrollBarPolicy(policy(horizontal));
+
+    const QSize view = viewport()->size();
     QScrollBar *v = verticalScrollBar();
     v->setRange(0, std::max(0, total - view.height()));
     v->setPageStep(view.height());
     QScrollBar *h = horizontalScrollBar();
-    h->setRange(0, std::max(0, int(std::ceil(m_widest)) - view.width()));
+    h->setRange(0, std::max(0, widest - view.width()));
     h->setPageStep(view.width());
 }
 

@@ -79,10 +79,11 @@ protected:
 private:
     struct Slot {
         std::unique_ptr<QTextDocument> doc;
-        double height = 0;  // its band: exact once laid out, else the estimate
-        double docTop = 0;  // where its content starts in its document
-        bool exact = false;
-        mutable QString name;  // plain text, read on first use
+        double height = 0;      // its band: exact once laid out, else the estimate
+        double docTop = 0;      // where its content starts in its document
+        bool exact = false;     // laid out at the current width
+        bool measured = false;  // laid out at some width: its height is a close guess
+        mutable QString name;   // plain text, read on first use
     };
 
     // A place in the page's text: a block and a position in its document.

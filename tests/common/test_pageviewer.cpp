@@ -193,6 +193,25 @@ TEST_F(PageViewerTest, AChangedTaskIsTheOnlyBlockLaidOutAgain)
     EXPECT_TRUE(viewer->toPlainText().contains("Task 2 changed"));
 }
 
+// Whatever page came before, a page looks as it does in a viewer of its own.
+TEST_F(PageViewerTest, APageLooksTheSameWhateverCameBefore)
+{
+    PageViewer fresh;
+    fresh.resize(viewer->size());
+    fresh.showPage(pageOf(6));
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    const QImage expected = fresh.viewport()->grab().toImage();
+
+    show();
+    for (const PageBlocks &before : {pageOf(0), pageOf(3), pageOf(8, QStringLiteral("x"))}) {
+        viewer->showPage(before);
+        viewer->showPage(pageOf(6));
+        EXPECT_EQ(viewer->viewport()->grab().toImage(), expected)
+            << "after a page of " << before.blocks.size() - 1 << " tasks";
+    }
+}
+
 // Blocks above take their real heights as they come into view; what was on
 // screen does not jump.
 TEST_F(PageViewerTest, ScrollingUpKeepsWhatIsSeenInPlace)
