@@ -337,7 +337,6 @@ void PageViewer::reset()
         verticalScrollBar()->setValue(0);
         horizontalScrollBar()->setValue(0);
     }
-    emit currentBlockChanged(m_current);
 }
 
 bool PageViewer::isLaidOut(int block) const
@@ -580,7 +579,6 @@ void PageViewer::makeCurrent(int block)
     if (block == m_current || block < 1 || block >= blockCount())
         return;
     m_current = block;
-    emit currentBlockChanged(block);
     if (hasFocus())
         announceCurrent();
 }

@@ -60,9 +60,6 @@ public:
     // Puts the selected text on the clipboard (Ctrl+C does).
     void copy() const;
 
-signals:
-    void currentBlockChanged(int block);
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
