@@ -1,7 +1,10 @@
 #pragma once
 
+#include "store/dates.h"
 #include "store/ordering.h"
 #include "store/tables.h"
+
+#include <chrono>
 
 // Full tables for the benchmarks: 1001 tasks with 200-character
 // descriptions, due over ten years from firstYear, and 101 rules.
@@ -30,4 +33,30 @@ inline void fillFullTables(int firstYear)
         alertRules[static_cast<size_t>(i)] =
             AlertRule{qint16(i), QStringLiteral("d"), 0x102030 * i, i % 3 == 0};
     alertRuleCount = kRuleSlots;
+}
+
+// Full tables in which every task is current and announced: due from 200
+// days ago to 200 days ahead of `today`, under a first rule of 400 days with
+// its popup on, then 100 rules of smaller intervals that colour them.
+// Every ninth title carries a little markup, as users' titles do.
+inline void fillAllAnnounced(Module1::Days today)
+{
+    using namespace Module1;
+    fillFullTables(2020);
+    const std::chrono::year_month_day first{today - std::chrono::days{200}};
+    for (int i = 0; i < kTaskSlots; ++i) {
+        Task &t = tasks[static_cast<size_t>(i)];
+        const std::chrono::year_month_day due{Days{first} + std::chrono::days{(i * 37) % 401}};
+        t.year = qint16(int(due.year()));
+        t.month = qint16(unsigned(due.month()));
+        t.day = qint16(unsigned(due.day()));
+        t.deleted = QStringLiteral("N");
+        if (i % 9 == 0)
+            t.title = QStringLiteral("Send the <i>report</i> %1").arg(i);
+        t.sortKey = makeSortKey(t);
+    }
+    alertRules[0] = AlertRule{400, QStringLiteral("d"), 0x8080FF, true};
+    for (int i = 1; i < kRuleSlots; ++i)
+        alertRules[static_cast<size_t>(i)] =
+            AlertRule{qint16(101 - i), QStringLiteral("d"), 0x102030 * i, i % 3 == 0};
 }

@@ -1,19 +1,32 @@
 #include "common/pageviewer.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAccessibleWidget>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHash>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextFormat>
+#include <QTextFrame>
 #include <QTextObjectInterface>
-#include <QTimer>
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <utility>
 
 namespace {
 
-// QTextDocument::loadResource reads the named file itself when the viewer
-// gives nothing; this document never does.
+// QTextDocument::loadResource reads the named file itself when nobody
+// gives it anything; this document never does.
 class ClosedDocument : public QTextDocument {
 public:
     using QTextDocument::QTextDocument;
@@ -41,46 +54,807 @@ public:
     { }
 };
 
-}  // namespace
-
-PageViewer::PageViewer(QWidget *parent) : QTextBrowser(parent)
+// The page's text read but never laid out: what a screen reader or a copy
+// takes from it.
+std::unique_ptr<QTextDocument> readDocument(const QString &html)
 {
-    auto *page = new ClosedDocument(this);
-    page->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(page));
-    setDocument(page);
-    setOpenLinks(false);
-    setOpenExternalLinks(false);
-    setSearchPaths({});
-    setTabChangesFocus(true);
-    setFrameShape(QFrame::NoFrame);
+    auto doc = std::make_unique<ClosedDocument>();
+    doc->setUndoRedoEnabled(false);
+    doc->setHtml(html);
+    return doc;
+}
+
+// A block laid out at `width`, once: the width is set before the text, as
+// every change of either lays the whole document out again. The page keeps
+// the application's font in every window, as it always has.
+std::unique_ptr<QTextDocument> laidOutDocument(const QString &html, int width)
+{
+    auto doc = std::make_unique<ClosedDocument>();
+    doc->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(doc.get()));
+    doc->setUndoRedoEnabled(false);
     // Qt breaks a word wider than the line in time that grows with the square
     // of its length (120,000 letters: 1.9 s), and an escaped field can be one
     // such word. A browser lets it run past the edge; so does this.
-    setWordWrapMode(QTextOption::WordWrap);
+    QTextOption option = doc->defaultTextOption();
+    option.setWrapMode(QTextOption::WordWrap);
+    doc->setDefaultTextOption(option);
+    doc->setTextWidth(width);
+    doc->setHtml(html);
+    return doc;
 }
 
-QVariant PageViewer::loadResource(int, const QUrl &) { return {}; }
+void setWidth(QTextDocument &doc, int width)
+{
+    if (doc.textWidth() != width)
+        doc.setTextWidth(width);
+}
+
+// The top of a document's first frame (a task block's table), or its
+// margin when it has none.
+double firstFrameTop(QTextDocument &doc)
+{
+    for (auto it = doc.rootFrame()->begin(); !it.atEnd(); ++it) {
+        if (QTextFrame *frame = it.currentFrame())
+            return doc.documentLayout()->frameBoundingRect(frame).top();
+    }
+    return doc.documentMargin();
+}
+
+QStringView blockText(const PageBlocks &page, size_t block)
+{
+    const PageBlocks::Block &b = page.blocks[block];
+    return QStringView(page.markup).sliced(b.from, b.to - b.from);
+}
+
+// Line and paragraph breaks and objects read as blanks in a name.
+QString oneLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator ||
+            c == QChar::ObjectReplacementCharacter || c == u'\n')
+            c = u' ';
+    }
+    return text.simplified();
+}
+
+// One task block as a screen reader sees it.
+class PageItemAccessible : public QAccessibleInterface {
+public:
+    PageItemAccessible(PageViewer *viewer, int block) : m_viewer(viewer), m_block(block) { }
+
+    bool isValid() const override { return m_viewer && m_block < m_viewer->blockCount(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override
+    {
+        return m_viewer ? m_viewer->window()->windowHandle() : nullptr;
+    }
+    QAccessibleInterface *parent() const override
+    {
+        return m_viewer ? QAccessible::queryAccessibleInterface(m_viewer) : nullptr;
+    }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (!isValid() || t != QAccessible::Name)
+            return {};
+        return m_viewer->blockName(m_block);
+    }
+    void setText(QAccessible::Text, const QString &) override { }
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect r = m_viewer->blockRect(m_block);
+        return QRect(m_viewer->viewport()->mapToGlobal(r.topLeft()), r.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        if (!isValid()) {
+            s.invalid = true;
+            return s;
+        }
+        s.focusable = true;
+        s.focused = m_viewer->hasFocus() && m_viewer->currentBlock() == m_block;
+        s.invisible = !m_viewer->isVisible();
+        s.offscreen = !m_viewer->viewport()->rect().intersects(m_viewer->blockRect(m_block));
+        return s;
+    }
+
+private:
+    QPointer<PageViewer> m_viewer;
+    int m_block;
+};
+
+// The viewer as a list named by the page's heading, its items the task
+// blocks (the heading itself and the scroll bars are left out).
+class PageViewerAccessible : public QAccessibleWidget {
+public:
+    explicit PageViewerAccessible(PageViewer *viewer) : QAccessibleWidget(viewer, QAccessible::List)
+    { }
+    ~PageViewerAccessible() override
+    {
+        for (const auto &[block, id] : m_items)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    PageViewer *viewer() const { return static_cast<PageViewer *>(widget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        QString text = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && text.isEmpty() && viewer()->blockCount() > 0)
+            text = viewer()->blockName(0);
+        return text;
+    }
+    int childCount() const override { return std::max(0, viewer()->blockCount() - 1); }
+    QAccessibleInterface *child(int index) const override
+    {
+        const int block = index + 1;
+        if (index < 0 || block >= viewer()->blockCount())
+            return nullptr;
+        auto it = m_items.find(block);
+        if (it == m_items.end()) {
+            // Registered interfaces belong to QAccessible; we keep only the id.
+            const QAccessible::Id id =
+                QAccessible::registerAccessibleInterface(new PageItemAccessible(viewer(), block));
+            it = m_items.emplace(block, id).first;
+        }
+        return QAccessible::accessibleInterface(it->second);
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (const auto &[block, id] : m_items)
+            if (QAccessible::accessibleInterface(id) == child)
+                return block < viewer()->blockCount() ? block - 1 : -1;
+        return -1;
+    }
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const QPoint p = viewer()->viewport()->mapFromGlobal(QPoint(x, y));
+        for (int block = 1; block < viewer()->blockCount(); ++block)
+            if (viewer()->blockRect(block).contains(p))
+                return child(block - 1);
+        return nullptr;
+    }
+    QAccessibleInterface *focusChild() const override
+    {
+        const int block = viewer()->currentBlock();
+        return viewer()->hasFocus() && block > 0 ? child(block - 1) : nullptr;
+    }
+
+private:
+    mutable std::map<int, QAccessible::Id> m_items;
+};
+
+QAccessibleInterface *pageViewerAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("PageViewer") && object && object->isWidgetType())
+        return new PageViewerAccessible(static_cast<PageViewer *>(object));
+    return nullptr;
+}
+
+}  // namespace
 
 #include "pageviewer.moc"
 
-void PageViewer::showPage(const QString &opening, const QString &whole)
+PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
 {
-    setHtml(opening);
-    m_pending = opening.size() == whole.size() ? QString() : whole;
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(pageViewerAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // Opaque itself too, so that what it covers (the list behind the alert
+    // view) is not painted under it.
+    setAutoFillBackground(true);
+    // The scroll bars and the strip around follow the theme; the page does not.
+    viewport()->setAutoFillBackground(false);
+    verticalScrollBar()->setSingleStep(20);
+    horizontalScrollBar()->setSingleStep(20);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+PageViewer::~PageViewer() = default;
+
+QPalette PageViewer::pagePalette()
+{
+    // What a browser shows a page without styles in.
+    QPalette p(Qt::black, Qt::white);
+    p.setColor(QPalette::Text, Qt::black);
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::Link, QColor(0, 0, 255));
+    p.setColor(QPalette::LinkVisited, QColor(255, 0, 255));
+    return p;
+}
+
+void PageViewer::showPage(const PageBlocks &page)
+{
+    if (page == m_page)
+        return;
+    const PageBlocks previous = std::exchange(m_page, page);
+    std::vector<Slot> kept = std::exchange(m_slots, {});
+    std::unique_ptr<QTextDocument> sample = std::move(m_sample);
+    const int width = m_width;
+    reset();
+    // A page that changed in a few tasks keeps the blocks that did not, laid
+    // out as they were, as long as the page around them is the same (and
+    // was measured on its sample block).
+    if (width > 0 && !kept.empty() && !m_slots.empty() && (sample || m_slots.size() < 2) &&
+        previous.opening == m_page.opening && previous.closing == m_page.closing &&
+        previous.sample == m_page.sample && blockText(previous, 0) == blockText(m_page, 0)) {
+        QHash<QStringView, size_t> byText;
+        for (size_t k = 1; k < previous.blocks.size(); ++k)
+            byText.insert(blockText(previous, k), k);
+        m_slots.front() = std::move(kept.front());
+        m_sample = std::move(sample);
+        for (size_t k = 1; k < m_slots.size(); ++k) {
+            const auto it = byText.constFind(blockText(m_page, k));
+            if (it == byText.cend()) {
+                m_slots[k].height = m_estimate;
+                continue;
+            }
+            m_slots[k] = std::move(kept[it.value()]);
+            byText.erase(it);
+            if (m_slots[k].exact)
+                m_widest = std::max(m_widest, m_slots[k].doc->size().width());
+        }
+        m_width = width;
+        m_widest = std::max(m_widest, m_slots.front().doc->size().width());
+        updateTops();
+    }
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&event);
+    }
+    layOutVisible();
+    viewport()->update();
+}
+
+void PageViewer::reset()
+{
+    m_anchor = m_end = {};
+    m_selecting = false;
+    m_slots.clear();
+    m_sample.reset();
+    m_slots.resize(m_page.blocks.size());
+    m_width = -1;
+    m_widest = 0;
+    m_tops.assign(m_slots.size() + 1, 0.0);
+    m_current = m_slots.size() > 1 ? 1 : 0;
+    {
+        const QSignalBlocker blockV(verticalScrollBar());
+        const QSignalBlocker blockH(horizontalScrollBar());
+        verticalScrollBar()->setValue(0);
+        horizontalScrollBar()->setValue(0);
+    }
+}
+
+bool PageViewer::isLaidOut(int block) const
+{
+    return block >= 0 && block < blockCount() && m_slots[size_t(block)].exact;
+}
+
+int PageViewer::laidOutCount() const
+{
+    return int(
+        std::count_if(m_slots.begin(), m_slots.end(), [](const Slot &s) { return s.exact; }));
+}
+
+void PageViewer::calibrate()
+{
+    Slot &head = m_slots.front();
+    if (!head.doc)
+        head.doc = laidOutDocument(m_page.blockHtml(0), m_width);
+    setWidth(*head.doc, m_width);
+    m_margin = head.doc->documentMargin();
+    head.docTop = 0;
+    head.height = head.doc->size().height() - m_margin;
+    head.exact = true;
+    m_widest = head.doc->size().width();
+    if (m_slots.size() < 2)
+        return;
+    // The heading and a sample block as one page: where the page puts a
+    // task's table after what comes before it, and how high a block is.
+    if (!m_sample) {
+        QString html = m_page.markup.left(m_page.blocks.front().to);
+        if (m_page.sample.isEmpty()) {
+            const PageBlocks::Block &first = m_page.blocks[1];
+            html += QStringView(m_page.markup).sliced(first.from, first.to - first.from);
+        } else {
+            html += m_page.sample;
+        }
+        html += m_page.closing;
+        m_sample = laidOutDocument(html, m_width);
+    }
+    setWidth(*m_sample, m_width);
+    const double top = firstFrameTop(*m_sample);
+    m_gap = top - head.height;
+    m_estimate = m_gap + (m_sample->size().height() - m_margin - top);
+}
+
+void PageViewer::layOut(int block)
+{
+    Slot &s = m_slots[size_t(block)];
+    if (!s.doc)
+        s.doc = laidOutDocument(m_page.blockHtml(size_t(block)), m_width);
+    setWidth(*s.doc, m_width);
+    s.docTop = firstFrameTop(*s.doc);
+    s.height = m_gap + (s.doc->size().height() - m_margin - s.docTop);
+    s.exact = true;
+    s.measured = true;
+    m_widest = std::max(m_widest, s.doc->size().width());
+}
+
+void PageViewer::updateTops()
+{
+    double y = 0;
+    for (size_t k = 0; k < m_slots.size(); ++k) {
+        m_tops[k] = y;
+        y += m_slots[k].height;
+    }
+    m_tops.back() = y;
+}
+
+std::pair<int, int> PageViewer::blocksIn(double top, double bottom) const
+{
+    const int n = blockCount();
+    if (n == 0)
+        return {0, -1};
+    const auto begin = m_tops.begin();
+    const auto end = m_tops.end() - 1;
+    const int first = std::max(0, int(std::upper_bound(begin, end, top) - begin) - 1);
+    const int last = std::min(n - 1, int(std::lower_bound(begin, end, bottom) - begin) - 1);
+    return {first, last};
+}
+
+double PageViewer::contentTop(int block) const
+{
+    return m_tops[size_t(block)] + (block > 0 ? m_gap : 0.0);
+}
+
+void PageViewer::layOutVisible()
+{
+    if (m_slots.empty() || !isVisible() || m_adjusting)
+        return;
+    m_adjusting = true;
+    // A scroll bar that comes or goes changes the width: a few rounds at most.
+    for (int round = 0; round < 3; ++round) {
+        const int width = viewport()->width();
+        if (width != m_width) {
+            m_width = width;
+            for (Slot &s : m_slots)
+                s.exact = false;
+            calibrate();
+            for (size_t k = 1; k < m_slots.size(); ++k) {
+                if (!m_slots[k].measured)
+                    m_slots[k].height = m_estimate;
+            }
+            updateTops();
+            // The estimated length shows or hides the scroll bar now, so
+            // that the blocks are laid out once, at the width that stays.
+            updateScrollBars();
+            if (viewport()->width() != m_width)
+                continue;
+        }
+        double value = verticalScrollBar()->value();
+        const double height = viewport()->height();
+        // A view at the end stays at the end; elsewhere the first block on
+        // screen that was laid out before keeps its place while those above
+        // it take their real heights.
+        const bool atEnd = value > 0 && value >= verticalScrollBar()->maximum();
+        int anchor = -1;
+        double anchorTop = 0;
+        while (true) {
+            if (atEnd)
+                value = std::max(0.0, std::ceil(m_tops.back() + m_margin) - height);
+            const auto [first, last] = blocksIn(value, value + height);
+            if (anchor < 0 && !atEnd) {
+                for (int k = first; k <= last; ++k) {
+                    if (m_slots[size_t(k)].exact) {
+                        anchor = k;
+                        anchorTop = m_tops[size_t(k)];
+                        break;
+                    }
+                }
+            }
+            bool changed = false;
+            for (int k = first; k <= last; ++k) {
+                if (!m_slots[size_t(k)].exact) {
+                    layOut(k);
+                    changed = true;
+                }
+            }
+            if (!changed)
+                break;
+            updateTops();
+            if (anchor >= 0) {
+                value += m_tops[size_t(anchor)] - anchorTop;
+                anchorTop = m_tops[size_t(anchor)];
+            }
+        }
+        updateScrollBars();
+        verticalScrollBar()->setValue(int(std::lround(value)));
+        if (viewport()->width() == m_width)
+            break;
+    }
+    m_adjusting = false;
+}
+
+void PageViewer::updateScrollBars()
+{
+    // Each bar shown exactly when its range is not empty, as Qt's "as
+    // needed" does, but at once: Qt decides in a queued call, after which
+    // every block in view would be laid out again at the new width.
+    const QSize area = contentsRect().size();
+    const int total = int(std::ceil(m_tops.back() + m_margin));
+    const int widest = int(std::ceil(m_widest));
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    const int barHeight = horizontalScrollBar()->sizeHint().height();
+    bool vertical = total > area.height();
+    bool horizontal = widest > area.width() - (vertical ? barWidth : 0);
+    vertical = total > area.height() - (horizontal ? barHeight : 0);
+    horizontal = widest > area.width() - (vertical ? barWidth : 0);
+    const auto policy = [](bool on) { return on ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff; };
+    if (verticalScrollBarPolicy() != policy(vertical))
+        setVerticalScrollBarPolicy(policy(vertical));
+    if (horizontalScrollBarPolicy() != policy(horizontal))
+        setHorizontalScrollBarPolicy(policy(horizontal));
+
+    const QSize view = viewport()->size();
+    QScrollBar *v = verticalScrollBar();
+    v->setRange(0, std::max(0, total - view.height()));
+    v->setPageStep(view.height());
+    QScrollBar *h = horizontalScrollBar();
+    h->setRange(0, std::max(0, widest - view.width()));
+    h->setPageStep(view.width());
+}
+
+QRect PageViewer::blockRect(int block) const
+{
+    if (block < 0 || block >= blockCount())
+        return {};
+    const double top = contentTop(block);
+    const double bottom = m_tops[size_t(block) + 1];
+    const int y = int(std::floor(top)) - verticalScrollBar()->value();
+    return QRect(-horizontalScrollBar()->value(), y, viewport()->width(),
+                 std::max(0, int(std::ceil(bottom - top))));
+}
+
+QString PageViewer::blockName(int block) const
+{
+    if (block < 0 || block >= blockCount())
+        return {};
+    const Slot &s = m_slots[size_t(block)];
+    if (s.name.isEmpty()) {
+        // Read as the page is read, but never laid out.
+        s.name = oneLine(readDocument(m_page.blocks[size_t(block)].name)->toPlainText());
+    }
+    return s.name;
+}
+
+QTextDocument *PageViewer::blockDocument(int block)
+{
+    if (block < 0 || block >= blockCount())
+        return nullptr;
+    if (m_width < 0) {
+        m_width = std::max(1, viewport()->width());
+        calibrate();
+        for (size_t k = 1; k < m_slots.size(); ++k)
+            m_slots[k].height = m_estimate;
+    }
+    if (!m_slots[size_t(block)].exact && block > 0)
+        layOut(block);
+    updateTops();
+    return m_slots[size_t(block)].doc.get();
+}
+
+QString PageViewer::toPlainText() const
+{
+    QStringList parts;
+    for (size_t k = 0; k < m_page.blocks.size(); ++k)
+        parts << readDocument(m_page.blockHtml(k))->toPlainText();
+    return parts.join(u'\n');
+}
+
+int PageViewer::firstTaskAt(double y) const
+{
+    if (blockCount() < 2)
+        return 0;
+    const int k = blocksIn(y, y + 1).first;
+    return std::clamp(k, 1, blockCount() - 1);
+}
+
+void PageViewer::makeCurrent(int block)
+{
+    if (block == m_current || block < 1 || block >= blockCount())
+        return;
+    m_current = block;
+    if (hasFocus())
+        announceCurrent();
+}
+
+void PageViewer::announceCurrent()
+{
+    if (m_current < 1)
+        return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(m_current - 1);
+    QAccessible::updateAccessibility(&event);
+}
+
+void PageViewer::setCurrentBlock(int block)
+{
+    if (block < 1 || block >= blockCount())
+        return;
+    makeCurrent(block);
+    // Twice: laying out what comes into view may move the block, which is
+    // then known exactly.
+    verticalScrollBar()->setValue(int(std::floor(m_tops[size_t(block)])));
+    verticalScrollBar()->setValue(int(std::floor(m_tops[size_t(block)])));
 }
 
 void PageViewer::paintEvent(QPaintEvent *event)
 {
-    QTextBrowser::paintEvent(event);
-    if (m_pending.isEmpty() || m_loadQueued)
+    QPainter painter(viewport());
+    const QRect exposed = event->rect();
+    painter.fillRect(exposed, pagePalette().color(QPalette::Base));
+    if (m_slots.empty())
         return;
-    m_loadQueued = true;
-    QTimer::singleShot(0, this, [this] {
-        m_loadQueued = false;
-        if (m_pending.isEmpty())
-            return;
-        const int scrolled = verticalScrollBar()->value();
-        setHtml(std::exchange(m_pending, QString()));
-        verticalScrollBar()->setValue(scrolled);
-    });
+    if (m_width != viewport()->width())
+        layOutVisible();
+    const double x = horizontalScrollBar()->value();
+    const double y = verticalScrollBar()->value();
+    const auto [first, last] = blocksIn(y + exposed.top(), y + exposed.bottom() + 1);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette = pagePalette();
+    // A selection is the desktop's, in its colours.
+    QTextCharFormat selected;
+    selected.setBackground(palette().brush(QPalette::Highlight));
+    selected.setForeground(palette().brush(QPalette::HighlightedText));
+    for (int k = first; k <= last; ++k) {
+        const Slot &s = m_slots[size_t(k)];
+        if (!s.exact || !s.doc)
+            continue;
+        const QPointF origin(-x, contentTop(k) - s.docTop - y);
+        painter.save();
+        painter.translate(origin);
+        context.clip = QRectF(exposed).translated(-origin);
+        context.selections.clear();
+        if (const auto [from, to] = selectedIn(k, *s.doc); from < to) {
+            QTextCursor cursor(s.doc.get());
+            cursor.setPosition(from);
+            cursor.setPosition(to, QTextCursor::KeepAnchor);
+            context.selections.append({cursor, selected});
+        }
+        s.doc->documentLayout()->draw(&painter, context);
+        painter.restore();
+    }
+}
+
+void PageViewer::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    layOutVisible();
+}
+
+void PageViewer::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    layOutVisible();
+}
+
+void PageViewer::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::ApplicationFontChange && !m_slots.empty()) {
+        const int current = m_current;
+        reset();
+        m_current = current;
+        layOutVisible();
+        viewport()->update();
+    }
+}
+
+void PageViewer::scrollContentsBy(int, int)
+{
+    if (m_adjusting)
+        return;
+    layOutVisible();
+    // Keyboard and screen reader stay with what is seen.
+    const double top = verticalScrollBar()->value();
+    const QRect current = blockRect(m_current);
+    if (m_current > 0 && !viewport()->rect().intersects(current))
+        makeCurrent(firstTaskAt(top));
+    viewport()->update();
+}
+
+void PageViewer::keyPressEvent(QKeyEvent *event)
+{
+    QScrollBar *v = verticalScrollBar();
+    const int last = blockCount() - 1;
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        event->accept();
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Down:
+        if (m_current > 0 && m_current < last)
+            setCurrentBlock(m_current + 1);
+        else
+            v->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_Up:
+        if (m_current > 1)
+            setCurrentBlock(m_current - 1);
+        else
+            v->setValue(0);
+        break;
+    case Qt::Key_PageDown:
+    case Qt::Key_PageUp:
+        v->triggerAction(event->key() == Qt::Key_PageDown ? QAbstractSlider::SliderPageStepAdd
+                                                          : QAbstractSlider::SliderPageStepSub);
+        makeCurrent(firstTaskAt(v->value()));
+        break;
+    case Qt::Key_Home:
+        v->setValue(0);
+        makeCurrent(1);
+        break;
+    case Qt::Key_End:
+        v->setValue(v->maximum());
+        makeCurrent(last);
+        break;
+    case Qt::Key_Left:
+        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Right:
+        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+PageViewer::Place PageViewer::placeAt(QPoint viewportPos) const
+{
+    if (m_slots.empty())
+        return {};
+    const double x = horizontalScrollBar()->value() + viewportPos.x();
+    const double y =
+        verticalScrollBar()->value() + std::clamp(viewportPos.y(), 0, viewport()->height());
+    const int block = blocksIn(y, y + 1).first;
+    const Slot &s = m_slots[size_t(block)];
+    if (!s.exact || !s.doc)
+        return {block, 0};
+    const QPointF inDoc(x, y - (contentTop(block) - s.docTop));
+    return {block, std::max(0, s.doc->documentLayout()->hitTest(inDoc, Qt::FuzzyHit))};
+}
+
+std::pair<int, int> PageViewer::selectedIn(int block, const QTextDocument &doc) const
+{
+    const Place first = std::min(m_anchor, m_end);
+    const Place last = std::max(m_anchor, m_end);
+    if (first == last || block < first.block || block > last.block)
+        return {0, 0};
+    const int end = doc.characterCount() - 1;
+    return {block == first.block ? std::min(first.position, end) : 0,
+            block == last.block ? std::min(last.position, end) : end};
+}
+
+QString PageViewer::selectedText() const
+{
+    QStringList parts;
+    for (int k = std::min(m_anchor, m_end).block;
+         k >= 0 && k <= std::max(m_anchor, m_end).block && k < blockCount(); ++k) {
+        // Blocks passed over without being seen are read now.
+        const Slot &s = m_slots[size_t(k)];
+        std::unique_ptr<QTextDocument> read;
+        QTextDocument *doc = s.doc.get();
+        if (!doc) {
+            read = readDocument(m_page.blockHtml(size_t(k)));
+            doc = read.get();
+        }
+        const auto [from, to] = selectedIn(k, *doc);
+        if (from >= to)
+            continue;
+        QTextCursor cursor(doc);
+        cursor.setPosition(from);
+        cursor.setPosition(to, QTextCursor::KeepAnchor);
+        parts << cursor.selection().toPlainText();
+    }
+    return parts.join(u'\n');
+}
+
+void PageViewer::copy() const
+{
+    const QString text = selectedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void PageViewer::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    for (int k = 1; k < blockCount(); ++k) {
+        if (blockRect(k).contains(pos)) {
+            makeCurrent(k);
+            break;
+        }
+    }
+    if (event->button() == Qt::LeftButton) {
+        m_anchor = m_end = placeAt(pos);
+        m_selecting = true;
+        viewport()->update();
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mousePressEvent(event);
+}
+
+void PageViewer::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_selecting) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    // Dragged past an edge: the page comes along.
+    if (pos.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (pos.y() >= viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const Place end = placeAt(pos);
+    if (!(end == m_end)) {
+        m_end = end;
+        viewport()->update();
+    }
+    event->accept();
+}
+
+void PageViewer::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_selecting && event->button() == Qt::LeftButton) {
+        m_selecting = false;
+        // As on other desktops, a selection is also the primary selection.
+        if (QGuiApplication::clipboard()->supportsSelection()) {
+            const QString text = selectedText();
+            if (!text.isEmpty())
+                QGuiApplication::clipboard()->setText(text, QClipboard::Selection);
+        }
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void PageViewer::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    QAction *copyAction = menu.addAction(tr("&Copy"), this, &PageViewer::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(!selectedText().isEmpty());
+    menu.exec(event->globalPos());
+}
+
+void PageViewer::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    // After Qt's own focus event for the viewer, so the item is what is said.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (hasFocus())
+                announceCurrent();
+        },
+        Qt::QueuedConnection);
 }

@@ -1,27 +1,130 @@
 #pragma once
 
-#include <QTextBrowser>
+#include "common/pageblocks.h"
 
-// The alert page's viewer. Task texts reach it unescaped, so it loads
-// nothing: no image, style sheet or page behind any URL, whatever the scheme,
-// and it follows no link.
-class PageViewer : public QTextBrowser {
+#include <QAbstractScrollArea>
+#include <QPalette>
+
+#include <memory>
+#include <vector>
+
+class QTextDocument;
+
+// The alert page's viewer. It shows a page as a sequence of blocks (see
+// PageBlocks), each laid out as a small document of its own when it first
+// scrolls into view, the rest standing in with an estimated height: the
+// same principle as the task list's painted rows. A hidden viewer lays out
+// nothing and nothing runs in the background.
+//
+// The page is a document with its own colours (dark text on white, as a
+// browser shows a page without styles) whatever the desktop's theme.
+// Task texts reach it unescaped, so it loads nothing: no image, style sheet
+// or page behind any URL, whatever the scheme, and it follows no link.
+// Screen readers see a list named by the page's heading whose items are
+// the task blocks; Up and Down move from one task to the next.
+class PageViewer : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
     explicit PageViewer(QWidget *parent = nullptr);
+    ~PageViewer() override;
 
-    QVariant loadResource(int type, const QUrl &name) override;
+    // Shows the page from its top. The page already shown keeps its layout.
+    void showPage(const PageBlocks &page);
+    const PageBlocks &page() const { return m_page; }
 
-    // Shows `opening` at once and the whole page once that has been
-    // painted, so the window shows something within a frame however long
-    // the page is.
-    void showPage(const QString &opening, const QString &whole);
+    // The page's own colours.
+    static QPalette pagePalette();
+
+    int blockCount() const { return int(m_slots.size()); }
+    bool isLaidOut(int block) const;
+    int laidOutCount() const;
+    // Where the block lies in the viewport, in pixels; an estimate until it
+    // has been laid out.
+    QRect blockRect(int block) const;
+    // What a screen reader says for the block: its name as plain text.
+    QString blockName(int block) const;
+    // A block's document, laid out at the viewer's width (tests look into it).
+    QTextDocument *blockDocument(int block);
+
+    // The task block that keyboard and screen reader are on; 0 for none.
+    int currentBlock() const { return m_current; }
+    // Makes it current and scrolls it to the top of the view.
+    void setCurrentBlock(int block);
+
+    // Every block's text, read but not laid out.
+    QString toPlainText() const;
+
+    // The text selected with the mouse, as plain text; empty for none.
+    QString selectedText() const;
+    // Puts the selected text on the clipboard (Ctrl+C does).
+    void copy() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
-    QString m_pending;
-    bool m_loadQueued = false;
+    struct Slot {
+        std::unique_ptr<QTextDocument> doc;
+        double height = 0;      // its band: exact once laid out, else the estimate
+        double docTop = 0;      // where its content starts in its document
+        bool exact = false;     // laid out at the current width
+        bool measured = false;  // laid out at some width: its height is a close guess
+        mutable QString name;   // plain text, read on first use
+    };
+
+    // A place in the page's text: a block and a position in its document.
+    struct Place {
+        int block = -1;
+        int position = 0;
+        bool operator<(const Place &o) const
+        {
+            return block != o.block ? block < o.block : position < o.position;
+        }
+        bool operator==(const Place &) const = default;
+    };
+    Place placeAt(QPoint viewportPos) const;
+    // The selected part of a block's document, as [from, to).
+    std::pair<int, int> selectedIn(int block, const QTextDocument &doc) const;
+
+    void reset();
+    // Lays out the blocks that meet the view, keeping the first block that
+    // was laid out before at its place on screen; then the scroll bars.
+    void layOutVisible();
+    void layOut(int block);
+    // The heading, and the gap the page puts before each task block, at the
+    // current width.
+    void calibrate();
+    void updateTops();
+    void updateScrollBars();
+    std::pair<int, int> blocksIn(double top, double bottom) const;
+    double contentTop(int block) const;
+    int firstTaskAt(double y) const;
+    void makeCurrent(int block);
+    void announceCurrent();
+
+    PageBlocks m_page;
+    std::vector<Slot> m_slots;
+    std::unique_ptr<QTextDocument> m_sample;  // the heading and a sample block
+    std::vector<double> m_tops;               // band tops, one more for the page's end
+    double m_gap = 0;                         // before each task block
+    double m_margin = 0;                      // below the last block
+    double m_estimate = 0;                    // a task block not laid out yet
+    double m_widest = 0;                      // widest block laid out
+    int m_width = -1;                         // the width the layouts were made for
+    int m_current = 0;
+    bool m_adjusting = false;
+    Place m_anchor;  // where the mouse selection started and where it is
+    Place m_end;
+    bool m_selecting = false;
 };

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcutEvent>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTextCursor>
@@ -25,6 +26,34 @@
 #include <limits>
 
 namespace dialogsupport {
+
+namespace {
+
+class AccessKeyClicks : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Shortcut)
+            return false;
+        auto *button = static_cast<QPushButton *>(watched);
+        // A key two buttons share moves the focus between them, as Qt does.
+        if (static_cast<QShortcutEvent *>(event)->isAmbiguous() || !button->isEnabled())
+            return false;
+        button->click();
+        return true;
+    }
+};
+
+}  // namespace
+
+void clickAtOnceOnAccessKeys(QDialog *dialog)
+{
+    auto *clicks = new AccessKeyClicks(dialog);
+    for (QPushButton *button : dialog->findChildren<QPushButton *>())
+        button->installEventFilter(clicks);
+}
 
 QString captionOf(const QWidget *widget)
 {

@@ -133,6 +133,11 @@ QList<QWidget *> buildControls(Form &form, const ControlDesign<Form> (&designs)[
     return arrangeControls(std::move(built));
 }
 
+// The dialog's buttons answer their access keys (Alt+O, Alt+C, ...) with a
+// click at once; Qt would animate the press and click 100 ms later. Call
+// once the buttons exist.
+void clickAtOnceOnAccessKeys(QDialog *dialog);
+
 // Title bar with a close box only, client area fixed at the given twips.
 void makeFixedDialog(QDialog *dialog, double widthTwips, double heightTwips);
 

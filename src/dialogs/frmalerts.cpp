@@ -138,6 +138,7 @@ frmAlerts::frmAlerts(QWidget *parent) : QDialog(parent)
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
     lblID->setPalette(pal);
     cmdOk->setDefault(true);
+    dialogsupport::clickAtOnceOnAccessKeys(this);
     txtInterval->installEventFilter(this);
     pctColor->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pctColor->setLineWidth(1);

@@ -103,6 +103,7 @@ frmTask::frmTask(QWidget *parent) : QDialog(parent)
     }
     dialogsupport::fitCaptions(this, captioned,
                                {{tr("September"), double(lstMonth->width() - 24)}});
+    dialogsupport::clickAtOnceOnAccessKeys(this);
     for (QLineEdit *box : {txtTitle, txtFor})
         box->setValidator(new OneLineValidator(m_filling, box));
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -151,4 +152,5 @@ private:
     bool m_splitterDragging = false;
     int m_timerHolds = 0;
     std::chrono::sys_days m_drawnOn{};
+    std::optional<std::chrono::sys_days> m_redrawDay;  // while drawList colours the rows
 };

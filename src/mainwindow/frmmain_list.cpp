@@ -35,6 +35,9 @@ void frmMain::drawList()
 {
     using namespace Module1;
     const qint16 remembered = m_selectedTask;
+    // One day for every row of this redraw, read once.
+    const Days now = today();
+    m_redrawDay = now;
     cleanList();
     sortTasks();
     if (remembered <= taskCount)
@@ -73,9 +76,10 @@ void frmMain::drawList()
         }
     }
     lstContainer->update();
+    m_redrawDay.reset();
     // The date panel follows the rows: after midnight both show the new day.
-    if (m_drawnOn != today()) {
-        m_drawnOn = today();
+    if (m_drawnOn != now) {
+        m_drawnOn = now;
         statusPanels[2]->setText(shortDateText(m_drawnOn));
         // A named label offers screen readers its name only: the date goes in.
         statusPanels[2]->setAccessibleName(tr("Date: %1").arg(statusPanels[2]->text()));
@@ -110,8 +114,8 @@ void frmMain::setColor(qint16 index)
     const int slot = rowSlot(row);
     if (slot < 0)
         return;
-    const Module1::RuleMatch match =
-        Module1::matchRules(Module1::tasks[static_cast<size_t>(slot)], Module1::today());
+    const Module1::RuleMatch match = Module1::matchRules(Module1::tasks[static_cast<size_t>(slot)],
+                                                         m_redrawDay.value_or(Module1::today()));
     for (ListColumn c : kColumns) {
         ListCell &cell = row.cell(c);
         cell.color = match.color;
@@ -130,10 +134,16 @@ void frmMain::highlight(qint16 index)
         return;
     m_selectedTask = static_cast<qint16>(slot + 1);
 
-    for (int k = 1; k < lstContainer->elementCount(); ++k) {
+    // Only the row drawn selected so far is opaque: it alone takes its own
+    // colours back, and only the two rows are painted again.
+    const int previous = lstContainer->selectedRow();
+    for (const int k : {previous, int(index)}) {
+        if (k < 1 || k >= lstContainer->elementCount())
+            continue;
         for (ListColumn c : kColumns)
             lstContainer->row(k).cell(c).opaque = false;
         setColor(static_cast<qint16>(k));
+        lstContainer->updateRow(k);
     }
     lstContainer->setSelectedRow(index);
     ListRow &row = lstContainer->row(index);
@@ -143,7 +153,6 @@ void frmMain::highlight(qint16 index)
         cell.backColor = kSelectedBack;
         cell.color = kSelectedText;
     }
-    lstContainer->update();
 
     QString text = Module1::tasks[static_cast<size_t>(slot)].description;
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));

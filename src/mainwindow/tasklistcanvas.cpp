@@ -121,6 +121,14 @@ QRect TaskListCanvas::cellRect(int k, ListColumn c) const
     return twipsRect(col.left, row(k).top, col.width, col.height);
 }
 
+void TaskListCanvas::updateRow(int k)
+{
+    if (k >= 1 && k < elementCount())
+        update(cellRect(k, ListColumn::Title)
+                   .united(cellRect(k, ListColumn::For))
+                   .united(cellRect(k, ListColumn::Due)));
+}
+
 int TaskListCanvas::rowAt(int y) const
 {
     const double h = rowHeight();

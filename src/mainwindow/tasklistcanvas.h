@@ -81,6 +81,9 @@ public:
     };
     Hit hitTest(QPoint pos) const;
 
+    // Paints the row again, and nothing else.
+    void updateRow(int k);
+
     // A short text naming the row for assistive tools: title, for, due.
     QString rowAccessibleText(int k) const;
     // Whether row k lies inside the part of the list the viewport shows.

@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <vector>
 
 #include <cerrno>
@@ -25,9 +27,7 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 const QLatin1String kPageEnd("</p></center></body></html>");
-// Task blocks in the first screenful, with room to spare: a block is some
-// sixty pixels high.
-constexpr int kOpeningBlocks = 16;
+const QLatin1String kBodyStart("<body><center><p align=center>");
 
 void appendHex2(QString &out, int byte)
 {
@@ -46,7 +46,8 @@ public:
     PageText &operator<<(const QString &text) { return append(text); }
     void line(QLatin1String text) { *this << text << kCrLf; }
 
-    void taskText(const QString &text)
+    // Returns the text as the viewer shows it.
+    QString taskText(const QString &text)
     {
         const bool kept = ViewerMarkup::keepsMarkup(text, &m_pageTags);
         if (!kept && !m_split) {
@@ -54,11 +55,13 @@ public:
             m_split = true;
         }
         m_page.html += text;
+        const QString shown = kept ? text : text.toHtmlEscaped();
         if (m_split)
-            m_view += kept ? text : text.toHtmlEscaped();
+            m_view += shown;
+        return shown;
     }
 
-    void finish() { m_page.viewHtml = m_split ? m_view : m_page.html; }
+    void finish() { m_page.view.markup = m_split ? m_view : m_page.html; }
 
     qsizetype viewLength() const { return m_split ? m_view.size() : m_page.html.size(); }
 
@@ -77,7 +80,8 @@ private:
     int m_pageTags = 0;
 };
 
-void appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
+// Appends one task's lines; returns what a screen reader says for it.
+QString appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
 {
     page << QLatin1String("<table width=95% align=center border=0 cellspacing=8 bgcolor=#") << c;
     page.line(QLatin1String(">"));
@@ -86,28 +90,70 @@ void appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
         QLatin1String("<table width=100% bgcolor=#eeeEe0 border=0 cellpadding=0 "
                       "cellspacing=0><tr><td colspan=2>"));
     page << QLatin1String("<b> ");
-    page.taskText(task.title);
+    QString name = page.taskText(task.title);
     page.line(QLatin1String("</b></td></tr><tr><td>"));
     page << QLatin1String("<small><B>For: </b> ");
-    page.taskText(task.forWhom);
+    const QString forWhom = page.taskText(task.forWhom);
     page.line(QLatin1String(" </small></td><td>"));
-    page << QLatin1String("<small><b>Due: </b> ") << formatDate(task.day, task.month, task.year)
-         << QLatin1String(" at ") << longTimeText(task.hour, task.minute, task.second);
+    const QString due = formatDate(task.day, task.month, task.year) + QLatin1String(" at ") +
+                        longTimeText(task.hour, task.minute, task.second);
+    page << QLatin1String("<small><b>Due: </b> ") << due;
     page.line(QLatin1String("</small> </td><td>"));
+    QString left;
     if (daysLeft > 0) {
-        page << QLatin1String("<small><b>T -: </b> ") << QString::number(daysLeft);
+        left = QString::number(daysLeft);
+        page << QLatin1String("<small><b>T -: </b> ") << left;
         page.line(QLatin1String(" days left </small>"));
+        left += QLatin1String(" days left");
     } else if (daysLeft == 0) {
         page.line(QLatin1String("<small><b>T -: </b> <B>Today!</b> </small>"));
+        left = QStringLiteral("Today!");
     } else {
         page.line(QLatin1String("<small><b>T -: </b> <B>Late!</b> </small>"));
+        left = QStringLiteral("Late!");
     }
     page << QLatin1String("</td></tr><tr><td colspan=3 bgcolor=#") << c
          << QLatin1String("></td></tr></table>");
     page.taskText(task.description);
     page << kCrLf;
     page.line(QLatin1String("</small></td></tR></table><br>"));
+
+    if (!task.forWhom.trimmed().isEmpty())
+        name += QLatin1String(", for ") + forWhom;
+    name += QLatin1String(", due ") + due.toHtmlEscaped() + QLatin1String(", ") + left;
+    return name;
 }
+
+// The page last built and everything it was built from.
+class LastBuild {
+public:
+    bool madeFrom(Days day) const
+    {
+        return m_valid && day == m_today && QLocale() == m_locale &&
+               std::equal(m_tasks.begin(), m_tasks.end(), tasks.begin(),
+                          tasks.begin() + taskCount) &&
+               std::equal(m_rules.begin(), m_rules.end(), alertRules.begin(),
+                          alertRules.begin() + alertRuleCount);
+    }
+    void remember(Days day, const AlertPage &built)
+    {
+        m_valid = true;
+        m_today = day;
+        m_locale = QLocale();
+        m_tasks.assign(tasks.begin(), tasks.begin() + taskCount);
+        m_rules.assign(alertRules.begin(), alertRules.begin() + alertRuleCount);
+        page = built;
+    }
+
+    AlertPage page;
+
+private:
+    bool m_valid = false;
+    Days m_today{};
+    QLocale m_locale;
+    std::vector<Task> m_tasks;
+    std::vector<AlertRule> m_rules;
+};
 
 // A folder we may trust with a fixed file name: a real directory (not a
 // link), ours, closed to everyone else.
@@ -120,13 +166,6 @@ bool isPrivateDirectory(const QString &path)
 }
 
 }  // namespace
-
-QString AlertPage::viewOpening() const
-{
-    if (viewOpeningEnd < 0)
-        return viewHtml;
-    return viewHtml.left(viewOpeningEnd) + kPageEnd + kCrLf;
-}
 
 QString colorText(qint32 color)
 {
@@ -143,17 +182,32 @@ AlertPage buildAlertPage(Days today)
 {
     sortMode = 2;
     sortTasks();
+    // The alert view asks for the page at every visit; mostly nothing on it
+    // has changed, and then the last one is it.
+    static LastBuild last;
+    if (last.madeFrom(today))
+        return last.page;
 
     AlertPage result;
     result.html.reserve(4096);
     PageText page(result);
     page.line(QLatin1String("<head><title>Alerts</title></head>"));
-    page.line(QLatin1String("<body><center><p align=center>"));
+    page.line(kBodyStart);
     page.line(QLatin1String("<h2>Attention!</h2>"));
+    PageBlocks &view = result.view;
+    view.opening = kBodyStart + kCrLf;
+    view.closing = kPageEnd + kCrLf;
+    view.blocks.push_back({0, page.viewLength(), QStringLiteral("Attention!")});
+    {
+        AlertPage blank;
+        PageText sample(blank);
+        Task empty;
+        appendBlock(sample, empty, 1, QStringLiteral("000000"));
+        view.sample = blank.html;
+    }
 
     // The same walk of the rules as the list's colours.
     const int count = taskCount;
-    int blocks = 0;
     for (int i = 0; i < count; ++i) {
         Task &task = tasks[i];
         if (isDeleted(task))
@@ -162,13 +216,14 @@ AlertPage buildAlertPage(Days today)
         if (!match.announce)
             continue;
         const qint64 daysLeft = (dateSerial(task.year, task.month, task.day) - today).count();
-        if (++blocks == kOpeningBlocks + 1)
-            result.viewOpeningEnd = page.viewLength();
-        appendBlock(page, task, daysLeft, colorText(match.announceColor));
+        const qsizetype from = page.viewLength();
+        QString name = appendBlock(page, task, daysLeft, colorText(match.announceColor));
+        view.blocks.push_back({from, page.viewLength(), std::move(name)});
         result.announced = true;
     }
     page.line(kPageEnd);
     page.finish();
+    last.remember(today, result);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/pageblocks.h"
 #include "store/dates.h"
 #include "store/taskfile.h"
 
@@ -9,19 +10,12 @@
 // The start-up alert page: which tasks the rules announce, as HTML text.
 struct AlertPage {
     QString html;  // the page file: task texts as they are
-    // What the viewer shows: html, but with every task text escaped whose
-    // markup the viewer could not lay out in bounded time. Shares html's
-    // data when no text needed it.
-    QString viewHtml;
+    // What the viewer shows, block by block (the heading, then one block per
+    // task): html, but with every task text escaped whose markup the viewer
+    // could not lay out in bounded time. Its markup shares html's data when
+    // no text needed it.
+    PageBlocks view;
     bool announced = false;
-    // Where in viewHtml the task blocks past the first screenful start; -1
-    // when there are no more than that.
-    qsizetype viewOpeningEnd = -1;
-
-    // The first screenful of viewHtml as a page of its own: a thousand task
-    // blocks take the viewer a tenth of a second to read, a dozen a few
-    // milliseconds.
-    QString viewOpening() const;
 };
 
 // Six upper-case hex digits, red first; the top byte is ignored.
@@ -29,7 +23,8 @@ QString colorText(qint32 color);
 
 // Sets sortMode to 2, sorts the tasks, then builds the page from the tables,
 // `today` and the default locale. Formatting a due date sets a month of 0
-// to 1 in the task, as the list does.
+// to 1 in the task, as the list does. When none of those changed since the
+// last call, that call's page is returned (sharing its text).
 AlertPage buildAlertPage(Module1::Days today);
 
 // <runtime dir>/quillet, created (0700) on first use; empty when there is

@@ -4,14 +4,33 @@
 #include "common/pageviewer.h"
 #include "common/twips.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
 
+namespace {
+
+// A window of its own to a screen reader, named by its title, not a piece
+// of some other window.
+QAccessibleInterface *startupAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("frmStartup") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
+}  // namespace
+
 frmStartup::frmStartup(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(startupAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setWindowTitle(QStringLiteral("Quillet Alert!"));
     setAttribute(Qt::WA_QuitOnClose, true);
     resize(twipsToPixels(6120), twipsToPixels(4365));
@@ -60,7 +79,7 @@ void frmStartup::adoptPage(const PublishedPage &page) { m_last = page; }
 void frmStartup::loadPageInto(PageViewer *browser) const
 {
     if (browser)
-        browser->showPage(m_last.page.viewOpening(), m_last.page.viewHtml);
+        browser->showPage(m_last.page.view);
 }
 
 void frmStartup::setShowAll(std::function<void()> showAll) { m_showAll = std::move(showAll); }
@@ -101,9 +120,6 @@ void frmStartup::showEvent(QShowEvent *event)
 void frmStartup::cmdShowAll_Click()
 {
     hide();
-    // Never shown again: its page must not go on being laid out in idle
-    // time while the main window wants the event loop.
-    WebBrowser1->showPage({}, {});
     if (m_showAll)
         m_showAll();
 }

@@ -69,6 +69,13 @@ void sortTasks()
         const QString &k = *keyOf(tasks[i], column);
         keys[i] = (!descending && column < 2) ? k.toLower() : k;
     }
+    // Already in order, as at most redraws: the exchange sort would move
+    // nothing, so the ranking and the n * n loop are skipped.
+    bool ordered = true;
+    for (int i = 1; i < n && ordered; ++i)
+        ordered = descending ? !(keys[i - 1] < keys[i]) : !(keys[i] < keys[i - 1]);
+    if (ordered)
+        return;
     std::vector<int> byKey(n);
     std::iota(byKey.begin(), byKey.end(), 0);
     std::sort(byKey.begin(), byKey.end(), [&](int a, int b) { return keys[a] < keys[b]; });

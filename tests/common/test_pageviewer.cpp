@@ -1,7 +1,15 @@
 #include "common/pageviewer.h"
 #include "support/testsupport.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -9,7 +17,35 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
+
+// A page shaped as the alert page: a heading, then `count` task blocks whose
+// bodies take 1 to 5 lines, so that their heights differ from the estimate.
+PageBlocks pageOf(int count, const QString &extra = {})
+{
+    PageBlocks page;
+    page.opening = QStringLiteral("<body><center><p align=center>\r\n");
+    page.closing = QStringLiteral("</p></center></body></html>\r\n");
+    page.markup = QStringLiteral("<head><title>Alerts</title></head>\r\n") + page.opening +
+                  QStringLiteral("<h2>Attention!</h2>\r\n");
+    page.blocks.push_back({0, page.markup.size(), QStringLiteral("Attention!")});
+    page.sample = QStringLiteral(
+        "<table width=95% align=center border=0 cellspacing=8 bgcolor=#000000>"
+        "<tr><td bgcolor=#ffffff><b> </b></td></tr></table><br>\r\n");
+    for (int i = 0; i < count; ++i) {
+        const qsizetype from = page.markup.size();
+        page.markup += QStringLiteral(
+                           "<table width=95% align=center border=0 cellspacing=8 bgcolor=#FF0000>"
+                           "<tr><td bgcolor=#ffffff><b> Task %1</b>%2%3</td></tr></table><br>\r\n")
+                           .arg(i)
+                           .arg(QStringLiteral("<br>line").repeated(i % 5), extra);
+        page.blocks.push_back({from, page.markup.size(), QStringLiteral("Task <i>%1</i>").arg(i)});
+    }
+    page.markup += page.closing;
+    return page;
+}
 
 // Every URL names something that exists, so a viewer that loads would get it.
 class PageViewerLoads : public ::testing::TestWithParam<const char *> {
@@ -30,13 +66,16 @@ private:
 
 TEST_P(PageViewerLoads, NothingForAnyUrl)
 {
+    const QString url = QString::fromUtf8(GetParam());
     PageViewer viewer;
-    const QUrl url(QString::fromUtf8(GetParam()));
+    viewer.resize(400, 300);
+    viewer.showPage(pageOf(1, QStringLiteral("<img src=\"%1\"><a href=\"%1\">link</a>").arg(url)));
+    QTextDocument *doc = viewer.blockDocument(1);
+    ASSERT_NE(doc, nullptr);
     for (int type : {QTextDocument::HtmlResource, QTextDocument::ImageResource,
                      QTextDocument::StyleSheetResource}) {
-        EXPECT_FALSE(viewer.loadResource(type, url).isValid()) << type;
-        // What the page's layout asks for.
-        EXPECT_FALSE(viewer.document()->resource(type, url).isValid()) << type;
+        // What the block's layout asks for.
+        EXPECT_FALSE(doc->resource(type, QUrl(url)).isValid()) << type;
     }
 }
 
@@ -47,17 +86,280 @@ INSTANTIATE_TEST_SUITE_P(
                       ":/qt-project.org/styles/commonstyle/images/file-16.png",
                       "data:text/plain,hello", "http://localhost/note.css"));
 
-TEST(PageViewer, ShowsTheOpeningThenTheWholePageOnceItIsPainted)
+class PageViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        viewer = std::make_unique<PageViewer>();
+        viewer->resize(500, 400);
+    }
+    void show()
+    {
+        viewer->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer.get()));
+    }
+    // The task blocks laid out, in order.
+    std::vector<int> laidOut() const
+    {
+        std::vector<int> out;
+        for (int k = 1; k < viewer->blockCount(); ++k)
+            if (viewer->isLaidOut(k))
+                out.push_back(k);
+        return out;
+    }
+    QScrollBar *bar() const { return viewer->verticalScrollBar(); }
+
+    std::unique_ptr<PageViewer> viewer;
+};
+
+TEST_F(PageViewerTest, HiddenLaysOutNothingShownOnlyWhatIsSeen)
 {
-    PageViewer viewer;
-    viewer.resize(400, 300);
-    viewer.showPage(QStringLiteral("<p>first</p>"),
-                    QStringLiteral("<p>first</p><p>all the rest</p>"));
-    EXPECT_EQ(viewer.toPlainText(), "first");
-    viewer.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return viewer.toPlainText().contains("all the rest"); }, 2000));
+    viewer->showPage(pageOf(1000));
+    viewer->resize(520, 420);
+    EXPECT_EQ(viewer->laidOutCount(), 0);
+
+    show();
+    const std::vector<int> first = laidOut();
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first.front(), 1);
+    EXPECT_LT(first.size(), 15u);
+    // The last one laid out reaches the view's bottom; the one after does not.
+    EXPECT_GE(viewer->blockRect(first.back()).bottom(), viewer->viewport()->height() - 1);
+    EXPECT_GE(viewer->blockRect(first.back() + 1).top(), viewer->viewport()->height());
+    // The estimate gives the scroll bar the length of a thousand blocks.
+    EXPECT_GT(bar()->maximum(), 1000 * 40);
+
+    // WHEN the user goes to the end THEN only the end is laid out besides.
+    QTest::keyClick(viewer.get(), Qt::Key_End);
+    const std::vector<int> both = laidOut();
+    EXPECT_LT(both.size(), 2 * first.size() + 2);
+    EXPECT_TRUE(viewer->isLaidOut(1000));
+    EXPECT_FALSE(viewer->isLaidOut(500));
+    EXPECT_EQ(bar()->value(), bar()->maximum());
+    EXPECT_EQ(viewer->blockRect(1000).bottom() + 1 + 4, viewer->viewport()->height())
+        << "the page's margin below the last block";
+
+    // WHEN it is hidden and given another page THEN nothing is laid out.
+    viewer->hide();
+    viewer->showPage(pageOf(999, QStringLiteral("other")));
+    viewer->resize(600, 500);
+    EXPECT_TRUE(laidOut().empty());
+}
+
+TEST_F(PageViewerTest, TheSamePageAgainKeepsItsLayoutAnotherStartsAtTheTop)
+{
+    viewer->showPage(pageOf(50));
+    show();
+    QTextDocument *shown = viewer->blockDocument(1);
+    bar()->setValue(300);
+    viewer->showPage(pageOf(50));
+    EXPECT_EQ(viewer->blockDocument(1), shown);
+    EXPECT_EQ(bar()->value(), 300);
+
+    viewer->showPage(pageOf(49));
+    EXPECT_EQ(bar()->value(), 0);
+    EXPECT_EQ(viewer->currentBlock(), 1);
+    EXPECT_EQ(viewer->blockCount(), 50);
+}
+
+// A page in which one task changed keeps the other blocks as they were
+// laid out; the changed one is laid out when it is seen.
+TEST_F(PageViewerTest, AChangedTaskIsTheOnlyBlockLaidOutAgain)
+{
+    PageBlocks page = pageOf(20);
+    viewer->showPage(page);
+    show();
+    const std::vector<int> before = laidOut();
+    ASSERT_GE(before.size(), 3u);
+    QTextDocument *first = viewer->blockDocument(1);
+    QTextDocument *third = viewer->blockDocument(3);
+
+    viewer->hide();
+    page.markup.replace(page.markup.indexOf(QStringLiteral("Task 2<")), 6,
+                        QStringLiteral("Task 2 changed"));
+    page.blocks[3].to += 8;
+    for (size_t k = 4; k < page.blocks.size(); ++k) {
+        page.blocks[k].from += 8;
+        page.blocks[k].to += 8;
+    }
+    viewer->showPage(page);
+    EXPECT_EQ(laidOut().size(), before.size() - 1);
+    EXPECT_FALSE(viewer->isLaidOut(3));
+    EXPECT_EQ(viewer->blockDocument(1), first);
+
+    viewer->show();
+    EXPECT_EQ(laidOut(), before);
+    EXPECT_NE(viewer->blockDocument(3), third);
+    EXPECT_TRUE(viewer->toPlainText().contains("Task 2 changed"));
+}
+
+// Whatever page came before, a page looks as it does in a viewer of its own.
+TEST_F(PageViewerTest, APageLooksTheSameWhateverCameBefore)
+{
+    PageViewer fresh;
+    fresh.resize(viewer->size());
+    fresh.showPage(pageOf(6));
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    const QImage expected = fresh.viewport()->grab().toImage();
+
+    show();
+    for (const PageBlocks &before : {pageOf(0), pageOf(3), pageOf(8, QStringLiteral("x"))}) {
+        viewer->showPage(before);
+        viewer->showPage(pageOf(6));
+        EXPECT_EQ(viewer->viewport()->grab().toImage(), expected)
+            << "after a page of " << before.blocks.size() - 1 << " tasks";
+    }
+}
+
+// Blocks above take their real heights as they come into view; what was on
+// screen does not jump.
+TEST_F(PageViewerTest, ScrollingUpKeepsWhatIsSeenInPlace)
+{
+    viewer->showPage(pageOf(400));
+    show();
+    bar()->setValue(bar()->maximum() / 2);
+    const auto [k, top] = [&] {
+        for (int b = 1; b < viewer->blockCount(); ++b) {
+            const QRect r = viewer->blockRect(b);
+            if (viewer->isLaidOut(b) && r.top() >= 0)
+                return std::pair{b, r.top()};
+        }
+        return std::pair{-1, 0};
+    }();
+    ASSERT_GT(k, 1);
+    ASSERT_FALSE(viewer->isLaidOut(k - 2));
+    for (int step = 1; step <= 10; ++step) {
+        bar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        ASSERT_EQ(viewer->blockRect(k).top(), top + 20 * step) << "step " << step;
+    }
+    EXPECT_TRUE(viewer->isLaidOut(k - 2));
+}
+
+TEST_F(PageViewerTest, KeysMoveFromTaskToTask)
+{
+    viewer->showPage(pageOf(30));
+    show();
+    EXPECT_EQ(viewer->currentBlock(), 1);
+    QTest::keyClick(viewer.get(), Qt::Key_Down);
+    QTest::keyClick(viewer.get(), Qt::Key_Down);
+    EXPECT_EQ(viewer->currentBlock(), 3);
+    // The current task at the top, below the page's gap before it.
+    EXPECT_GE(viewer->blockRect(3).top(), 0);
+    EXPECT_LT(viewer->blockRect(3).top(), 20);
+    QTest::keyClick(viewer.get(), Qt::Key_Up);
+    EXPECT_EQ(viewer->currentBlock(), 2);
+    QTest::keyClick(viewer.get(), Qt::Key_End);
+    EXPECT_EQ(viewer->currentBlock(), 30);
+    QTest::keyClick(viewer.get(), Qt::Key_Home);
+    EXPECT_EQ(viewer->currentBlock(), 1);
+    EXPECT_EQ(bar()->value(), 0);
+    QTest::keyClick(viewer.get(), Qt::Key_PageDown);
+    EXPECT_GT(bar()->value(), 0);
+    EXPECT_TRUE(viewer->viewport()->rect().intersects(viewer->blockRect(viewer->currentBlock())));
+}
+
+// As in any browser, the mouse selects text, across blocks, and Ctrl+C or the
+// context menu copies it.
+TEST_F(PageViewerTest, DraggingSelectsTextAndCtrlCCopiesIt)
+{
+    viewer->showPage(pageOf(5));
+    show();
+    QApplication::clipboard()->clear();
+    QWidget *view = viewer->viewport();
+    const QPoint from = viewer->blockRect(1).topLeft() + QPoint(30, 14);
+    const QPoint to = viewer->blockRect(2).topLeft() + QPoint(200, 14);
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    QTest::mouseMove(view, to);
+    QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     {});
+    QApplication::sendEvent(view, &move);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+    const QString selected = viewer->selectedText();
+    EXPECT_TRUE(selected.contains("Task 0")) << selected.toStdString();
+    EXPECT_TRUE(selected.contains("Task 1")) << selected.toStdString();
+    EXPECT_FALSE(selected.contains("Task 2")) << selected.toStdString();
+
+    QTest::keySequence(viewer.get(), QKeySequence::Copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), selected);
+
+    // A click elsewhere leaves nothing selected.
+    QTest::mouseClick(view, Qt::LeftButton, {}, viewer->blockRect(3).center());
+    EXPECT_TRUE(viewer->selectedText().isEmpty());
+}
+
+// The page reads the same whatever the theme: dark text on its own light
+// backgrounds; only the scroll bars follow the theme.
+TEST_F(PageViewerTest, PageLooksTheSameOnADarkTheme)
+{
+    viewer->showPage(pageOf(6, QStringLiteral("<a href=x>link</a>")));
+    show();
+    const QImage light = viewer->viewport()->grab().toImage();
+
+    struct Theme {
+        const char *style;
+        bool darkPalette;
+    };
+    for (const Theme theme : {Theme{"Fusion", true}, Theme{"Adwaita-Dark", false}}) {
+        std::unique_ptr<QStyle> style(QStyleFactory::create(QString::fromLatin1(theme.style)));
+        if (!style)
+            continue;  // adwaita-qt6 is not installed
+        const QPalette before = QApplication::palette();
+        QPalette dark = style->standardPalette();
+        if (theme.darkPalette) {
+            dark.setColor(QPalette::Window, QColor(53, 53, 53));
+            dark.setColor(QPalette::Base, QColor(42, 42, 42));
+            dark.setColor(QPalette::Text, Qt::white);
+            dark.setColor(QPalette::WindowText, Qt::white);
+            dark.setColor(QPalette::Link, QColor(42, 130, 218));
+        }
+        viewer->setStyle(style.get());
+        viewer->setPalette(dark);
+        const QImage shown = viewer->viewport()->grab().toImage();
+        viewer->setStyle(nullptr);
+        viewer->setPalette(before);
+        EXPECT_EQ(shown, light) << theme.style;
+    }
+}
+
+// Screen readers see a list named by the heading, one item per task named by
+// its name as plain text, and the focus on the current task. (The events a
+// move sends need a platform bridge: the AT-SPI test hears them.)
+TEST_F(PageViewerTest, ScreenReadersReadEachTaskAndFollowTheKeys)
+{
+    viewer->showPage(pageOf(3));
+    show();
+    QApplication::setActiveWindow(viewer.get());
+    viewer->setFocus();
+
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(viewer.get());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    EXPECT_EQ(list->text(QAccessible::Name), "Attention!");
+    ASSERT_EQ(list->childCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QAccessibleInterface *item = list->child(i);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->role(), QAccessible::ListItem);
+        EXPECT_EQ(item->text(QAccessible::Name), QStringLiteral("Task %1").arg(i));
+        EXPECT_EQ(item->parent(), list);
+        EXPECT_EQ(list->indexOfChild(item), i);
+        EXPECT_EQ(list->childAt(item->rect().center().x(), item->rect().center().y()), item);
+    }
+    EXPECT_EQ(list->focusChild(), list->child(0));
+    EXPECT_TRUE(list->child(0)->state().focused);
+    EXPECT_FALSE(list->child(1)->state().focused);
+
+    QTest::keyClick(viewer.get(), Qt::Key_Down);
+    EXPECT_EQ(list->focusChild(), list->child(1));
+    EXPECT_TRUE(list->child(1)->state().focused);
+    EXPECT_FALSE(list->child(0)->state().focused);
+
+    // A shorter page: the items beyond it are gone.
+    QAccessibleInterface *third = list->child(2);
+    viewer->showPage(pageOf(2));
+    EXPECT_EQ(list->childCount(), 2);
+    EXPECT_FALSE(third->isValid());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "dialogtestutil.h"
 
 #include "common/twips.h"
+#include "store/taskfile.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTest>
@@ -223,6 +225,39 @@ TEST_F(DialogLook, DialogsOpenCentredOverTheirParent)
             d->hide();
             d->move(0, 0);  // moved away, it comes back centred next time
         }
+    }
+}
+
+// Alt+O and Alt+C click at once: no 100 ms press animation before the
+// editor saves or reads back.
+TEST_F(DialogLook, AccessKeysClickAtOnce)
+{
+    writeTasks(dialogtest::taskFile({testsupport::dueOn("Pay rent", QDate(2026, 12, 9))},
+                                    {testsupport::rule(3, true)}));
+    ASSERT_TRUE(Module1::loadTasks().ok());
+    frmTask task;
+    frmAlerts alerts;
+    const struct {
+        QDialog *dialog;
+        QPushButton *button;
+        Qt::Key key;
+    } cases[] = {{&task, task.Command1, Qt::Key_O},
+                 {&task, task.Command2, Qt::Key_C},
+                 {&alerts, alerts.cmdOk, Qt::Key_O},
+                 {&alerts, alerts.cmdCancel, Qt::Key_C},
+                 {&alerts, alerts.cmdNew, Qt::Key_N}};
+    for (const auto &c : cases) {
+        if (c.dialog == &task)
+            task.prepare(1);
+        else
+            alerts.drawAlert(0);
+        c.dialog->show();
+        QApplication::setActiveWindow(c.dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(c.dialog));
+        QSignalSpy clicked(c.button, &QPushButton::clicked);
+        QTest::keyClick(c.dialog, c.key, Qt::AltModifier);
+        EXPECT_EQ(clicked.count(), 1) << c.button->text().toStdString();
+        c.dialog->hide();
     }
 }
 

@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTextBrowser>
 #include <QTimer>
 
 #include <atomic>
@@ -218,10 +217,13 @@ TEST_F(MainWindowTest, AboutExitAndRules)
 frmMainHooks alertHooks(int *shown)
 {
     frmMainHooks hooks;
-    hooks.showAlertPage = [shown](QTextBrowser *browser) {
+    hooks.showAlertPage = [shown](PageViewer *browser) {
         Module1::sortMode = 2;
         Module1::sortTasks();
-        browser->setHtml("<p>page</p>");
+        PageBlocks page;
+        page.markup = QStringLiteral("<p>page</p>");
+        page.blocks.push_back({0, page.markup.size(), QStringLiteral("page")});
+        browser->showPage(page);
         ++*shown;
     };
     hooks.showTaskEditor = [](qint16) { Module1::loadTasks(); };
@@ -529,7 +531,6 @@ TEST_F(MainWindowTest, FormAtFirstDisplay)
     EXPECT_FALSE(w.menu_undelete->isVisible());
     EXPECT_EQ(w.windowTitle(), "Quillet");
     EXPECT_TRUE(w.WebBrowser1->isHidden());
-    EXPECT_FALSE(w.WebBrowser1->openLinks());
     EXPECT_EQ(w.statusPanels[2]->text(), "12/8/26");
     EXPECT_EQ(Module1::sortMode, 2);
     EXPECT_EQ(w.splitPercent(), 50);

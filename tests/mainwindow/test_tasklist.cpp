@@ -137,6 +137,44 @@ TEST_F(MainWindowTest, SelectionIsWhiteOnBlueAndKeepsBold)
     EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty());
 }
 
+// A new selection repaints the row it leaves and the row it takes, not the
+// list: what is painted stays within those two rows.
+TEST_F(MainWindowTest, ANewSelectionRepaintsTwoRows)
+{
+    addRule(3, kRed);
+    for (int i = 0; i < 40; ++i)
+        addTask(QStringLiteral("Task %1").arg(i), "Me", i % 7);
+    frmMain &w = open();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.highlight(3);
+    QCoreApplication::processEvents();
+
+    struct PaintedRegion : QObject {
+        QRegion region;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                region += static_cast<QPaintEvent *>(event)->region();
+            return false;
+        }
+    } painted;
+    w.lstContainer->installEventFilter(&painted);
+    const auto rowRect = [&](int k) {
+        return w.lstContainer->cellRect(k, ListColumn::Title)
+            .united(w.lstContainer->cellRect(k, ListColumn::Due));
+    };
+    w.highlight(7);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !painted.region.isEmpty(); }, 2000));
+    QCoreApplication::processEvents();
+    w.lstContainer->removeEventFilter(&painted);
+
+    EXPECT_TRUE((painted.region - QRegion(rowRect(3)) - QRegion(rowRect(7))).isEmpty())
+        << "painted " << painted.region.boundingRect().height() << " px high";
+    EXPECT_FALSE(row(3).cell(ListColumn::Title).opaque);
+    EXPECT_TRUE(row(7).cell(ListColumn::Title).opaque);
+}
+
 TEST_F(MainWindowTest, RightClickSelectsThenOpensTheRowMenu)
 {
     addTask("A", "", 1);

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 using namespace Module1;
@@ -68,24 +70,83 @@ void addRule(int interval, bool popup, qint32 color, const QString &unit = "d")
     alertRules[alertRuleCount++] = AlertRule{qint16(interval), unit, color, popup};
 }
 
-// A long page opens with its first screenful; a short one is its own opening.
-TEST(AlertPage, OpeningIsTheFirstBlocksAsAPageOfTheirOwn)
+// The viewer's blocks: the heading, then one per task, cut from the page
+// in one pass; each stands alone once wrapped, and together they are the page.
+TEST(AlertPage, ViewIsTheHeadingThenOneBlockPerTask)
 {
-    addRule(0, true, 255);
-    for (int i = 0; i < 40; ++i)
-        addTask(QStringLiteral("Task %1").arg(i, 2, 10, QLatin1Char('0')), 2026, 12, 1);
-    const AlertPage page = buildAlertPage(Days{testsupport::kToday});
-    const QString opening = page.viewOpening();
-    EXPECT_TRUE(opening.startsWith(kHead));
-    EXPECT_TRUE(opening.endsWith(QStringLiteral("</tR></table><br>\r\n") + kTail));
-    EXPECT_EQ(opening.count(QStringLiteral("<table width=95%")), 16);
-    EXPECT_TRUE(page.viewHtml.startsWith(opening.left(opening.size() - kTail.size())));
+    addTask("First", 2026, 12, 1);
+    addTask("Second", 2026, 12, 9, "N", "notes");
+    addRule(3, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    const PageBlocks &view = page.view;
+    ASSERT_EQ(view.blocks.size(), 3u);
+    EXPECT_EQ(view.blockHtml(0), kHead + kTail);
+    EXPECT_EQ(view.blockHtml(1), QStringLiteral("<body><center><p align=center>\r\n") +
+                                     block("FF0000", "First", "December 01/26", kLate) + kTail);
+    EXPECT_EQ(view.blockHtml(2), QStringLiteral("<body><center><p align=center>\r\n") +
+                                     block("FF0000", "Second", "December 09/26",
+                                           "<small><b>T -: </b> 1 days left </small>", "notes") +
+                                     kTail);
+    // The viewer measures on a block of the page's making, none of the user's.
+    EXPECT_TRUE(view.sample.startsWith(
+        "<table width=95% align=center border=0 cellspacing=8 bgcolor=#000000>\r\n"));
+    EXPECT_TRUE(view.sample.endsWith("</small></td></tR></table><br>\r\n"));
+    EXPECT_FALSE(view.sample.contains("First") || view.sample.contains("notes"));
+    // Nothing of the page lies outside a block but its last line.
+    QString joined;
+    for (const PageBlocks::Block &b : view.blocks)
+        joined += view.markup.mid(b.from, b.to - b.from);
+    EXPECT_EQ(joined + kTail, page.html);
+}
 
-    resetTables();
-    addRule(0, true, 255);
-    addTask(QStringLiteral("Alone"), 2026, 12, 1);
-    const AlertPage shortPage = buildAlertPage(Days{testsupport::kToday});
-    EXPECT_EQ(shortPage.viewOpening(), shortPage.viewHtml);
+// What a screen reader says for each task: what the block shows, on one line.
+TEST(AlertPage, EachTaskIsNamedWithTitleForDueAndDaysLeft)
+{
+    addTask("Late one", 2026, 12, 1);
+    addTask("Due <b>today</b> & now", 2026, 12, 8);
+    addTask("In five days", 2026, 12, 13);
+    tasks[2].forWhom = QStringLiteral("  ");
+    addTask("<table><tr><td>unclosed", 2026, 12, 14);
+    addRule(10, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    QStringList names;
+    for (const PageBlocks::Block &b : page.view.blocks)
+        names << b.name;
+    EXPECT_EQ(names, QStringList(
+                         {"Attention!", "Late one, for Me, due December 01/26 at 9:05:00 AM, Late!",
+                          "Due <b>today</b> & now, for Me, due December 08/26 at 9:05:00 AM, "
+                          "Today!",
+                          "In five days, due December 13/26 at 9:05:00 AM, 5 days left",
+                          "&lt;table&gt;&lt;tr&gt;&lt;td&gt;unclosed, for Me, due December 14/26 "
+                          "at 9:05:00 AM, 6 days left"}));
+}
+
+// The alert view asks for the page at every visit: unchanged tables give the
+// page built last (its very text); any change builds it anew.
+TEST(AlertPage, BuiltAgainOnlyWhenSomethingOnItMayHaveChanged)
+{
+    addTask("First", 2026, 12, 1);
+    addTask("Second", 2026, 12, 9);
+    addRule(3, true, 255);
+    const AlertPage first = buildAlertPage(today());
+    EXPECT_EQ(buildAlertPage(today()).html.constData(), first.html.constData());
+
+    const std::function<void()> changes[] = {
+        [] { tasks[1].description = QStringLiteral("new notes"); },
+        [] { tasks[0].deleted = QStringLiteral("Y"); },
+        [] { alertRules[0].color = 65280; },
+        [] { addRule(2, true, 16711680); },
+        [] { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); },
+    };
+    for (size_t i = 0; i < std::size(changes); ++i) {
+        const AlertPage before = buildAlertPage(today());
+        changes[i]();
+        const AlertPage after = buildAlertPage(today());
+        EXPECT_NE(after.html.toStdString(), before.html.toStdString()) << i;
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const AlertPage now = buildAlertPage(today());
+    EXPECT_NE(buildAlertPage(today() + Days::duration{1}).html, now.html);
 }
 
 TEST(AlertPage, NoRulesGivesTheFourLines)
@@ -280,7 +341,7 @@ TEST(AlertPage, ViewerEscapesOnlyTheTextsItCouldNotLayOut)
     const AlertPage page = buildAlertPage(today());
     EXPECT_EQ(page.html, kHead + block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep) +
                              block("FF0000", open, "December 08/26", kToday) + kTail);
-    EXPECT_EQ(page.viewHtml,
+    EXPECT_EQ(page.view.markup,
               kHead +
                   block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep.toHtmlEscaped()) +
                   block("FF0000", open.toHtmlEscaped(), "December 08/26", kToday) + kTail);
@@ -291,7 +352,7 @@ TEST(AlertPage, ViewerSharesThePageWhenNothingIsEscaped)
     addTask("<b>Kept</b>", 2026, 12, 8, "N", "<i>too</i>");
     addRule(0, true, 255);
     const AlertPage page = buildAlertPage(today());
-    EXPECT_EQ(page.viewHtml.constData(), page.html.constData());
+    EXPECT_EQ(page.view.markup.constData(), page.html.constData());
 }
 
 TEST(AlertPage, MonthZeroIsShownAsJanuaryAndSetInTheTask)

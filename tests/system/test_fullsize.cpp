@@ -360,6 +360,20 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
             << joined(restoredNow);
     }
 
+    // AND looks at the alert page and goes back to the list
+    step("click \"Immideate Attention\" -> alert page shown", clickAt(main, 40, 60), {}, false,
+         main);
+    step("click \"All Items\" -> current tasks drawn", clickAt(main, 40, 130), {}, false, main);
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(app.processId()));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    std::printf("[info] peak memory of the program: %s\n",
+                                line.mid(6).trimmed().constData());
+        }
+    }
+
     // AND leaves through Tasks > Exit
     focus(main);
     send(key("alt+t"));
