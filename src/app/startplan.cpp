@@ -15,13 +15,9 @@ QString announcedAsText(Days today)
         Task &task = tasks[static_cast<size_t>(i)];
         if (isDeleted(task) || !matchRules(task, today).announce)
             continue;
-        const qint64 daysLeft = (dateSerial(task.year, task.month, task.day) - today).count();
-        const QString left = daysLeft > 0    ? QStringLiteral("%1 days left").arg(daysLeft)
-                             : daysLeft == 0 ? QStringLiteral("Today!")
-                                             : QStringLiteral("Late!");
-        out += QStringLiteral("%1, for %2, due %3 at %4: %5\n")
-                   .arg(task.title, task.forWhom, formatDate(task.day, task.month, task.year),
-                        longTimeText(task.hour, task.minute, task.second), left);
+        out += QStringLiteral("%1, for %2, due %3: %4\n")
+                   .arg(task.title, task.forWhom, dueMomentText(task),
+                        daysLeftText(daysLeft(task, today)));
     }
     return out;
 }

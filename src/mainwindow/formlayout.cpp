@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr double kRowHeight = 255;
 constexpr double kTwipsPerScrollUnit = 15;
 
 // A size assignment the toolkit would refuse: the control keeps its value.
@@ -21,11 +20,23 @@ void setScrollMaximum(ScrollState &s, TwipsRect &lst, int maximum)
     // The scroll bar keeps its value within range and moves the list with it.
     if (s.value > s.maximum) {
         s.value = s.maximum;
-        lst.top = -kTwipsPerScrollUnit * static_cast<qint32>(s.value);
+        lst.top = listTopAt(s.value);
     }
 }
 
 }  // namespace
+
+double listTopAt(int scrollValue)
+{
+    return -kTwipsPerScrollUnit * static_cast<qint32>(scrollValue);
+}
+
+void fitListHeight(FormGeometry &g, int taskCount, bool fromLayout)
+{
+    setSize(g.lstContainer.height, (taskCount + 2) * g.lblFor.height);
+    updateScrollRange(g, fromLayout);
+    setSize(g.lstContainer.height, g.lstContainer.height + g.pctContainer.height);
+}
 
 void updateScrollRange(FormGeometry &g, bool fromLayout)
 {
@@ -34,7 +45,7 @@ void updateScrollRange(FormGeometry &g, bool fromLayout)
             std::floor((g.lstContainer.height - g.pctContainer.height) / kTwipsPerScrollUnit);
         setScrollMaximum(g.vscroll, g.lstContainer, static_cast<int>(std::min(units, 32767.0)));
         if (fromLayout)
-            g.lstContainer.top = -kTwipsPerScrollUnit * static_cast<qint32>(g.vscroll.value);
+            g.lstContainer.top = listTopAt(g.vscroll.value);
     } else if (fromLayout) {
         g.lstContainer.top = 0;
         setScrollMaximum(g.vscroll, g.lstContainer, 0);
@@ -54,7 +65,6 @@ void formResize(FormGeometry &g, const FormInputs &in)
     setSize(g.txtDescription.height, S * ((100 - p) / 100) - 30);
     setSize(g.txtDescription.width, g.pctContainer.width);
     setSize(g.lstContainer.width, g.pctContainer.width - g.vscroll.rect.width);
-    setSize(g.lstContainer.height, (in.taskCount + 2) * kRowHeight);
     g.sepa1.top = g.txtDescription.top - 30;
     g.sepa1.left = g.pctMenu.width;
     setSize(g.sepa1.width, g.txtDescription.width);
@@ -74,8 +84,7 @@ void formResize(FormGeometry &g, const FormInputs &in)
     setSize(g.lblTitle.width, g.cmdTitle.width);
     g.lblDue.left = g.cmdDue.left;
     setSize(g.lblDue.width, g.cmdDue.width);
-    updateScrollRange(g, true);
-    setSize(g.lstContainer.height, g.lstContainer.height + g.pctContainer.height);
+    fitListHeight(g, in.taskCount, true);
     setSize(g.pctMenu.height, S);
     setSize(g.webBrowser.width, g.txtDescription.width);
     g.webBrowser.left = g.pctMenu.width;

@@ -52,6 +52,15 @@ struct FormInputs {
 // height is skipped and the control keeps its previous value.
 void formResize(FormGeometry &g, const FormInputs &in);
 
+// Where the list stands for a scroll bar value: 15 twips a unit, counted in
+// 32 bits, so that long lists scroll past 32767 twips.
+double listTopAt(int scrollValue);
+
+// The list as high as every task (whatever the view shows) and two rows
+// more, plus one viewport so that its last row can scroll to the top; the
+// scroll range follows, as updateScrollRange says.
+void fitListHeight(FormGeometry &g, int taskCount, bool fromLayout);
+
 // The scroll range once the list container has its row height. The layout
 // (fromLayout) also resets an unscrollable list to the top; the list redraw
 // only raises or lowers the maximum, and the scroll bar clamps its value.

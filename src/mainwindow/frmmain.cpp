@@ -275,14 +275,13 @@ void frmMain::applyListGeometry()
     place(lstContainer->cmdTitle, m_geom.cmdTitle);
     place(lstContainer->cmdFor, m_geom.cmdFor);
     place(lstContainer->cmdDue, m_geom.cmdDue);
-    lstContainer->setColumns(m_geom.lblTitle, m_geom.lblFor, m_geom.lblDue);
+    lstContainer->setColumns(m_geom.lblTitle, m_geom.lblFor, m_geom.lblDue, m_geom.cmdFor.height);
 }
 
 void frmMain::vscroll_Change(int value)
 {
     m_geom.vscroll.value = value;
-    // 32-bit: long lists scroll past 32767 twips.
-    m_geom.lstContainer.top = -15.0 * static_cast<qint32>(value);
+    m_geom.lstContainer.top = listTopAt(value);
     place(lstContainer, m_geom.lstContainer);
 }
 

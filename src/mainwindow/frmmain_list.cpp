@@ -43,20 +43,14 @@ void frmMain::drawList()
     if (remembered <= taskCount)
         m_selectedTask = remembered;
 
-    const QString at = tr(" at ");
     for (qint16 i = 0; i < taskCount; ++i) {
         Task &task = tasks[static_cast<size_t>(i)];
         if (isDeleted(task) != m_showDeleted)
             continue;
-        const QString due = formatDate(task.day, task.month, task.year) + at +
-                            longTimeText(task.hour, task.minute, task.second);
-        addListTask(task.title, task.forWhom, due, i);
+        addListTask(task.title, task.forWhom, dueMomentText(task), i);
     }
 
-    const double h = lstContainer->rowHeight();
-    m_geom.lstContainer.height = (taskCount + 2) * h;
-    updateScrollRange(m_geom, false);
-    m_geom.lstContainer.height += m_geom.pctContainer.height;
+    fitListHeight(m_geom, taskCount, false);
     applyListGeometry();
 
     if (m_selectedTask > 0) {
@@ -93,7 +87,7 @@ void frmMain::addListTask(const QString &wtitle, const QString &wfor, const QStr
     ListRow &row = lstContainer->row(n);
     row.visible = true;
     row.cell(ListColumn::For).caption = wfor;
-    row.top = (n - 1) * lstContainer->rowHeight() + m_geom.cmdFor.height;
+    row.top = lstContainer->rowTop(n);
     row.cell(ListColumn::Due).caption = wdue;
     row.cell(ListColumn::Title).caption = wtitle;
     row.id = QString::number(id);

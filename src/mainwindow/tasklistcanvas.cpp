@@ -106,11 +106,12 @@ void TaskListCanvas::announceFocus()
 }
 
 void TaskListCanvas::setColumns(const TwipsRect &title, const TwipsRect &forWhom,
-                                const TwipsRect &due)
+                                const TwipsRect &due, double headerHeight)
 {
     const std::array<TwipsRect, 3> columns{title, forWhom, due};
-    if (columns != m_columns) {
+    if (columns != m_columns || headerHeight != m_headerHeight) {
         m_columns = columns;
+        m_headerHeight = headerHeight;
         update();
     }
 }
@@ -132,8 +133,7 @@ void TaskListCanvas::updateRow(int k)
 int TaskListCanvas::rowAt(int y) const
 {
     const double h = rowHeight();
-    const double header = pixelsToTwips(cmdFor->height());
-    const double below = pixelsToTwips(y) - header;
+    const double below = pixelsToTwips(y) - rowTop(1);
     if (h <= 0 || below < 0)
         return -1;
     return static_cast<int>(below / h) + 1;

@@ -61,12 +61,15 @@ public:
     int selectedRow() const { return m_selectedRow; }
     void setSelectedRow(int k);
 
-    // Column lefts and widths of the template, in twips; rows share them.
-    void setColumns(const TwipsRect &title, const TwipsRect &forWhom, const TwipsRect &due);
+    // Column lefts and widths of the template, and the header's height, in
+    // twips; rows share them.
+    void setColumns(const TwipsRect &title, const TwipsRect &forWhom, const TwipsRect &due,
+                    double headerHeight);
     double rowHeight() const { return m_columns[1].height; }
 
-    // Rows follow each other under the header, one row height each;
-    // painting and hit-testing both go through these two.
+    // Rows follow each other under the header, one row height each: the
+    // rows are placed, painted and hit by these.
+    double rowTop(int k) const { return (k - 1) * rowHeight() + m_headerHeight; }
     // The row under pixel line y, or -1 above the first row.
     int rowAt(int y) const;
     // The first and last rows that meet pixel lines top..bottom (first >
@@ -126,6 +129,7 @@ private:
     void announceFocus();
 
     std::vector<ListRow> m_rows;
+    double m_headerHeight = 255;
     std::array<TwipsRect, 3> m_columns;
     int m_selectedRow = 0;
     int m_announcedFocus = -1;  // row last told as focused, 0 the list, -1 none

@@ -81,7 +81,7 @@ private:
 };
 
 // Appends one task's lines; returns what a screen reader says for it.
-QString appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &c)
+QString appendBlock(PageText &page, Task &task, qint64 dayCount, const QString &c)
 {
     page << QLatin1String("<table width=95% align=center border=0 cellspacing=8 bgcolor=#") << c;
     page.line(QLatin1String(">"));
@@ -95,22 +95,16 @@ QString appendBlock(PageText &page, Task &task, qint64 daysLeft, const QString &
     page << QLatin1String("<small><B>For: </b> ");
     const QString forWhom = page.taskText(task.forWhom);
     page.line(QLatin1String(" </small></td><td>"));
-    const QString due = formatDate(task.day, task.month, task.year) + QLatin1String(" at ") +
-                        longTimeText(task.hour, task.minute, task.second);
+    const QString due = dueMomentText(task);
     page << QLatin1String("<small><b>Due: </b> ") << due;
     page.line(QLatin1String("</small> </td><td>"));
-    QString left;
-    if (daysLeft > 0) {
-        left = QString::number(daysLeft);
-        page << QLatin1String("<small><b>T -: </b> ") << left;
+    const QString left = daysLeftText(dayCount);
+    if (dayCount > 0) {
+        page << QLatin1String("<small><b>T -: </b> ") << QString::number(dayCount);
         page.line(QLatin1String(" days left </small>"));
-        left += QLatin1String(" days left");
-    } else if (daysLeft == 0) {
-        page.line(QLatin1String("<small><b>T -: </b> <B>Today!</b> </small>"));
-        left = QStringLiteral("Today!");
     } else {
-        page.line(QLatin1String("<small><b>T -: </b> <B>Late!</b> </small>"));
-        left = QStringLiteral("Late!");
+        page << QLatin1String("<small><b>T -: </b> <B>") << left;
+        page.line(QLatin1String("</b> </small>"));
     }
     page << QLatin1String("</td></tr><tr><td colspan=3 bgcolor=#") << c
          << QLatin1String("></td></tr></table>");
@@ -215,9 +209,9 @@ AlertPage buildAlertPage(Days today)
         const RuleMatch match = matchRules(task, today);
         if (!match.announce)
             continue;
-        const qint64 daysLeft = (dateSerial(task.year, task.month, task.day) - today).count();
         const qsizetype from = page.viewLength();
-        QString name = appendBlock(page, task, daysLeft, colorText(match.announceColor));
+        QString name =
+            appendBlock(page, task, daysLeft(task, today), colorText(match.announceColor));
         view.blocks.push_back({from, page.viewLength(), std::move(name)});
         result.announced = true;
     }

@@ -152,10 +152,34 @@ QString makeSortKey(const Task &t)
     return QString(reinterpret_cast<const QChar *>(buf), out - buf);
 }
 
-QString makeDueText(const Task &t)
+QString DueTexts::of(const Task &t)
 {
-    return shortDateText(dateSerial(t.year, t.month, t.day)) + QStringLiteral(" at ") +
+    const qint64 day = dateSerial(t.year, t.month, t.day).time_since_epoch().count();
+    auto d = m_dates.find(day);
+    if (d == m_dates.end())
+        d = m_dates.insert(day, shortDateText(Days{std::chrono::days{day}}));
+    qint64 secs = timeSerial(t.hour, t.minute, t.second) % 86400;
+    if (secs < 0)
+        secs += 86400;
+    auto tm = m_times.find(secs);
+    if (tm == m_times.end())
+        tm = m_times.insert(secs, longTimeText(0, 0, int(secs)));
+    return *d + QLatin1String(" at ") + *tm;
+}
+
+QString makeDueText(const Task &t) { return DueTexts().of(t); }
+
+QString dueMomentText(Task &t)
+{
+    return formatDate(t.day, t.month, t.year) + QLatin1String(" at ") +
            longTimeText(t.hour, t.minute, t.second);
+}
+
+QString daysLeftText(qint64 daysLeft)
+{
+    if (daysLeft > 0)
+        return QString::number(daysLeft) + QLatin1String(" days left");
+    return daysLeft == 0 ? QStringLiteral("Today!") : QStringLiteral("Late!");
 }
 
 }  // namespace Module1

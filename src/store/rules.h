@@ -25,4 +25,10 @@ struct RuleMatch {
 // `today` is passed in so that a whole list or page uses one day.
 RuleMatch matchRules(const Task &task, Days today);
 
+// Calendar days from today to the task's due day; negative when overdue.
+inline qint64 daysLeft(const Task &task, Days today)
+{
+    return (dateSerial(task.year, task.month, task.day) - today).count();
+}
+
 }  // namespace Module1

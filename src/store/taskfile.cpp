@@ -108,26 +108,8 @@ struct Parsed {
     FileStatus status;
     bool sawText = false;     // a line that is not blank
     bool recognised = false;  // a section line, or a known key with its "="
-    // Due dates and times repeat across tasks, and the locale's formatting
-    // is the costliest step of a load.
-    QHash<qint64, QString> dateTexts;
-    QHash<qint64, QString> timeTexts;
+    DueTexts dueTexts;
 };
-
-QString dueTextOf(const Task &t, Parsed &out)
-{
-    const Days date = dateSerial(t.year, t.month, t.day);
-    auto d = out.dateTexts.find(date.time_since_epoch().count());
-    if (d == out.dateTexts.end())
-        d = out.dateTexts.insert(date.time_since_epoch().count(), shortDateText(date));
-    qint64 secs = timeSerial(t.hour, t.minute, t.second) % 86400;
-    if (secs < 0)
-        secs += 86400;
-    auto tm = out.timeTexts.find(secs);
-    if (tm == out.timeTexts.end())
-        tm = out.timeTexts.insert(secs, longTimeText(0, 0, int(secs)));
-    return QString(*d % QLatin1String(" at ") % *tm);
-}
 
 // A record past the last slot refuses the whole file: dropping it would
 // lose it at the next save.
@@ -159,7 +141,7 @@ void commit(QStringView value, Pending &p, Parsed &out)
         t.deleted = deletedMark(p.deleted);
         t.description = decodeLineBreaks(p.description);
         t.sortKey = makeSortKey(t);
-        t.dueText = dueTextOf(t, out);
+        t.dueText = out.dueTexts.of(t);
         out.tasks.push_back(std::move(t));
     }
 }
