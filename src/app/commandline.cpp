@@ -17,6 +17,7 @@ const char kHelp[] =
     "directory.\n"
     "\n"
     "      --show-all   open the task list, whatever is due\n"
+    "      --remind     stay in the background and notify each task as it falls due\n"
     "  -h, --help       display this help and exit\n"
     "      --version    output version information and exit\n"
     "\n"
@@ -31,9 +32,10 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
 {
     QCommandLineParser parser;
     const QCommandLineOption showAll(QStringLiteral("show-all"));
+    const QCommandLineOption remind(QStringLiteral("remind"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({showAll, help, version});
+    parser.addOptions({showAll, remind, help, version});
 
     const bool parsed = parser.parse(arguments);
     if (parsed && parser.isSet(help)) {
@@ -49,8 +51,11 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
                      qPrintable(parser.positionalArguments().first()));
     } else if (!parsed) {
         std::fprintf(stderr, "quillet: %s\n", qPrintable(parser.errorText()));
+    } else if (parser.isSet(showAll) && parser.isSet(remind)) {
+        std::fprintf(stderr, "quillet: --show-all and --remind cannot be used together\n");
     } else {
         options->showAll = parser.isSet(showAll);
+        options->remind = parser.isSet(remind);
         return std::nullopt;
     }
     std::fputs("Try 'quillet --help' for more information.\n", stderr);
