@@ -16,6 +16,10 @@ const char kHelp[] =
     "once when nothing is due. The tasks live in tasks.txt in the current\n"
     "directory.\n"
     "\n"
+    "With --remind, stay in the background for the session and send a desktop\n"
+    "notification when a task falls due; quillet-launch --autostart on starts\n"
+    "it at every login, with the alert.\n"
+    "\n"
     "      --show-all   open the task list, whatever is due\n"
     "      --remind     stay in the background and notify each task as it falls due\n"
     "  -h, --help       display this help and exit\n"
@@ -24,6 +28,7 @@ const char kHelp[] =
     "Exit status:\n"
     " 0  if OK,\n"
     " 1  if the task file could not be read or no window could be shown,\n"
+    "    or, with --remind, if there is no session bus or notification service,\n"
     " 2  if an option was wrong.\n";
 
 }  // namespace
