@@ -27,7 +27,7 @@ Reminder::Reminder(Hooks hooks) : m_hooks(std::move(hooks)) { }
 
 void Reminder::start()
 {
-    m_checkedUpTo = m_hooks.now();
+    m_checkedUpTo = m_hooks.now().toMSecsSinceEpoch();
     load();
     schedule();
 }
@@ -45,6 +45,12 @@ void Reminder::wake()
     schedule();
 }
 
+Reminder::Key Reminder::keyOf(const Due &due) const
+{
+    const Task &task = tasks[size_t(due.slot)];
+    return {task.title, task.forWhom, due.moment};
+}
+
 void Reminder::load()
 {
     const FileStatus status = loadTasks();
@@ -58,39 +64,38 @@ void Reminder::load()
         m_hooks.warn(status.error);
     }
 
-    // Only tasks still in the file need remembering.
-    std::set<Key> kept;
+    m_due.clear();
     for (int i = 0; i < taskCount; ++i) {
         const Task &task = tasks[size_t(i)];
-        const Key key{task.title, task.forWhom, dueMoment(task).toMSecsSinceEpoch()};
-        if (m_notified.count(key))
-            kept.insert(key);
+        const QDateTime moment = dueMoment(task);
+        m_due.push_back({moment.toMSecsSinceEpoch(), moment.isValid() && remindable(task), i});
+    }
+    // Only tasks still in the file need remembering.
+    std::set<Key> kept;
+    for (const Due &due : m_due) {
+        if (m_notified.count(keyOf(due)))
+            kept.insert(keyOf(due));
     }
     m_notified.swap(kept);
 }
 
 void Reminder::notifyDue()
 {
-    const QDateTime now = m_hooks.now();
+    const qint64 now = m_hooks.now().toMSecsSinceEpoch();
     if (now > m_checkedUpTo) {
-        struct Due {
-            QDateTime moment;
-            const Task *task;
-        };
-        std::vector<Due> due;
-        for (int i = 0; i < taskCount; ++i) {
-            const Task &task = tasks[size_t(i)];
-            const QDateTime moment = dueMoment(task);
-            if (moment.isValid() && moment > m_checkedUpTo && moment <= now && remindable(task))
-                due.push_back({moment, &task});
+        std::vector<const Due *> due;
+        for (const Due &d : m_due) {
+            if (d.remindable && d.moment > m_checkedUpTo && d.moment <= now)
+                due.push_back(&d);
         }
         // After a suspend several may be due at once: in due order.
         std::stable_sort(due.begin(), due.end(),
-                         [](const Due &a, const Due &b) { return a.moment < b.moment; });
-        for (const Due &d : due) {
-            const Key key{d.task->title, d.task->forWhom, d.moment.toMSecsSinceEpoch()};
-            if (m_notified.insert(key).second)
-                m_hooks.notify(d.task->title, reminderBody(*d.task));
+                         [](const Due *a, const Due *b) { return a->moment < b->moment; });
+        for (const Due *d : due) {
+            if (m_notified.insert(keyOf(*d)).second) {
+                const Task &task = tasks[size_t(d->slot)];
+                m_hooks.notify(task.title, reminderBody(task));
+            }
         }
     }
     // Set back, the clock brings moments again: those already notified are
@@ -100,17 +105,16 @@ void Reminder::notifyDue()
 
 void Reminder::schedule()
 {
-    std::optional<QDateTime> next;
-    for (int i = 0; i < taskCount; ++i) {
-        const Task &task = tasks[size_t(i)];
-        const QDateTime moment = dueMoment(task);
-        if (moment.isValid() && moment > m_checkedUpTo && (!next || moment < *next) &&
-            remindable(task) &&
-            !m_notified.count({task.title, task.forWhom, moment.toMSecsSinceEpoch()}))
-            next = moment;
+    std::optional<qint64> next;
+    for (const Due &d : m_due) {
+        if (d.remindable && d.moment > m_checkedUpTo && (!next || d.moment < *next) &&
+            !m_notified.count(keyOf(d)))
+            next = d.moment;
     }
-    m_next = next;
-    m_hooks.wakeAt(next);
+    m_next.reset();
+    if (next)
+        m_next = QDateTime::fromMSecsSinceEpoch(*next);
+    m_hooks.wakeAt(m_next);
 }
 
 }  // namespace remind

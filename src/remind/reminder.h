@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <vector>
 
 namespace remind {
 
@@ -40,13 +41,22 @@ public:
 
 private:
     using Key = std::tuple<QString, QString, qint64>;  // title, for, due moment
+    // A task as the reminder sees it, worked out once per read: local times
+    // cost a look at the time zone each.
+    struct Due {
+        qint64 moment = 0;  // ms since the epoch
+        bool remindable = false;
+        int slot = 0;
+    };
 
+    Key keyOf(const Due &due) const;
     void load();
     void notifyDue();
     void schedule();
 
     Hooks m_hooks;
-    QDateTime m_checkedUpTo;   // every due moment up to here was handled
+    qint64 m_checkedUpTo = 0;  // every due moment up to here (ms) was handled
+    std::vector<Due> m_due;    // the tables' tasks, in slot order
     std::set<Key> m_notified;  // so that a clock set back repeats nothing
     std::optional<QDateTime> m_next;
     QString m_lastError;
