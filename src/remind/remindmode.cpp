@@ -53,6 +53,9 @@ void showAll(const QString &activationToken)
     process.setProgram(selfProgram());
     process.setArguments({QStringLiteral("--show-all")});
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Whatever this process was started with is spent.
+    env.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+    env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
     if (!activationToken.isEmpty()) {
         // How the desktop lets a new window come to the front.
         env.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), activationToken);
@@ -91,8 +94,10 @@ int runReminder(int argc, char **argv)
                 .arg(claimed.error().message()));
         return 1;
     }
-    if (claimed.value() != QDBusConnectionInterface::ServiceRegistered)
-        return 0;  // the reminder of this folder runs already
+    if (claimed.value() != QDBusConnectionInterface::ServiceRegistered) {
+        say(QStringLiteral("the reminders for %1 run already").arg(Module1::taskFilePath()));
+        return 0;
+    }
 
     remind::DesktopNotifications notifications(bus);
     QString why;

@@ -181,13 +181,14 @@ TEST_F(RemindProgram, OneReminderPerFolderWhateverItIsCalled)
     start(reminder, dir.path());
     ASSERT_TRUE(ready());
 
-    // The same folder through a link to it: ends at once, saying nothing wrong.
+    // The same folder through a link to it: ends at once, and not as a failure.
     QTemporaryDir links;
     ASSERT_TRUE(QFile::link(dir.path(), links.filePath("same")));
     start(other, links.filePath("same"));
     ASSERT_TRUE(ended(other));
     EXPECT_EQ(other.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(other.exitCode(), 0);
+    EXPECT_TRUE(other.readAllStandardError().contains("run already"));
     EXPECT_EQ(reminder.state(), QProcess::Running);
 
     // Another folder has its own.
