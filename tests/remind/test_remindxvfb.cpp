@@ -67,9 +67,16 @@ TEST_P(ReminderOnXServer, ItsActionOpensTheTaskList)
     // WHEN the user clicks it (or its "Show all")
     service->invoke(service->shown().front().id, GetParam(), "activation-token");
 
-    // THEN the task list of its folder opens, and the reminder stays
-    const xcb_window_t list = waitForWindow("Quillet");
-    ASSERT_NE(list, 0u) << app.readAllStandardError().toStdString();
+    // THEN the task list of its folder opens, and the reminder stays. The
+    // list writes to the reminder's stderr: where Xvfb refused it, once more.
+    xcb_window_t list = waitForWindow("Quillet");
+    QByteArray said = app.readAllStandardError();
+    if (!list && said.contains("could not connect to display")) {
+        service->invoke(service->shown().front().id, GetParam(), "activation-token");
+        list = waitForWindow("Quillet");
+        said += app.readAllStandardError();
+    }
+    ASSERT_NE(list, 0u) << said.toStdString();
     QByteArray pid;
     if (runTool({"xdotool", "getwindowpid", QString::number(list)}, env, &pid))
         listPid = pid.trimmed().toLongLong();
