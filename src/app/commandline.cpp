@@ -23,13 +23,19 @@ const char kHelp[] =
     "once when nothing is due. The tasks live in tasks.txt in the current\n"
     "directory.\n"
     "\n"
+    "With --remind, stay in the background for the session and send a desktop\n"
+    "notification when a task falls due; quillet-launch --autostart on starts\n"
+    "it at every login, with the alert.\n"
+    "\n"
     "      --show-all   open the task list, whatever is due\n"
+    "      --remind     stay in the background and notify each task as it falls due\n"
     "  -h, --help       display this help and exit\n"
     "      --version    output version information and exit\n"
     "\n"
     "Exit status:\n"
     " 0  if OK,\n"
     " 1  if the task file could not be read or no window could be shown,\n"
+    "    or, with --remind, if there is no session bus or notification service,\n"
     " 2  if an option was wrong.\n";
 
 // At exit: flushes and closes standard output. Only a closed descriptor
@@ -73,9 +79,10 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
 {
     QCommandLineParser parser;
     const QCommandLineOption showAll(QStringLiteral("show-all"));
+    const QCommandLineOption remind(QStringLiteral("remind"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({showAll, help, version});
+    parser.addOptions({showAll, remind, help, version});
 
     const bool parsed = parser.parse(arguments);
     if (parsed && parser.isSet(help)) {
@@ -91,8 +98,11 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
                      qPrintable(parser.positionalArguments().first()));
     } else if (!parsed) {
         std::fprintf(stderr, "quillet: %s\n", qPrintable(parser.errorText()));
+    } else if (parser.isSet(showAll) && parser.isSet(remind)) {
+        std::fprintf(stderr, "quillet: --show-all and --remind cannot be used together\n");
     } else {
         options->showAll = parser.isSet(showAll);
+        options->remind = parser.isSet(remind);
         return std::nullopt;
     }
     std::fputs("Try 'quillet --help' for more information.\n", stderr);

@@ -7,6 +7,7 @@
 // What the command line asks of a start.
 struct StartOptions {
     bool showAll = false;  // the task list at once, whatever is due
+    bool remind = false;   // stay, and notify each task as it falls due
 };
 
 // Reads the options as GNU programs do. An exit status when the program

@@ -4,6 +4,7 @@
 #include "app/commandline.h"
 #include "app/display.h"
 #include "app/startplan.h"
+#include "remind/remindmode.h"
 #include "store/taskfile.h"
 
 #include <QByteArray>
@@ -46,6 +47,8 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = parseCommandLine(arguments, &options))
         return *code;
+    if (options.remind)
+        return runReminder(argc, argv);
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End)
         return plan.exitCode;

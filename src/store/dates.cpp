@@ -488,6 +488,8 @@ struct LocaleFormat {
     }
 };
 
+}  // namespace
+
 QTime wrappedTime(int hour, int minute, int second)
 {
     qint64 secs = timeSerial(hour, minute, second) % 86400;
@@ -495,8 +497,6 @@ QTime wrappedTime(int hour, int minute, int second)
         secs += 86400;
     return QTime(int(secs / 3600), int(secs / 60 % 60), int(secs % 60));
 }
-
-}  // namespace
 
 QString longTimeText(int hour, int minute, int second)
 {

@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QString>
 #include <QStringView>
+#include <QTime>
 #include <QtGlobal>
 
 #include <chrono>
@@ -39,6 +40,10 @@ QLocale timeLocale();
 // A time format without its time-zone field and the blanks, brackets and
 // comma that go with it: "H:mm:ss (t)" becomes "H:mm:ss".
 QString withoutTimeZone(QStringView timeFormat);
+
+// The time of day the texts below write: out-of-day values wrap into a day
+// (25:00 is 1:00), as the list shows them.
+QTime wrappedTime(int hour, int minute, int second);
 
 // Time of day in the time locale's long format with seconds, without the
 // time zone ("2:05:00 PM" under US English), the same text as

@@ -3,7 +3,7 @@
 # What the package does, without installing it: lintian finds no error and
 # no warning; unpacked into a scratch root, its quillet says its version, its
 # menu entry's command opens the list in a window whose X11 class is the
-# entry's StartupWMClass, and its login switch copies the login entry.
+# entry's StartupWMClass, and its login switch copies the login entries.
 set -euo pipefail
 deb=$(realpath "$1")
 tmp=$(mktemp -d)
@@ -92,6 +92,10 @@ echo "== quillet-launch --autostart on, then off"
 HOME=$home "$root/usr/bin/quillet-launch" --autostart on
 cmp "$root/usr/share/quillet/autostart/quillet.desktop" "$home/.config/autostart/quillet.desktop"
 grep -qx 'Exec=/usr/bin/quillet-launch' "$home/.config/autostart/quillet.desktop" || fail "login entry Exec"
+cmp "$root/usr/share/quillet/autostart/quillet-remind.desktop" "$home/.config/autostart/quillet-remind.desktop"
+grep -qx 'Exec=/usr/bin/quillet-launch --remind' "$home/.config/autostart/quillet-remind.desktop" ||
+  fail "reminders' login entry Exec"
 HOME=$home "$root/usr/bin/quillet-launch" --autostart off
 [ ! -e "$home/.config/autostart/quillet.desktop" ] || fail "--autostart off left the entry"
+[ ! -e "$home/.config/autostart/quillet-remind.desktop" ] || fail "--autostart off left the reminders' entry"
 echo "package check passed"

@@ -21,6 +21,7 @@ install_to "$prefix"
 
 for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows \
          share/applications/quillet.desktop share/quillet/autostart/quillet.desktop \
+         share/quillet/autostart/quillet-remind.desktop \
          share/icons/hicolor/scalable/apps/quillet.svg \
          share/metainfo/io.github.quillet.Quillet.metainfo.xml \
          share/man/man1/quillet.1 share/man/man1/quillet-launch.1; do
@@ -28,7 +29,8 @@ for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows \
 done
 menu=$prefix/share/applications/quillet.desktop
 login=$prefix/share/quillet/autostart/quillet.desktop
-desktop-file-validate "$menu" "$login"
+remind=$prefix/share/quillet/autostart/quillet-remind.desktop
+desktop-file-validate "$menu" "$login" "$remind"
 grep -q '^Icon=quillet$' "$menu" || fail "menu entry icon"
 grep -q '^Categories=Office;ProjectManagement;$' "$menu" || fail "menu entry categories"
 grep -q '^StartupWMClass=quillet$' "$menu" || fail "menu entry StartupWMClass"
@@ -38,12 +40,16 @@ grep -q '^StartupWMClass=quillet$' "$menu" || fail "menu entry StartupWMClass"
 grep -qx "Exec=$prefix/bin/quillet-launch --show-all" "$menu" || fail "menu Exec: $(grep ^Exec "$menu")"
 grep -qx "Exec=$prefix/bin/quillet-launch" "$login" || fail "login Exec: $(grep ^Exec "$login")"
 grep -qx "TryExec=$prefix/bin/quillet-launch" "$login" || fail "login TryExec"
+# Beside it, the reminders for the session.
+grep -qx "Exec=$prefix/bin/quillet-launch --remind" "$remind" || fail "reminder Exec: $(grep ^Exec "$remind")"
+grep -qx "TryExec=$prefix/bin/quillet-launch" "$remind" || fail "reminder TryExec"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.quillet.Quillet.metainfo.xml"
 
 # A prefix with a space and a dollar sign: the Exec path is quoted and escaped.
 odd="$tmp/my apps\$"
 install_to "$odd"
-desktop-file-validate "$odd/share/applications/quillet.desktop" "$odd/share/quillet/autostart/quillet.desktop"
+desktop-file-validate "$odd/share/applications/quillet.desktop" "$odd/share/quillet/autostart/quillet.desktop" \
+  "$odd/share/quillet/autostart/quillet-remind.desktop"
 grep -qxF "Exec=\"$tmp/my apps\\\\\$/bin/quillet-launch\" --show-all" "$odd/share/applications/quillet.desktop" ||
   fail "quoted Exec: $(grep ^Exec "$odd/share/applications/quillet.desktop")"
 
@@ -65,6 +71,7 @@ for config in "" "$home/conf"; do
   [ "$(autostart status)" = off ] || fail "status before on"
   autostart on > /dev/null
   cmp -s "$login" "$folder/quillet.desktop" || fail "--autostart on did not copy the entry to $folder"
+  cmp -s "$remind" "$folder/quillet-remind.desktop" || fail "--autostart on did not copy the reminders' entry to $folder"
   [ "$(autostart status)" = on ] || fail "status after on"
   sed -i 's/^X-GNOME-Autostart-enabled=true/X-GNOME-Autostart-enabled=false/' "$folder/quillet.desktop"
   [ "$(autostart status)" = off ] || fail "status of an entry the desktop turned off"
@@ -73,6 +80,7 @@ for config in "" "$home/conf"; do
   touch "$folder/other.desktop"
   autostart off > /dev/null
   [ ! -e "$folder/quillet.desktop" ] || fail "--autostart off left the entry"
+  [ ! -e "$folder/quillet-remind.desktop" ] || fail "--autostart off left the reminders' entry"
   [ -e "$folder/other.desktop" ] || fail "--autostart off removed another program's entry"
   autostart off > /dev/null || fail "off twice"
 done

@@ -256,6 +256,7 @@ TEST_F(Program, CommandLineAsGnuProgramsHaveIt)
         {{"--version"}, 0, "quillet 0.22\n"},
         {{"--frobnicate"}, 2, "Unknown option 'frobnicate'"},
         {{"--show-all", "extra"}, 2, "unexpected argument 'extra'"},
+        {{"--remind", "--show-all"}, 2, "cannot be used together"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -1,0 +1,247 @@
+// quillet --remind as a whole program, on a private session bus with a
+// stand-in notification service, on the real clock: tasks fall due a few
+// seconds after the test writes them.
+#include "remind/printers.h"
+#include "remind/sessionbus.h"
+#include "store/ordering.h"
+#include "support/taskfilebuilder.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using testsupport::rule;
+using testsupport::TaskLines;
+
+constexpr int kGuardMs = 20000;  // for anything the program should do in a second or two
+
+// A task due `seconds` from now, in whole seconds as the file holds them.
+TaskLines dueIn(int seconds, const QString &title, const QString &deleted = "N")
+{
+    const QDateTime when = QDateTime::currentDateTime().addSecs(seconds);
+    const QDate d = when.date();
+    const QTime t = when.time();
+    return {title,    "Me",       d.day(),    d.month(), d.year(),
+            t.hour(), t.minute(), t.second(), deleted,   {}};
+}
+
+QDateTime momentOf(const TaskLines &t)
+{
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+}
+
+QString bodyOf(const TaskLines &t)
+{
+    qint16 day = qint16(t.day), month = qint16(t.month), year = qint16(t.year);
+    return QStringLiteral("for %1, due %2 at %3")
+        .arg(t.forWhom, Module1::formatDate(day, month, year),
+             Module1::longTimeText(t.hour, t.minute, t.second));
+}
+
+class RemindProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(runtime.isValid());
+        QString why;
+        ASSERT_TRUE(bus.start(&why)) << why.toStdString();
+        service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+        ASSERT_TRUE(service->registered());
+        env = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LD_PRELOAD", "LC_ALL", "LC_TIME"})
+            env.remove(name);
+        env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("LANG", "en_US.UTF-8");
+    }
+
+    void TearDown() override
+    {
+        for (QProcess *p : {&reminder, &other}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+
+    void start(QProcess &p, const QString &folder)
+    {
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(folder);
+        p.start(QStringLiteral(QUILLET_BINARY), {"--remind"});
+        ASSERT_TRUE(p.waitForStarted(5000));
+    }
+
+    // Running, with its file read and watched: it asked the service what
+    // it can do just before.
+    bool ready(int reminders = 1)
+    {
+        return QTest::qWaitFor([&] { return service->capabilityCalls() >= reminders; }, kGuardMs);
+    }
+
+    static bool ended(QProcess &p)
+    {
+        return p.state() == QProcess::NotRunning || p.waitForFinished(kGuardMs);
+    }
+
+    void writeTasks(const std::vector<TaskLines> &tasks)
+    {
+        testsupport::writeFile(tasksPath(), testsupport::taskFile(tasks, {rule(0, true)}));
+    }
+
+    QString tasksPath() const { return dir.filePath("tasks.txt"); }
+
+    // Lets the time run on to well past a moment.
+    static void waitPast(const QDateTime &moment)
+    {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return QDateTime::currentDateTime() > moment.addSecs(2); }, kGuardMs));
+    }
+
+public:  // set up differently by table rows
+    QTemporaryDir dir;
+    QTemporaryDir runtime;
+    testsupport::PrivateBus bus;
+    std::unique_ptr<testsupport::FakeNotificationService> service;
+    QProcessEnvironment env;
+    QProcess reminder;
+    QProcess other;
+};
+
+TEST_F(RemindProgram, ATaskIsNotifiedWhenItFallsDueOnceAndARecycledOneNever)
+{
+    const TaskLines rent = dueIn(3, "Pay the rent");
+    writeTasks({rent, dueIn(3, "Old bill", "Y"), dueIn(-60, "Passed before the start")});
+    const QByteArray before = testsupport::readFile(tasksPath());
+
+    start(reminder, dir.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service->shown().empty(); }, kGuardMs))
+        << reminder.readAllStandardError().toStdString();
+    EXPECT_GE(QDateTime::currentDateTime(), momentOf(rent));
+    // Well past the moment: still one.
+    waitPast(momentOf(rent));
+    const std::vector<testsupport::Shown> shown = service->shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].appName, "Quillet");
+    EXPECT_EQ(shown[0].icon, "quillet");
+    EXPECT_EQ(shown[0].summary, "Pay the rent");
+    EXPECT_EQ(shown[0].body, bodyOf(rent));
+    EXPECT_EQ(shown[0].actions, (QStringList{"default", "Show all", "show-all", "Show all"}));
+    EXPECT_EQ(shown[0].hints.value("desktop-entry").toString(), "quillet");
+
+    // It stays for the session, and never wrote anything: not the file,
+    // not a lock beside it.
+    EXPECT_EQ(reminder.state(), QProcess::Running);
+    EXPECT_EQ(testsupport::readFile(tasksPath()), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"tasks.txt"});
+}
+
+TEST_F(RemindProgram, FollowsTheFileAsTheListSavesIt)
+{
+    writeTasks({dueIn(4, "Rent")});
+    start(reminder, dir.path());
+    ASSERT_TRUE(ready());
+
+    // GIVEN a save as the main window makes it: Rent recycled, Call added
+    const TaskLines call = dueIn(4, "Call the bank");
+    QSaveFile save(tasksPath());
+    ASSERT_TRUE(save.open(QIODevice::WriteOnly));
+    save.write(testsupport::taskFile({dueIn(4, "Rent", "Y"), call}, {rule(0, true)}));
+    ASSERT_TRUE(save.commit());
+    const QByteArray after = testsupport::readFile(tasksPath());
+
+    // THEN only Call comes, once
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service->shown().empty(); }, kGuardMs))
+        << reminder.readAllStandardError().toStdString();
+    waitPast(momentOf(call));
+    ASSERT_EQ(service->shown().size(), 1u);
+    EXPECT_EQ(service->shown()[0].summary, "Call the bank");
+    EXPECT_EQ(testsupport::readFile(tasksPath()), after);
+}
+
+TEST_F(RemindProgram, OneReminderPerFolderWhateverItIsCalled)
+{
+    writeTasks({});
+    start(reminder, dir.path());
+    ASSERT_TRUE(ready());
+
+    // The same folder through a link to it: ends at once, and not as a failure.
+    QTemporaryDir links;
+    ASSERT_TRUE(QFile::link(dir.path(), links.filePath("same")));
+    start(other, links.filePath("same"));
+    ASSERT_TRUE(ended(other));
+    EXPECT_EQ(other.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(other.exitCode(), 0);
+    EXPECT_TRUE(other.readAllStandardError().contains("run already"));
+    EXPECT_EQ(reminder.state(), QProcess::Running);
+
+    // Another folder has its own.
+    other.close();
+    QTemporaryDir elsewhere;
+    start(other, elsewhere.path());
+    EXPECT_TRUE(ready(2));
+    EXPECT_EQ(other.state(), QProcess::Running);
+}
+
+TEST_F(RemindProgram, SaysWhyItCannotWorkAndEndsWithStatusOne)
+{
+    struct Row {
+        const char *name;
+        std::function<void(RemindProgram &)> setUp;
+        const char *said;
+    } rows[] = {
+        {"no session bus",
+         [](RemindProgram &t) {
+             t.env.remove("DBUS_SESSION_BUS_ADDRESS");
+             t.env.remove("DISPLAY");
+         },
+         "no session bus"},
+        {"a bus address that leads nowhere",
+         [](RemindProgram &t) {
+             t.env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + t.dir.filePath("no-bus"));
+         },
+         "no session bus"},
+        {"no notification service", [](RemindProgram &t) { t.service.reset(); },
+         "no notification service"},
+    };
+    const QProcessEnvironment usual = env;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        env = usual;
+        r.setUp(*this);
+        QProcess p;
+        start(p, dir.path());
+        ASSERT_TRUE(ended(p));
+        EXPECT_EQ(p.exitCode(), 1);
+        const QByteArray said = p.readAllStandardError();
+        EXPECT_TRUE(said.startsWith("quillet: ")) << said.toStdString();
+        EXPECT_TRUE(said.contains(r.said)) << said.toStdString();
+    }
+}
+
+TEST_F(RemindProgram, EndsWithTheSession)
+{
+    start(reminder, dir.path());
+    ASSERT_TRUE(ready());
+    service.reset();
+    bus.stop();
+    EXPECT_TRUE(ended(reminder));
+}
+
+}  // namespace
