@@ -1,10 +1,10 @@
 // quillet: decides the start with QtCore alone. Most starts (at every
 // login) announce nothing and end here without loading the window
-// libraries; the others go on in quillet-windows, with the same arguments.
+// libraries; the others go on in quillet-windows, and --remind in
+// quillet-remind, with the same arguments.
 #include "app/commandline.h"
 #include "app/display.h"
 #include "app/startplan.h"
-#include "remind/remindmode.h"
 #include "store/taskfile.h"
 
 #include <QByteArray>
@@ -22,17 +22,30 @@ namespace {
 
 // Beside this program (the build tree), or in libexec under the same
 // prefix (an installed copy).
-QByteArray windowsProgram()
+QByteArray helperProgram(const QString &name)
 {
     const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     const QString folder = QFileInfo(self).absolutePath();
-    for (const QString &candidate :
-         {folder + QStringLiteral("/quillet-windows"),
-          folder + QStringLiteral("/../libexec/quillet/quillet-windows")}) {
+    for (const QString &candidate : {folder + QLatin1Char('/') + name,
+                                     folder + QStringLiteral("/../libexec/quillet/") + name}) {
         if (QFileInfo(candidate).isExecutable())
             return QFile::encodeName(QFileInfo(candidate).absoluteFilePath());
     }
     return {};
+}
+
+int execHelper(const QString &name, char **argv)
+{
+    const QByteArray program = helperProgram(name);
+    if (program.isEmpty()) {
+        std::fprintf(stderr, "quillet: %s is not installed beside quillet\n", qPrintable(name));
+        return 1;
+    }
+    argv[0] = const_cast<char *>(program.constData());
+    ::execv(program.constData(), argv);
+    std::fprintf(stderr, "quillet: cannot start %s: %s\n", program.constData(),
+                 std::strerror(errno));
+    return 1;
 }
 
 }  // namespace
@@ -48,19 +61,9 @@ int main(int argc, char **argv)
     if (const std::optional<int> code = parseCommandLine(arguments, &options))
         return *code;
     if (options.remind)
-        return runReminder(argc, argv);
+        return execHelper(QStringLiteral("quillet-remind"), argv);
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End)
         return plan.exitCode;
-
-    const QByteArray program = windowsProgram();
-    if (program.isEmpty()) {
-        std::fprintf(stderr, "quillet: quillet-windows is not installed beside quillet\n");
-        return 1;
-    }
-    argv[0] = const_cast<char *>(program.constData());
-    ::execv(program.constData(), argv);
-    std::fprintf(stderr, "quillet: cannot start %s: %s\n", program.constData(),
-                 std::strerror(errno));
-    return 1;
+    return execHelper(QStringLiteral("quillet-windows"), argv);
 }

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -34,23 +35,25 @@ QString reminderBusName(const QString &folder)
         .arg(quint64(st.st_ino));
 }
 
-// This very program, even after an upgrade replaced its file.
-QString selfProgram()
+// The windows program beside this one (both in libexec when installed),
+// which is what "quillet --show-all" goes on in; as this program's file, a
+// file that an upgrade replaced is named without " (deleted)".
+QString windowsProgram()
 {
     QString self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
     const QString deleted = QStringLiteral(" (deleted)");
     if (self.endsWith(deleted))
         self.chop(deleted.size());
-    return self;
+    return QFileInfo(self).absolutePath() + QStringLiteral("/quillet-windows");
 }
 
-// "quillet --show-all" in the folder: the list opens, or the running copy
+// What "quillet --show-all" in the folder does: the list opens, or the running copy
 // shows it. The working directory is inherited, and it is the folder, as
 // it was the folder when this started.
 void showAll(const QString &activationToken)
 {
     QProcess process;
-    process.setProgram(selfProgram());
+    process.setProgram(windowsProgram());
     process.setArguments({QStringLiteral("--show-all")});
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Whatever this process was started with is spent.
