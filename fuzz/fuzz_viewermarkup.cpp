@@ -31,11 +31,14 @@ int nesting(const QString &field)
             if (open.empty())
                 return -1;
             open.pop_back();
-        } else if (!voids.contains(name) && !m.captured(0).endsWith(QLatin1String("/>"))) {
+        } else if (!voids.contains(name)) {
+            // A new item is its open neighbour's sibling, closed by "/>" or not.
             if (name == QLatin1String("li") && !open.empty() && open.back() == name)
                 open.pop_back();
-            open.push_back(name);
-            deepest = std::max(deepest, int(open.size()));
+            if (!m.captured(0).endsWith(QLatin1String("/>"))) {
+                open.push_back(name);
+                deepest = std::max(deepest, int(open.size()));
+            }
         }
     }
     return open.empty() ? deepest : -1;

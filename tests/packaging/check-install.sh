@@ -19,7 +19,7 @@ install_to() {
 }
 install_to "$prefix"
 
-for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows \
+for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows libexec/quillet/quillet-remind \
          share/applications/quillet.desktop share/quillet/autostart/quillet.desktop \
          share/quillet/autostart/quillet-remind.desktop \
          share/icons/hicolor/scalable/apps/quillet.svg \
