@@ -9,7 +9,7 @@ foreach(dir BINDIR DATADIR)
 endforeach()
 set(launcher "${BINDIR}/quillet-launch")
 
-# Exec quoting of the desktop entry specification: a path with anything but
+# How desktop entries quote an Exec argument: a path with anything but
 # plain characters is quoted, with ", `, $ and \ escaped inside the quotes.
 set(QUILLET_EXEC "${launcher}")
 if(NOT QUILLET_EXEC MATCHES "^[A-Za-z0-9/._+-]+$")

@@ -38,21 +38,21 @@ void RealtimeAlarm::setAt(std::optional<QDateTime> at)
 {
     if (m_fd < 0)
         return;
-    itimerspec spec{};
+    itimerspec timer{};
     if (at) {
         const qint64 ms = at->toMSecsSinceEpoch();
-        spec.it_value.tv_sec = time_t(ms / 1000);
-        spec.it_value.tv_nsec = long(ms % 1000) * 1'000'000;
+        timer.it_value.tv_sec = time_t(ms / 1000);
+        timer.it_value.tv_nsec = long(ms % 1000) * 1'000'000;
         // A moment before 1970 is long past: ring at once.
         if (ms <= 0) {
-            spec.it_value.tv_sec = 0;
-            spec.it_value.tv_nsec = 1;
+            timer.it_value.tv_sec = 0;
+            timer.it_value.tv_nsec = 1;
         }
     } else {
-        spec.it_value.tv_sec = kNever;
+        timer.it_value.tv_sec = kNever;
     }
     // Armed, even for "never": a clock change only cancels an armed timer.
-    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0)
+    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &timer, nullptr) != 0)
         m_error = QString::fromLocal8Bit(std::strerror(errno));
 }
 

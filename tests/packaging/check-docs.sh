@@ -36,14 +36,14 @@ check_page() {
   exits=$(section "$text" "EXIT STATUS" | flat)
 
   # Each line of the help, by its kind.
-  local line spec paragraph="" in_exit=0 help_specs=() page_specs=()
+  local line option paragraph="" in_exit=0 help_options=() page_options=()
   while IFS= read -r line || [ -n "$line" ]; do
     if [[ $line =~ ^(Usage:|\ \ or:)\ +(.*)$ ]]; then
       contains "$synopsis" "$(flat <<< "${BASH_REMATCH[2]}")" || fail "$page: SYNOPSIS lacks '${BASH_REMATCH[2]}'"
     elif [[ $line =~ ^\ +(-[^ ].*[^ ]|-[^ ])\ \ +(.*)$ ]]; then
-      spec=${BASH_REMATCH[1]}
-      help_specs+=("$spec")
-      contains "$options" "$spec ${BASH_REMATCH[2]}" || fail "$page: OPTIONS lacks '$spec  ${BASH_REMATCH[2]}'"
+      option=${BASH_REMATCH[1]}
+      help_options+=("$option")
+      contains "$options" "$option ${BASH_REMATCH[2]}" || fail "$page: OPTIONS lacks '$option  ${BASH_REMATCH[2]}'"
     elif [ "$line" = "Exit status:" ]; then
       in_exit=1
     elif [ $in_exit = 1 ] && [ -n "$line" ]; then
@@ -58,11 +58,11 @@ check_page() {
   [ -z "$paragraph" ] || contains "$all" "$(flat <<< "$paragraph")" || fail "$page lacks '$paragraph'"
 
   # And no option that the help does not name.
-  while IFS= read -r spec; do
-    page_specs+=("$spec")
+  while IFS= read -r option; do
+    page_options+=("$option")
   done < <(section "$text" OPTIONS | sed -n 's/^       \(-.*[^ ]\) *$/\1/p')
-  [ "$(printf '%s\n' "${page_specs[@]}" | sort)" = "$(printf '%s\n' "${help_specs[@]}" | sort)" ] ||
-    fail "$page lists the options '${page_specs[*]}', --help '${help_specs[*]}'"
+  [ "$(printf '%s\n' "${page_options[@]}" | sort)" = "$(printf '%s\n' "${help_options[@]}" | sort)" ] ||
+    fail "$page lists the options '${page_options[*]}', --help '${help_options[*]}'"
 }
 
 check_page "$build/src/app/quillet" "$src/packaging/quillet.1"
