@@ -1,5 +1,7 @@
 #include "common/pageviewer.h"
 
+#include "common/itemaccessible.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -118,40 +120,20 @@ QString oneLine(QString text)
 }
 
 // One task block as a screen reader sees it.
-class PageItemAccessible : public QAccessibleInterface {
+class PageItemAccessible : public ItemAccessible {
 public:
-    PageItemAccessible(PageViewer *viewer, int block) : m_viewer(viewer), m_block(block) { }
+    PageItemAccessible(PageViewer *viewer, int block) : ItemAccessible(viewer), m_block(block) { }
 
-    bool isValid() const override { return m_viewer && m_block < m_viewer->blockCount(); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override
-    {
-        return m_viewer ? m_viewer->window()->windowHandle() : nullptr;
-    }
-    QAccessibleInterface *parent() const override
-    {
-        return m_viewer ? QAccessible::queryAccessibleInterface(m_viewer) : nullptr;
-    }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (!isValid() || t != QAccessible::Name)
-            return {};
-        return m_viewer->blockName(m_block);
-    }
-    void setText(QAccessible::Text, const QString &) override { }
+    PageViewer *viewer() const { return static_cast<PageViewer *>(m_owner.data()); }
+    bool isValid() const override { return m_owner && m_block < viewer()->blockCount(); }
+    QString name() const override { return viewer()->blockName(m_block); }
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        const QRect r = m_viewer->blockRect(m_block);
-        return QRect(m_viewer->viewport()->mapToGlobal(r.topLeft()), r.size());
+        const QRect r = viewer()->blockRect(m_block);
+        return QRect(viewer()->viewport()->mapToGlobal(r.topLeft()), r.size());
     }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
     QAccessible::State state() const override
     {
         QAccessible::State s;
@@ -160,14 +142,13 @@ public:
             return s;
         }
         s.focusable = true;
-        s.focused = m_viewer->hasFocus() && m_viewer->currentBlock() == m_block;
-        s.invisible = !m_viewer->isVisible();
-        s.offscreen = !m_viewer->viewport()->rect().intersects(m_viewer->blockRect(m_block));
+        s.focused = viewer()->hasFocus() && viewer()->currentBlock() == m_block;
+        s.invisible = !viewer()->isVisible();
+        s.offscreen = !viewer()->viewport()->rect().intersects(viewer()->blockRect(m_block));
         return s;
     }
 
 private:
-    QPointer<PageViewer> m_viewer;
     int m_block;
 };
 

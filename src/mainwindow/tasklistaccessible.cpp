@@ -1,6 +1,7 @@
 #include "mainwindow/tasklistaccessible.h"
 
 #include "common/accessibleevents.h"
+#include "common/itemaccessible.h"
 #include "mainwindow/tasklistcanvas.h"
 
 #include <QAccessibleWidget>
@@ -10,41 +11,22 @@
 
 namespace {
 
-class RowAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
+class RowAccessible : public ItemAccessible, public QAccessibleTableCellInterface {
 public:
-    RowAccessible(TaskListCanvas *canvas, int row) : m_canvas(canvas), m_row(row) { }
+    RowAccessible(TaskListCanvas *canvas, int row) : ItemAccessible(canvas), m_row(row) { }
 
-    bool isValid() const override { return m_canvas && m_row < m_canvas->elementCount(); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override
-    {
-        return m_canvas ? m_canvas->window()->windowHandle() : nullptr;
-    }
-    QAccessibleInterface *parent() const override
-    {
-        return m_canvas ? QAccessible::queryAccessibleInterface(m_canvas) : nullptr;
-    }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (!isValid() || t != QAccessible::Name)
-            return {};
-        return m_canvas->rowAccessibleText(m_row);
-    }
-    void setText(QAccessible::Text, const QString &) override { }
+    TaskListCanvas *canvas() const { return static_cast<TaskListCanvas *>(m_owner.data()); }
+    bool isValid() const override { return m_owner && m_row < canvas()->elementCount(); }
+    QString name() const override { return canvas()->rowAccessibleText(m_row); }
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        const QRect r = m_canvas->cellRect(m_row, ListColumn::Title)
-                            .united(m_canvas->cellRect(m_row, ListColumn::Due));
-        return QRect(m_canvas->mapToGlobal(r.topLeft()), r.size());
+        const QRect r = canvas()
+                            ->cellRect(m_row, ListColumn::Title)
+                            .united(canvas()->cellRect(m_row, ListColumn::Due));
+        return QRect(canvas()->mapToGlobal(r.topLeft()), r.size());
     }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
     QAccessible::State state() const override
     {
         QAccessible::State s;
@@ -55,8 +37,8 @@ public:
         s.selectable = true;
         s.focusable = true;
         s.selected = isSelected();
-        s.focused = s.selected && m_canvas->hasFocus();
-        if (!m_canvas->rowShown(m_row)) {
+        s.focused = s.selected && canvas()->hasFocus();
+        if (!canvas()->rowShown(m_row)) {
             s.invisible = true;
             s.offscreen = true;
         }
@@ -70,7 +52,7 @@ public:
     }
 
     // One column; the rows count from 0 here as in every table.
-    bool isSelected() const override { return isValid() && m_canvas->selectedRow() == m_row; }
+    bool isSelected() const override { return isValid() && canvas()->selectedRow() == m_row; }
     QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
     QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
     int columnIndex() const override { return 0; }
@@ -80,7 +62,6 @@ public:
     QAccessibleInterface *table() const override { return parent(); }
 
 private:
-    QPointer<TaskListCanvas> m_canvas;
     int m_row;
 };
 
