@@ -1,4 +1,6 @@
 // A 4 MB paste into the task editor's boxes, cut to what a line edit takes.
+#include "widgetbench.h"
+
 #include "dialogs/dialogsupport.h"
 #include "dialogs/frmtask.h"
 #include "store/store.h"
@@ -74,12 +76,5 @@ BENCHMARK(BM_pasteDescription)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_editor.reset();
-    return 0;
+    return runWidgetBenchmarks(argc, argv, [] { g_editor.reset(); });
 }

@@ -1,4 +1,6 @@
 // Redraw and selection cost of the main window with both tables full.
+#include "widgetbench.h"
+
 #include "mainwindow/frmmain.h"
 #include "store/store.h"
 
@@ -96,12 +98,5 @@ BENCHMARK(BM_highlight)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_window.reset();
-    return 0;
+    return runWidgetBenchmarks(argc, argv, [] { g_window.reset(); });
 }
