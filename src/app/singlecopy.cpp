@@ -50,14 +50,6 @@ int openMeetingFolder(QString *name, QString *why)
 
 }  // namespace
 
-std::optional<FolderIdentity> folderIdentity(const QString &folder)
-{
-    struct stat st { };
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return std::nullopt;
-    return FolderIdentity{st.st_dev, st.st_ino};
-}
-
 bool isPrivateFolder(const struct stat &st, uid_t uid)
 {
     return S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0;
@@ -100,7 +92,7 @@ SingleCopy::~SingleCopy()
 void SingleCopy::findMeetingPlace()
 {
     const QString folder = QFileInfo(m_taskFile).absolutePath();
-    const std::optional<FolderIdentity> id = folderIdentity(folder);
+    const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(folder);
     if (!id) {
         m_meetingError =
             QStringLiteral("%1 could not be looked at: %2").arg(folder, qt_error_string(errno));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/safefile.h"
+
 #include <QLockFile>
 #include <QObject>
 #include <QString>
@@ -13,14 +15,6 @@
 #include <unistd.h>
 
 class QLocalServer;
-
-// Which folder a task file lies in, as the disk knows it: every spelling
-// of one folder (a link, a bind mount, ..) gives the same identity.
-struct FolderIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-std::optional<FolderIdentity> folderIdentity(const QString &folder);
 
 // A folder that only `uid` can enter: a real directory (not a link), owned
 // by uid, closed to group and others.

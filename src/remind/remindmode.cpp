@@ -4,6 +4,7 @@
 #include "remind/folderwatch.h"
 #include "remind/realtimealarm.h"
 #include "remind/reminder.h"
+#include "store/safefile.h"
 #include "store/taskfile.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 
 #include <cstdio>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,12 +27,12 @@ void say(const QString &text) { std::fprintf(stderr, "quillet: %s\n", qPrintable
 // it ends.
 QString reminderBusName(const QString &folder)
 {
-    struct stat st { };
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+    const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(folder);
+    if (!id)
         return {};
     return QStringLiteral("io.github.quillet.Quillet.Reminder.d%1_i%2")
-        .arg(quint64(st.st_dev))
-        .arg(quint64(st.st_ino));
+        .arg(quint64(id->device))
+        .arg(quint64(id->inode));
 }
 
 // The windows program beside this one (both in libexec when installed),

@@ -173,6 +173,14 @@ QStringList keepOwnership(int oldFd, const struct stat &old, int newFd)
 
 void setBeforeRenameHook(std::function<void()> hook) { g_beforeRename = std::move(hook); }
 
+std::optional<FolderIdentity> folderIdentity(const QString &folder)
+{
+    struct stat st { };
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return std::nullopt;
+    return FolderIdentity{st.st_dev, st.st_ino};
+}
+
 bool folderRemoved(int folder)
 {
     struct stat st { };

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 #include <sys/types.h>
 
@@ -90,6 +91,14 @@ ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes, const 
 // Tests only: runs after the new file is synced, right before the last
 // check and the rename, where a sync tool's write may land.
 void setBeforeRenameHook(std::function<void()> hook);
+
+// Which folder this is, as the disk knows it: every spelling of one folder
+// (a link, a bind mount, /proc/self/fd/N) gives the same identity.
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+std::optional<FolderIdentity> folderIdentity(const QString &folder);
 
 // True when the folder was removed (renamed away still counts as there).
 bool folderRemoved(int folder);

@@ -121,19 +121,19 @@ TEST(FolderIdentityTest, EverySpellingOfAFolderIsTheSameFolder)
     ASSERT_TRUE(QDir(dir.path()).mkpath("real/sub"));
     ASSERT_TRUE(QDir(dir.path()).mkpath("other"));
     ASSERT_TRUE(QFile::link(dir.filePath("real"), dir.filePath("link")));
-    const auto real = folderIdentity(dir.filePath("real"));
+    const auto real = Module1::folderIdentity(dir.filePath("real"));
     ASSERT_TRUE(real.has_value());
     for (const char *spelling : {"link", "real/sub/..", "real/", "./real"}) {
         SCOPED_TRACE(spelling);
-        const auto other = folderIdentity(dir.path() + '/' + spelling);
+        const auto other = Module1::folderIdentity(dir.path() + '/' + spelling);
         ASSERT_TRUE(other.has_value());
         EXPECT_EQ(other->device, real->device);
         EXPECT_EQ(other->inode, real->inode);
     }
-    const auto other = folderIdentity(dir.filePath("other"));
+    const auto other = Module1::folderIdentity(dir.filePath("other"));
     ASSERT_TRUE(other.has_value());
     EXPECT_NE(other->inode, real->inode);
-    EXPECT_FALSE(folderIdentity(dir.filePath("gone")).has_value());
+    EXPECT_FALSE(Module1::folderIdentity(dir.filePath("gone")).has_value());
 }
 
 class HandOver : public ::testing::Test {
