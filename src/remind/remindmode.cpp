@@ -1,7 +1,7 @@
 #include "remind/remindmode.h"
 
 #include "remind/desktopnotifications.h"
-#include "remind/folderwatch.h"
+#include "store/folderwatch.h"
 #include "remind/realtimealarm.h"
 #include "remind/reminder.h"
 #include "store/safefile.h"
@@ -113,7 +113,7 @@ int runReminder(int argc, char **argv)
         say(QStringLiteral("cannot set a timer: %1").arg(alarm.errorString()));
         return 1;
     }
-    remind::FolderWatch watch(folder, QString::fromLatin1(Module1::kTaskFileName));
+    Module1::FolderWatch watch(folder, QString::fromLatin1(Module1::kTaskFileName));
     if (!watch.isValid()) {
         say(QStringLiteral("cannot watch %1: %2")
                 .arg(Module1::taskFilePath(), watch.errorString()));
@@ -127,11 +127,11 @@ int runReminder(int argc, char **argv)
         [](const QString &message) { say(message); },
     });
     QObject::connect(&alarm, &remind::RealtimeAlarm::rang, [&] { reminder.wake(); });
-    QObject::connect(&watch, &remind::FolderWatch::changed, [&] {
+    QObject::connect(&watch, &Module1::FolderWatch::changed, [&] {
         reminder.fileChanged();
         watch.followLink();
     });
-    QObject::connect(&watch, &remind::FolderWatch::folderGone, [&] {
+    QObject::connect(&watch, &Module1::FolderWatch::folderGone, [&] {
         say(QStringLiteral("the folder of %1 was removed; no more reminders for it")
                 .arg(Module1::taskFilePath()));
         app.exit(1);

@@ -1,7 +1,7 @@
 // The reminder's links to the system: the alarm, the file watch and the
 // desktop's notification service (a stand-in on a private bus).
 #include "remind/desktopnotifications.h"
-#include "remind/folderwatch.h"
+#include "store/folderwatch.h"
 #include "remind/printers.h"
 #include "remind/realtimealarm.h"
 #include "remind/sessionbus.h"
@@ -122,9 +122,9 @@ TEST_F(FolderWatchTest, EveryChangeOfTheFileCountsAndNoOtherFile)
                 QFile::remove(folder + "/" + name);
         }
         r.before(*this);
-        remind::FolderWatch watch(dir.filePath("list"), "tasks.txt");
+        Module1::FolderWatch watch(dir.filePath("list"), "tasks.txt");
         ASSERT_TRUE(watch.isValid()) << watch.errorString().toStdString();
-        QSignalSpy changed(&watch, &remind::FolderWatch::changed);
+        QSignalSpy changed(&watch, &Module1::FolderWatch::changed);
         r.change(*this);
         if (r.counts) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, kGuardMs));
@@ -141,9 +141,9 @@ TEST_F(FolderWatchTest, EveryChangeOfTheFileCountsAndNoOtherFile)
 TEST_F(FolderWatchTest, FollowsTheFolderWhenRenamedAndSaysWhenItIsRemoved)
 {
     writeFile(list(), "a\r\n");
-    remind::FolderWatch watch(dir.filePath("list"), "tasks.txt");
-    QSignalSpy changed(&watch, &remind::FolderWatch::changed);
-    QSignalSpy gone(&watch, &remind::FolderWatch::folderGone);
+    Module1::FolderWatch watch(dir.filePath("list"), "tasks.txt");
+    QSignalSpy changed(&watch, &Module1::FolderWatch::changed);
+    QSignalSpy gone(&watch, &Module1::FolderWatch::folderGone);
 
     ASSERT_TRUE(QDir(dir.path()).rename("list", "renamed"));
     replace(dir.filePath("renamed/tasks.txt"), "b\r\n");

@@ -1,4 +1,4 @@
-#include "remind/folderwatch.h"
+#include "store/folderwatch.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +11,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-namespace remind {
+namespace Module1 {
 
 namespace {
 
@@ -119,4 +119,4 @@ void FolderWatch::readable()
         m_settle.start();
 }
 
-}  // namespace remind
+}  // namespace Module1

@@ -9,7 +9,7 @@
 
 class QSocketNotifier;
 
-namespace remind {
+namespace Module1 {
 
 // Says when a file may have changed, through an inotify watch on its folder
 // rather than on the file: an atomic save renames a new file over the old
@@ -57,4 +57,4 @@ private:
     QString m_error;
 };
 
-}  // namespace remind
+}  // namespace Module1
