@@ -1,9 +1,10 @@
 #include "app/singlecopy.h"
 
-#include "startup/alertpage.h"
+#include "store/runtimefolder.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -36,43 +38,19 @@ QString lockPathFor(const QString &taskFile)
 // its own fallback. Never a bare name in a folder others can write to.
 int openMeetingFolder(QString *name, QString *why)
 {
-    const QString runtime = privateRuntimeFolder();
+    const QString runtime = Module1::privateRuntimeFolder();
     if (!runtime.isEmpty()) {
-        const int fd = openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
+        const int fd = Module1::openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
         if (fd >= 0) {
             *name = runtime;
             return fd;
         }
     }
     *name = QDir::tempPath() + QStringLiteral("/quillet-%1").arg(::geteuid());
-    return openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
+    return Module1::openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
 }
 
 }  // namespace
-
-bool isPrivateFolder(const struct stat &st, uid_t uid)
-{
-    return S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0;
-}
-
-int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why)
-{
-    const QString shown = QFile::decodeName(path);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-        *why = QStringLiteral("%1 could not be made: %2").arg(shown, qt_error_string(errno));
-        return -1;
-    }
-    // O_NOFOLLOW: a link is refused, wherever it points.
-    const int fd = ::open(path.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st { };
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !isPrivateFolder(st, uid)) {
-        if (fd >= 0)
-            ::close(fd);
-        *why = QStringLiteral("%1 is not a folder of this user's alone").arg(shown);
-        return -1;
-    }
-    return fd;
-}
 
 SingleCopy::SingleCopy(const QString &taskFile, uid_t trustedPeer)
     : m_taskFile(taskFile), m_trustedPeer(trustedPeer), m_lock(lockPathFor(taskFile))

@@ -10,20 +10,10 @@
 #include <memory>
 #include <optional>
 
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 class QLocalServer;
-
-// A folder that only `uid` can enter: a real directory (not a link), owned
-// by uid, closed to group and others.
-bool isPrivateFolder(const struct stat &st, uid_t uid);
-
-// Opens `path` (O_PATH) when it is such a folder, creating it 0700 when it
-// is missing; -1 and why it cannot be used otherwise. A folder that is not
-// private is left as it is.
-int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why);
 
 // One running copy per task file: two copies would each hold the tables,
 // and the later save would drop the other's changes. The copy that holds

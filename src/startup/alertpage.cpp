@@ -3,13 +3,11 @@
 #include "startup/viewermarkup.h"
 #include "store/ordering.h"
 #include "store/rules.h"
+#include "store/runtimefolder.h"
 #include "store/tables.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <vector>
@@ -149,16 +147,6 @@ private:
     std::vector<AlertRule> m_rules;
 };
 
-// A folder we may trust with a fixed file name: a real directory (not a
-// link), ours, closed to everyone else.
-bool isPrivateDirectory(const QString &path)
-{
-    struct stat st { };
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-}
-
 }  // namespace
 
 QString colorText(qint32 color)
@@ -219,21 +207,6 @@ AlertPage buildAlertPage(Days today)
     page.finish();
     last.remember(today, result);
     return result;
-}
-
-QString privateRuntimeFolder()
-{
-    // Looked up once: Qt warns on every lookup when XDG_RUNTIME_DIR is unset.
-    static const QString runtime =
-        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        return {};
-    const QString folder = runtime + QStringLiteral("/quillet");
-    if (!QFileInfo::exists(folder))
-        QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!isPrivateDirectory(folder))
-        return {};
-    return folder;
 }
 
 QString alertPagePath()
