@@ -24,6 +24,12 @@ QString announcedAsText(Days today)
     return out;
 }
 
+void reportRefusal(const StartPlan &plan)
+{
+    if (plan.exitCode != 0 && !plan.status.ok() && plan.status.code != FileStatus::Missing)
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(plan.status.error));
+}
+
 void reportPageFile(const FileStatus &file)
 {
     if (!file.ok())
@@ -37,8 +43,6 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
     plan.status = loadTasks();
     const bool firstRun = plan.status.code == FileStatus::Missing;
     if (!plan.status.ok() && !firstRun) {
-        // Also on stderr: started from a terminal, or with no display at all.
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(plan.status.error));
         plan.next = displayAvailable ? StartPlan::Refuse : StartPlan::End;
         plan.exitCode = 1;
         return plan;
