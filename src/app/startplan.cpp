@@ -19,6 +19,8 @@ QString announcedAsText(Days today)
                    .arg(task.title, task.forWhom, dueMomentText(task),
                         daysLeftText(daysLeft(task, today)));
     }
+    // A NUL in a title: shown as the page shows a character it cannot.
+    out.replace(QChar(0), QChar::ReplacementCharacter);
     return out;
 }
 
@@ -50,7 +52,9 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
     }
     if (!displayAvailable) {
         if (plan.page.page.announced) {
-            std::fputs(announcedAsText(today()).toLocal8Bit().constData(), stdout);
+            // Whole, whatever the titles hold: a NUL must not end the output.
+            const QByteArray text = announcedAsText(today()).toLocal8Bit();
+            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
             return plan;
         }
         std::fprintf(stderr, "quillet: no display to show the task list on\n");
