@@ -1,6 +1,7 @@
 // Whole-program runs of the built binary in a temporary directory.
 #include "support/taskfilebuilder.h"
 #include "support/testsupport.h"
+#include "support/testusers.h"
 #include "system/runtool.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -22,7 +24,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -664,54 +665,6 @@ bool makeFifo(const QString &path)
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
 
-// Two users of one group, made for a test and removed after it.
-struct SharedGroup {
-    SharedGroup()
-    {
-        const QString tag = QString::number(::getpid());
-        group = "qgroup" + tag;
-        owner = "qowner" + tag;
-        colleague = "qcolleague" + tag;
-        made = tool({"groupadd", group}) &&
-               tool({"useradd", "-M", "-N", "-g", group, "-s", "/usr/sbin/nologin", owner}) &&
-               tool({"useradd", "-M", "-N", "-g", group, "-s", "/usr/sbin/nologin", colleague});
-        made = made && idOf(owner, &ownerUid) && idOf(colleague, &colleagueUid);
-    }
-    ~SharedGroup()
-    {
-        const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        runTool({"userdel", owner}, env);
-        runTool({"userdel", colleague}, env);
-        runTool({"groupdel", group}, env);
-    }
-
-    bool idOf(const QString &user, uid_t *uid)
-    {
-        const struct passwd *entry = ::getpwnam(qPrintable(user));
-        if (entry) {
-            *uid = entry->pw_uid;
-            gid = entry->pw_gid;
-        }
-        return entry != nullptr;
-    }
-
-    // The user list is locked while another test changes it: try again.
-    static bool tool(const QStringList &args)
-    {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            if (runTool(args, QProcessEnvironment::systemEnvironment()))
-                return true;
-            QThread::msleep(200);
-        }
-        return false;
-    }
-
-    QString group, owner, colleague;
-    uid_t ownerUid = 0, colleagueUid = 0;
-    gid_t gid = 0;
-    bool made = false;
-};
-
 // What stands at a name, as ls -l tells it.
 QByteArray whatIsAt(const QString &path)
 {
@@ -758,25 +711,29 @@ TEST_P(PlantedLock, NeitherHoldsNorLocksOutAStart)
     const QString lock = dir.filePath(".tasks.txt.lock");
     testsupport::writeFile(tasksPath(), taskFile({dueOn("Due", kFixedToday)}, {rule(0, true)}));
     ASSERT_TRUE(c.plant(lock));
-    std::optional<SharedGroup> users;
+    std::optional<testsupport::TestUser> user;
     if (c.inSharedFolder) {
         if (::geteuid() != 0)
             GTEST_SKIP() << "only root can make the users of a shared folder";
-        users.emplace();
-        ASSERT_TRUE(users->made) << "groupadd or useradd failed";
+        user = testsupport::testUser("qtest-alice", {"qtest-staff"});
+        const auto colleague = testsupport::testUser("qtest-bob", {"qtest-staff"});
+        const auto staff = testsupport::testGroup("qtest-staff");
+        ASSERT_TRUE(user && colleague && staff) << "useradd or groupadd failed";
         // GIVEN a folder shared as groups share them (root's, setgid, and
         // sticky: each member's files stay their own), the lock planted by
         // the colleague, and the user starting the program
-        const uid_t owner = users->ownerUid;
-        const gid_t group = users->gid;
-        ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), 0, group), 0);
+        const testsupport::TestUser owner = *user;
+        ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), 0, *staff), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 03770), 0);
-        ASSERT_EQ(::chown(QFile::encodeName(tasksPath()).constData(), owner, group), 0);
-        ASSERT_EQ(::lchown(QFile::encodeName(lock).constData(), users->colleagueUid, group), 0);
-        ASSERT_EQ(::chown(QFile::encodeName(runtime.path()).constData(), owner, group), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(tasksPath()).constData(), owner.uid, *staff), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(lock).constData(), colleague->uid, *staff), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(runtime.path()).constData(), owner.uid, owner.gid), 0);
         env.insert("HOME", runtime.path());
-        asUser = [owner, group] {
-            if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(owner) != 0)
+        // Between fork and exec: system calls only.
+        const std::array<gid_t, 2> groups{owner.gid, *staff};
+        asUser = [uid = owner.uid, groups] {
+            if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(groups[0]) != 0 ||
+                ::setuid(uid) != 0)
                 ::_exit(127);
         };
     }
@@ -787,11 +744,11 @@ TEST_P(PlantedLock, NeitherHoldsNorLocksOutAStart)
     QProcess running;
     start(running, true, {"--show-all"});
     ASSERT_TRUE(waitForLock(running)) << running.readAllStandardError().toStdString();
-    if (users) {
+    if (user) {
         struct stat process { };
         const QByteArray proc = "/proc/" + QByteArray::number(running.processId());
         ASSERT_EQ(::stat(proc.constData(), &process), 0);
-        ASSERT_EQ(process.st_uid, users->ownerUid) << "the program runs as the user";
+        ASSERT_EQ(process.st_uid, user->uid) << "the program runs as the user";
     }
     QProcess later;
     EXPECT_TRUE(handsOver(later)) << later.readAllStandardError().toStdString();
