@@ -22,10 +22,10 @@ using namespace ViewerMarkup;
 // the page is closed without being open.
 bool staysInItsCell(const QString &field)
 {
-    static const QStringList tableParts{
-        QStringLiteral("table"), QStringLiteral("thead"), QStringLiteral("tbody"),
-        QStringLiteral("tfoot"), QStringLiteral("caption"), QStringLiteral("tr"),
-        QStringLiteral("td"), QStringLiteral("th")};
+    static const QStringList tableParts{QStringLiteral("table"),   QStringLiteral("thead"),
+                                        QStringLiteral("tbody"),   QStringLiteral("tfoot"),
+                                        QStringLiteral("caption"), QStringLiteral("tr"),
+                                        QStringLiteral("td"),      QStringLiteral("th")};
     static const QStringList pageParts{QStringLiteral("p"), QStringLiteral("center"),
                                        QStringLiteral("body"), QStringLiteral("html"),
                                        QStringLiteral("qt")};

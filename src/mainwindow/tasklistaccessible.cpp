@@ -7,7 +7,6 @@
 #include <QAccessibleWidget>
 #include <QPointer>
 
-
 namespace {
 
 class RowAccessible : public ItemAccessible, public QAccessibleTableCellInterface {

@@ -10,10 +10,10 @@
 #include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QStyleHints>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
@@ -230,8 +230,8 @@ PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
     connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int action) {
         QScrollBar *v = verticalScrollBar();
         const int step = action == QAbstractSlider::SliderSingleStepAdd ? v->singleStep()
-                         : action == QAbstractSlider::SliderPageStepAdd  ? v->pageStep()
-                                                                         : 0;
+                         : action == QAbstractSlider::SliderPageStepAdd ? v->pageStep()
+                                                                        : 0;
         const int target = v->value() + step;
         if (step == 0 || target <= v->maximum())
             return;
@@ -925,9 +925,8 @@ void PageViewer::contextMenuEvent(QContextMenuEvent *event)
         menu.addAction(withKey(tr("&Copy"), QKeySequence::Copy), this, &PageViewer::copy);
     copyAction->setObjectName(QStringLiteral("edit-copy"));
     copyAction->setEnabled(!selectedText().isEmpty());
-    const QString link = event->reason() == QContextMenuEvent::Mouse
-                             ? anchorAt(event->pos())
-                             : QString();
+    const QString link =
+        event->reason() == QContextMenuEvent::Mouse ? anchorAt(event->pos()) : QString();
     QAction *linkAction = menu.addAction(tr("Copy &Link Location"), this,
                                          [link] { QGuiApplication::clipboard()->setText(link); });
     linkAction->setObjectName(QStringLiteral("link-copy"));

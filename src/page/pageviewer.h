@@ -53,9 +53,6 @@ public:
     // The task block that a screen reader is on; 0 for none.
     int currentBlock() const { return m_current; }
 
-    // Every block's text, read but not laid out.
-    QString toPlainText() const;
-
     // The selected text, as plain text; empty for none.
     QString selectedText() const;
     // Puts the selected text on the clipboard (Ctrl+C does).
@@ -83,6 +80,8 @@ private:
     bool isLaidOut(int block) const;
     // A block's document, laid out at the viewer's width.
     QTextDocument *blockDocument(int block);
+    // Every block's text, read but not laid out.
+    QString toPlainText() const;
 
     struct Slot {
         std::unique_ptr<QTextDocument> doc;

@@ -52,9 +52,10 @@ bool mayBeThePages(QStringView name)
 // Inline elements, which a paragraph climbs out of.
 bool isInline(QStringView name)
 {
-    return isAny(name, {"a", "abbr", "acronym", "b", "big", "cite", "code", "dfn", "em",
-                        "font", "i", "kbd", "nobr", "q", "s", "samp", "small", "span",
-                        "strike", "strong", "sub", "sup", "tt", "u", "var"});
+    return isAny(name,
+                 {"a",      "abbr",   "acronym", "b",    "big", "cite", "code", "dfn",   "em",
+                  "font",   "i",      "kbd",     "nobr", "q",   "s",    "samp", "small", "span",
+                  "strike", "strong", "sub",     "sup",  "tt",  "u",    "var"});
 }
 
 // Elements of the page, not of a field: document parts, page-wide styles,
@@ -279,11 +280,11 @@ private:
 
 }  // namespace
 
-bool keepsMarkup(QStringView field)
-{
-    return !field.contains(u'<') || Scanner(field).plain();
-}
+bool keepsMarkup(QStringView field) { return !field.contains(u'<') || Scanner(field).plain(); }
 
-QString viewerText(const QString &field) { return keepsMarkup(field) ? field : field.toHtmlEscaped(); }
+QString viewerText(const QString &field)
+{
+    return keepsMarkup(field) ? field : field.toHtmlEscaped();
+}
 
 }  // namespace ViewerMarkup

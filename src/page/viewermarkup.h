@@ -13,9 +13,9 @@
 // field is shown escaped.
 namespace ViewerMarkup {
 
-inline constexpr int kMaxDepth = 8;       // elements open at once in a field
-inline constexpr int kMaxTags = 300;      // tags in one field
-inline constexpr int kMaxSpan = 3;        // colspan and rowspan
+inline constexpr int kMaxDepth = 8;   // elements open at once in a field
+inline constexpr int kMaxTags = 300;  // tags in one field
+inline constexpr int kMaxSpan = 3;    // colspan and rowspan
 
 // True when the viewer may show the field's markup.
 bool keepsMarkup(QStringView field);

@@ -351,8 +351,9 @@ TEST(AlertPage, ViewerEscapesOnlyTheTextsItCouldNotLayOut)
 // dozen tags, shows them all.
 TEST(AlertPage, ManyTaggedTasksAllKeepTheirMarkup)
 {
-    const QString tagged = QStringLiteral("<b>a</b> <i>b</i> <u>c</u> <font color=red>d</font> "
-                                          "<b><i>e</i></b> <u>f</u> <font color=blue>g</font>");
+    const QString tagged = QStringLiteral(
+        "<b>a</b> <i>b</i> <u>c</u> <font color=red>d</font> "
+        "<b><i>e</i></b> <u>f</u> <font color=blue>g</font>");
     for (int i = 0; i < 40; ++i)
         addTask(tagged, 2026, 12, 8, "N", tagged);
     addRule(0, true, 255);

@@ -192,7 +192,7 @@ TEST_F(PageViewerTest, AChangedTaskIsTheOnlyBlockLaidOutAgain)
     viewer->show();
     EXPECT_EQ(laidOut(), before);
     EXPECT_NE(PageViewerProbe(*viewer).blockDocument(3), third);
-    EXPECT_TRUE(viewer->toPlainText().contains("Task 2 changed"));
+    EXPECT_TRUE(PageViewerProbe(*viewer).toPlainText().contains("Task 2 changed"));
 }
 
 // Whatever page came before, a page looks as it does in a viewer of its own.
@@ -244,7 +244,8 @@ TEST_F(PageViewerTest, DownScrollsByLineToTheEndOfATallLastTask)
 {
     PageBlocks page = pageOf(3);
     const QString tall = QStringLiteral("<br>line").repeated(80);
-    page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks.back().to), tall);
+    page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks.back().to),
+                       tall);
     page.blocks.back().to += tall.size();
     viewer->showPage(page);
     show();
@@ -285,9 +286,10 @@ TEST_F(PageViewerTest, TwoLikeTasksKeepTwoLayoutsWhenAnotherChanges)
         page.markup.chop(page.closing.size());
         for (const QString &title : {QStringLiteral("Twin"), QStringLiteral("Twin"), other}) {
             const qsizetype from = page.markup.size();
-            page.markup += QStringLiteral("<table width=95% align=center border=0 cellspacing=8 "
-                                          "bgcolor=#FF0000><tr><td bgcolor=#ffffff><b> %1</b>"
-                                          "</td></tr></table><br>\r\n")
+            page.markup += QStringLiteral(
+                               "<table width=95% align=center border=0 cellspacing=8 "
+                               "bgcolor=#FF0000><tr><td bgcolor=#ffffff><b> %1</b>"
+                               "</td></tr></table><br>\r\n")
                                .arg(title);
             page.blocks.push_back({from, page.markup.size(), title});
         }

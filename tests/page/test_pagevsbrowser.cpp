@@ -33,8 +33,8 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
-#include <QWheelEvent>
 #include <QTextBrowser>
+#include <QWheelEvent>
 #include <QtMath>
 
 #include <gtest/gtest.h>
@@ -69,8 +69,8 @@ struct PageKind {
 
 QString words(int i, int n)
 {
-    static const char *const pool[] = {"pay", "the", "rent", "call", "Ann", "about", "dinner",
-                                       "on", "Friday", "report", "due", "soon"};
+    static const char *const pool[] = {"pay",    "the", "rent",   "call",   "Ann", "about",
+                                       "dinner", "on",  "Friday", "report", "due", "soon"};
     QStringList out;
     for (int k = 0; k < n; ++k)
         out << QLatin1String(pool[(i * 7 + k * 3) % 12]);
@@ -83,25 +83,25 @@ const PageKind kKinds[] = {
     {"InlineTags",
      [](int i) { return QStringLiteral("<b>%1</b> <i>%2</i>").arg(words(i, 2), words(i + 1, 2)); },
      [](int i) {
-         return QStringLiteral("<u>%1</u> <font color=red>%2</font> <small>%3</small> "
-                               "<a href=\"http://example.com/%4\">link</a>")
+         return QStringLiteral(
+                    "<u>%1</u> <font color=red>%2</font> <small>%3</small> "
+                    "<a href=\"http://example.com/%4\">link</a>")
              .arg(words(i, 4), words(i + 2, 3), words(i + 3, 8))
              .arg(i);
      }},
     {"ListsAndTables", [](int i) { return words(i, 3); },
      [](int i) {
-         return QStringLiteral("<ul><li>%1</li><li>%2</li></ul><ol><li>%3</ol>"
-                               "<table border=1><tr><td>%4</td><td colspan=2>%5</td></tr></table>")
+         return QStringLiteral(
+                    "<ul><li>%1</li><li>%2</li></ul><ol><li>%3</ol>"
+                    "<table border=1><tr><td>%4</td><td colspan=2>%5</td></tr></table>")
              .arg(words(i, 3), words(i + 1, 5), words(i + 2, 2), words(i + 3, 4), words(i + 4, 9));
      }},
-    {"RightToLeft",
-     [](int i) { return QStringLiteral("שלם את שכר הדירה %1").arg(i); },
+    {"RightToLeft", [](int i) { return QStringLiteral("שלם את שכר הדירה %1").arg(i); },
      [](int i) {
          return QStringLiteral("اتصل بآن بشأن العشاء يوم الجمعة ").repeated(1 + i % 4) +
                 words(i, 3);
      }},
-    {"LongWords",
-     [](int i) { return QString(120 + 40 * (i % 5), QChar(u'a' + i % 26)); },
+    {"LongWords", [](int i) { return QString(120 + 40 * (i % 5), QChar(u'a' + i % 26)); },
      [](int i) { return words(i, 4) + u' ' + QString(300, u'x') + u' ' + words(i, 2); }},
     {"UnbalancedTags",
      [](int i) { return QStringLiteral("<b>%1 <i>%2").arg(words(i, 2), words(i + 1, 2)); },
@@ -109,13 +109,15 @@ const PageKind kKinds[] = {
          return QStringLiteral("<font color=red>%1<li>%2<li>%3<p>%4<p>%5</b>")
              .arg(words(i, 3), words(i + 1, 2), words(i + 2, 2), words(i + 3, 6), words(i + 4, 3));
      }},
-    {"ManyTagsPerTask",
-     [](int i) { return QStringLiteral("<b>%1</b>").arg(words(i, 3)); },
+    {"ManyTagsPerTask", [](int i) { return QStringLiteral("<b>%1</b>").arg(words(i, 3)); },
      [](int i) {
          QString d;
          for (int k = 0; k < 14; ++k)
              d += QStringLiteral("<%1>%2</%1> ")
-                      .arg(QLatin1String(k % 3 == 0 ? "b" : k % 3 == 1 ? "i" : "u"), words(i + k, 2));
+                      .arg(QLatin1String(k % 3 == 0   ? "b"
+                                         : k % 3 == 1 ? "i"
+                                                      : "u"),
+                           words(i + k, 2));
          return d;
      }},
 };
@@ -214,9 +216,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
         // The whole document laid out, and its scroll bars settled.
         browser.document()->documentLayout()->documentSize();
-        QTRY_COMPARE(browser.verticalScrollBar()->maximum(),
-                     qMax(0, qCeil(browser.document()->size().height()) -
-                                 browser.viewport()->height()));
+        QTRY_COMPARE(
+            browser.verticalScrollBar()->maximum(),
+            qMax(0, qCeil(browser.document()->size().height()) - browser.viewport()->height()));
     }
 
     AlertPage page;

@@ -1,7 +1,7 @@
 // The alert page as the viewer shows it, block by block: exactly what the
 // whole page shows as one document, and readable by a screen reader.
-#include "page/pageviewer.h"
 #include "page/alertpage.h"
+#include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/tables.h"
 #include "support/pageviewerprobe.h"
@@ -61,13 +61,10 @@ void fillVariedTasks(int count)
 }
 
 // The whole page as one document, as the viewer showed it before it showed
-// blocks: the application's font, words never broken, dark text on white.
+// blocks: the application's font, dark text on white.
 QImage wholePage(const AlertPage &page, int width, int top, int height)
 {
     QTextDocument doc;
-    QTextOption option = doc.defaultTextOption();
-    option.setWrapMode(QTextOption::WordWrap);
-    doc.setDefaultTextOption(option);
     doc.setHtml(page.view.markup);
     doc.setTextWidth(width);
     QImage image(width, height, QImage::Format_RGB32);

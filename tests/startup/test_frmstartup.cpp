@@ -108,9 +108,9 @@ TEST(frmStartup, ShowsItsOwnPageWhateverTheFileHoldsNow)
     testsupport::writeFile(alertPagePath(), "<h2>Another start</h2>");
     PageViewer other;
     w.loadPageInto(&other);
-    EXPECT_TRUE(other.toPlainText().contains("Pay rent"));
-    EXPECT_TRUE(other.toPlainText().contains("Today!"));
-    EXPECT_FALSE(other.toPlainText().contains("Another start"));
+    EXPECT_TRUE(PageViewerProbe(other).toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(PageViewerProbe(other).toPlainText().contains("Today!"));
+    EXPECT_FALSE(PageViewerProbe(other).toPlainText().contains("Another start"));
 }
 
 TEST(frmStartup, UnwrittenPageIsShownFromMemory)
@@ -123,7 +123,7 @@ TEST(frmStartup, UnwrittenPageIsShownFromMemory)
     frmStartup w;
     w.adoptPage(page);
     w.loadPageInto(w.WebBrowser1);
-    EXPECT_EQ(w.WebBrowser1->toPlainText(), "Only in memory");
+    EXPECT_EQ(PageViewerProbe(*w.WebBrowser1).toPlainText(), "Only in memory");
 }
 
 TEST(frmStartup, MakepageWithNothingAnnouncedIsFalse)
@@ -132,7 +132,7 @@ TEST(frmStartup, MakepageWithNothingAnnouncedIsFalse)
     EXPECT_FALSE(w.makepage());
     PageViewer b;
     w.loadPageInto(&b);
-    EXPECT_EQ(b.toPlainText().trimmed(), "Attention!");
+    EXPECT_EQ(PageViewerProbe(b).toPlainText().trimmed(), "Attention!");
 }
 
 // A viewer that opens the file named in <img src> blocks on a pipe until a
@@ -190,7 +190,7 @@ TEST_P(ImageInTitle, WindowIsUpWithinASecond)
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     EXPECT_LT(clock.elapsed(), 10000 * kSlowdown) << "a hang, not a slow machine";
-    EXPECT_TRUE(w.WebBrowser1->toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(PageViewerProbe(*w.WebBrowser1).toPlainText().contains("Pay rent"));
 }
 
 INSTANTIATE_TEST_SUITE_P(frmStartup, ImageInTitle,
@@ -219,7 +219,7 @@ TEST_P(NestedTablesInDescription, ViewerLaysThePageOutAtOnce)
     for (int k = 0; k < w.WebBrowser1->blockCount(); ++k)
         PageViewerProbe(*w.WebBrowser1).blockDocument(k)->documentLayout()->documentSize();
     EXPECT_LT(clock.elapsed(), 5000 * kSlowdown) << "a hang, not a slow machine";
-    EXPECT_TRUE(w.WebBrowser1->toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(PageViewerProbe(*w.WebBrowser1).toPlainText().contains("Pay rent"));
 }
 
 INSTANTIATE_TEST_SUITE_P(frmStartup, NestedTablesInDescription, ::testing::Values(100, 3000));

@@ -4,8 +4,8 @@
 
 #include <QTextDocument>
 
-// What tests look at inside the viewer: which blocks are laid out, and a
-// block's document.
+// What tests look at inside the viewer: which blocks are laid out, a
+// block's document, the page's text.
 class PageViewerProbe {
 public:
     explicit PageViewerProbe(PageViewer &viewer) : m_viewer(viewer) { }
@@ -20,6 +20,8 @@ public:
     }
     // Laid out at the viewer's width.
     QTextDocument *blockDocument(int block) { return m_viewer.blockDocument(block); }
+    // Every block's text, read but not laid out.
+    QString toPlainText() const { return m_viewer.toPlainText(); }
 
 private:
     PageViewer &m_viewer;
