@@ -67,6 +67,20 @@ std::unique_ptr<QTextDocument> readDocument(const QString &html)
     return doc;
 }
 
+constexpr qsizetype kLongestBrokenWord = 32767;
+
+// The longest run of the markup without a space: no word on the page is longer.
+qsizetype longestWord(const QString &html)
+{
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (QChar c : html) {
+        run = c.isSpace() ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
 // A block laid out at `width`, once: the width is set before the text, as
 // every change of either lays the whole document out again. The page keeps
 // the application's font in every window, as it always has.
@@ -75,6 +89,14 @@ std::unique_ptr<QTextDocument> laidOutDocument(const QString &html, int width)
     auto doc = std::make_unique<ClosedDocument>();
     doc->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(doc.get()));
     doc->setUndoRedoEnabled(false);
+    // Qt breaks a word wider than the line in time that grows with the square
+    // of its length (120,000 letters: 1.9 s). Up to what the task editor
+    // takes, a word is broken as in a browser; a longer one runs past the edge.
+    if (longestWord(html) > kLongestBrokenWord) {
+        QTextOption option = doc->defaultTextOption();
+        option.setWrapMode(QTextOption::WordWrap);
+        doc->setDefaultTextOption(option);
+    }
     // Links take the application's link colour as they are read; the page
     // keeps its own, whatever the theme.
     if (html.contains(QLatin1String("<a"), Qt::CaseInsensitive))

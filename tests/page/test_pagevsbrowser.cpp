@@ -13,6 +13,9 @@
 // - a task whose markup draws outside its own table (a huge font in a tiny
 //   line height) spills over the next task in the browser; the viewer clips
 //   each task to its own band;
+// - a word longer than the task editor takes (32767 letters) runs past the
+//   edge in the viewer: Qt breaks it in time that grows with the square of
+//   its length;
 // - Ctrl+wheel zooms the browser; the viewer scrolls;
 // - dragging a selection out of the browser starts a drag and drop; after a
 //   double click the browser extends the selection word by word; the viewer
