@@ -313,6 +313,36 @@ TEST_F(PageViewerTest, TwoLikeTasksKeepTwoLayoutsWhenAnotherChanges)
     EXPECT_EQ(viewer->viewport()->grab().toImage(), fresh.viewport()->grab().toImage());
 }
 
+// A task's markup can draw far outside its own lines (a huge letter in a
+// tiny line height); what falls outside its band is not painted over the
+// next task.
+TEST_F(PageViewerTest, ATaskPaintsNothingOverTheNext)
+{
+    const auto spilling = [](const QString &letter) {
+        PageBlocks page = pageOf(2);
+        const QString spill = QStringLiteral(
+            "<p style=\"line-height:1%\"><span style=\"font-size:250px\">%1</span></p>")
+                                  .arg(letter);
+        page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks[1].to),
+                           spill);
+        page.blocks[1].to += spill.size();
+        for (size_t k = 2; k < page.blocks.size(); ++k) {
+            page.blocks[k].from += spill.size();
+            page.blocks[k].to += spill.size();
+        }
+        return page;
+    };
+    show();
+    viewer->showPage(spilling(QStringLiteral("&nbsp;")));
+    const int below = viewer->blockRect(1).bottom() + 1;
+    const QImage blank = viewer->viewport()->grab().toImage();
+    viewer->showPage(spilling(QStringLiteral("W")));
+    ASSERT_EQ(viewer->blockRect(1).bottom() + 1, below);
+    const QImage drawn = viewer->viewport()->grab().toImage();
+    const QRect next(0, below, drawn.width(), drawn.height() - below);
+    EXPECT_EQ(drawn.copy(next), blank.copy(next));
+}
+
 // As in any browser, the mouse selects text, across blocks, and Ctrl+C or the
 // context menu copies it.
 TEST_F(PageViewerTest, DraggingSelectsTextAndCtrlCCopiesIt)
