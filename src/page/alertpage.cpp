@@ -4,9 +4,11 @@
 #include "store/ordering.h"
 #include "store/rules.h"
 #include "store/runtimefolder.h"
+#include "store/safefile.h"
 #include "store/tables.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -220,32 +222,18 @@ FileStatus writeAlertPage(const QString &html)
     if (path.isEmpty())
         return {FileStatus::WriteFailed,
                 QStringLiteral("The alert page could not be written: no private runtime folder")};
-    const QByteArray target = QFile::encodeName(path);
-    // mkostemp opens a new name with O_CREAT | O_EXCL and mode 0600: nothing
-    // that stands in the folder is ever opened or followed.
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        const QByteArray bytes = html.toUtf8();
-        for (qsizetype done = 0; done < bytes.size() && error == 0;) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0)
-                done += n;
-            else if (n == 0 || errno != EINTR)
-                error = n == 0 ? EIO : errno;
-        }
-        if (::close(fd) != 0 && error == 0)
-            error = errno;
-        // rename() puts the file in place of a link, never behind it.
-        if (error == 0 && std::rename(temp.constData(), target.constData()) != 0)
-            error = errno;
-        if (error != 0)
-            ::unlink(temp.constData());
-    }
-    if (error != 0)
+    const UniqueFd folder(::open(QFile::encodeName(QFileInfo(path).path()).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
         return {FileStatus::WriteFailed,
-                QStringLiteral("%1 could not be written: %2").arg(path, qt_error_string(error))};
+                QStringLiteral("%1 could not be written: %2").arg(path, systemError(errno))};
+    // Whatever stands at the page's name (a link, another file) is replaced,
+    // never written through; the page is the user's alone.
+    const ReplaceResult written = replaceFile({folder.get(), QByteArrayLiteral("al.html"), path},
+                                              html.toUtf8(), std::nullopt, false, 0600);
+    if (written.outcome != ReplaceResult::Replaced)
+        return {FileStatus::WriteFailed,
+                QStringLiteral("%1 could not be written: %2").arg(path, written.why)};
     return {};
 }
 
