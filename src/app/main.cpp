@@ -61,6 +61,14 @@ public:
             showMain();
     }
 
+    // A reminder clicked: the list with its task selected.
+    void showTask(const QByteArray &key)
+    {
+        showAllForAnotherStart();
+        if (main)
+            main->showTask(key);
+    }
+
     frmStartup startup;
 
 private:
@@ -142,6 +150,10 @@ int main(int argc, char **argv)
     // whatever the folder is named now.
     SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
                     QLatin1String(Module1::kTaskFileName));
+    // The reminder names the task of a notification that was clicked.
+    const QByteArray task = qgetenv("QUILLET_SELECT_TASK");
+    qunsetenv("QUILLET_SELECT_TASK");
+    copy.askToShowTask(task);
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;
     case SingleCopy::Claim::HandedOver: return 0;
@@ -171,10 +183,13 @@ int main(int argc, char **argv)
 
     Windows windows;
     copy.onShowAll([&windows] { windows.showAllForAnotherStart(); });
+    copy.onShowTask([&windows](const QByteArray &key) { windows.showTask(key); });
     windows.startup.adoptPage(plan.page);
     if (plan.next == StartPlan::ShowList) {
         // A new user, or a start that asked for the list: straight to it.
         windows.showMain();
+        if (!task.isEmpty())
+            windows.showTask(task);
     } else {
         windows.startup.placeOnScreen();
         windows.startup.loadPageInto(windows.startup.WebBrowser1);
