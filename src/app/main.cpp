@@ -13,6 +13,7 @@
 #include "startup/frmstartup.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
+#include "store/taskkey.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -151,8 +152,10 @@ int main(int argc, char **argv)
     SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
                     QLatin1String(Module1::kTaskFileName));
     // The reminder names the task of a notification that was clicked.
-    const QByteArray task = qgetenv("QUILLET_SELECT_TASK");
+    QByteArray task = qgetenv("QUILLET_SELECT_TASK");
     qunsetenv("QUILLET_SELECT_TASK");
+    if (!Module1::isTaskKey(task))
+        task.clear();
     copy.askToShowTask(task);
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;

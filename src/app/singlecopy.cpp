@@ -1,6 +1,7 @@
 #include "app/singlecopy.h"
 
 #include "startup/alertpage.h"
+#include "store/taskkey.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QLocalSocket>
 #include <QThread>
 
-#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -149,10 +149,7 @@ bool SingleCopy::answer(const QByteArray &request)
     if (!request.startsWith(kShowTask) || !request.endsWith('\n'))
         return false;
     const QByteArray task = request.mid(qsizetype(sizeof kShowTask) - 1).chopped(1);
-    const bool key = !task.isEmpty() && std::all_of(task.begin(), task.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == ':';
-    });
-    if (!key)
+    if (!Module1::isTaskKey(task))
         return false;
     if (m_showTask)
         m_showTask(task);

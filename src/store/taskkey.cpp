@@ -3,6 +3,9 @@
 #include <QCryptographicHash>
 #include <QHash>
 
+#include <algorithm>
+#include <cstring>
+
 namespace Module1 {
 
 namespace {
@@ -35,6 +38,18 @@ std::vector<QByteArray> taskKeys()
         keys.push_back(digest + ':' + QByteArray::number(seen[digest]++));
     }
     return keys;
+}
+
+bool isTaskKey(const QByteArray &text)
+{
+    const qsizetype colon = text.indexOf(':');
+    const auto digits = [](QByteArrayView part, const char *allowed) {
+        return !part.isEmpty() && part.size() <= 40 &&
+               std::all_of(part.begin(), part.end(),
+                           [&](char c) { return c != 0 && std::strchr(allowed, c); });
+    };
+    return colon > 0 && digits(QByteArrayView(text).first(colon), "0123456789abcdef") &&
+           digits(QByteArrayView(text).sliced(colon + 1), "0123456789");
 }
 
 int findTask(const QByteArray &key)

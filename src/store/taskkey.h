@@ -15,6 +15,10 @@ namespace Module1 {
 // Plain ASCII, at most 48 characters.
 std::vector<QByteArray> taskKeys();
 
+// Whether the text has the form of a key (what a key from elsewhere must
+// have before it is used).
+bool isTaskKey(const QByteArray &text);
+
 // The slot of the task with that key, or -1.
 int findTask(const QByteArray &key);
 
