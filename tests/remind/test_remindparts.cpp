@@ -152,10 +152,12 @@ TEST_F(FolderWatchTest, FollowsTheFolderWhenRenamedAndSaysWhenItIsRemoved)
     Module1::FolderWatch watch(dir.filePath("list"), "tasks.txt");
     QSignalSpy changed(&watch, &Module1::FolderWatch::changed);
     QSignalSpy gone(&watch, &Module1::FolderWatch::folderGone);
+    QSignalSpy moved(&watch, &Module1::FolderWatch::folderMoved);
 
     ASSERT_TRUE(QDir(dir.path()).rename("list", "renamed"));
     replace(dir.filePath("renamed/tasks.txt"), "b\r\n");
     EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, kGuardMs));
+    EXPECT_EQ(moved.count(), 1);
 
     ASSERT_TRUE(QDir(dir.filePath("renamed")).removeRecursively());
     EXPECT_TRUE(QTest::qWaitFor([&] { return gone.count() > 0; }, kGuardMs));
