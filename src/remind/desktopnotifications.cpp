@@ -111,12 +111,13 @@ void DesktopNotifications::ownerChanged(const QString &newOwner)
 
 void DesktopNotifications::send(const Notice &notice)
 {
+    const quint64 serial = ++m_sent;
     if (notice.group) {
         // Only the latest count is worth showing.
-        m_pending.removeIf([](const Notice &n) { return n.group; });
-        m_lastGroup = notice;
+        std::erase_if(m_pending, [](const auto &p) { return p.second.group; });
+        m_lastGroup = {serial, notice};
     }
-    m_pending.append(notice);
+    m_pending.emplace(serial, notice);
     flush();
 }
 
@@ -129,12 +130,12 @@ void DesktopNotifications::flush()
             ask();
         return;
     }
-    const QList<Notice> now = std::exchange(m_pending, {});
-    for (const Notice &notice : now)
-        notify(notice);
+    const std::map<quint64, Notice> now = std::exchange(m_pending, {});
+    for (const auto &[serial, notice] : now)
+        notify(serial, notice);
 }
 
-void DesktopNotifications::notify(const Notice &notice)
+void DesktopNotifications::notify(quint64 serial, const Notice &notice)
 {
     QStringList actions;
     if (notice.task.isEmpty()) {
@@ -164,17 +165,19 @@ void DesktopNotifications::notify(const Notice &notice)
         m_bodyMarkup ? notice.body.toHtmlEscaped() : notice.body, actions, hints, 0);
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, notice](QDBusPendingCallWatcher *w) {
+            [this, serial, notice](QDBusPendingCallWatcher *w) {
                 w->deleteLater();
                 const QDBusPendingReply<uint> reply = *w;
                 if (reply.isError()) {
                     if (serviceAway(reply.error())) {
                         m_ready = false;
+                        // Kept in the order they were sent, whatever
+                        // order the failures come back in.
                         if (!notice.group)
-                            m_pending.append(notice);
+                            m_pending.emplace(serial, notice);
                         else if (std::none_of(m_pending.cbegin(), m_pending.cend(),
-                                              [](const Notice &n) { return n.group; }))
-                            m_pending.append(m_lastGroup);  // the count as it is now
+                                              [](const auto &p) { return p.second.group; }))
+                            m_pending.insert(m_lastGroup);  // the count as it is now
                     } else {
                         emit sendFailed(reply.error().message());
                     }
@@ -192,10 +195,12 @@ void DesktopNotifications::notify(const Notice &notice)
 void DesktopNotifications::actionInvoked(uint id, const QString &action)
 {
     // The service tells every client of every notification.
-    const auto it = m_ours.constFind(id);
-    if (it == m_ours.cend())
+    const auto it = m_ours.find(id);
+    if (it == m_ours.end())
         return;
+    // A token lets one window come to the front, once.
     const Shown shown = *it;
+    it->token.clear();
     if (action == QLatin1String("default"))
         emit openRequested(shown.task, shown.token);
     else if (action == QLatin1String("snooze") && !shown.task.isEmpty())

@@ -11,7 +11,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <map>
 #include <memory>
+#include <utility>
 
 class OrgFreedesktopNotificationsInterface;
 
@@ -56,7 +58,7 @@ private:
 
     void ask();
     void flush();
-    void notify(const Notice &notice);
+    void notify(quint64 serial, const Notice &notice);
     void ownerChanged(const QString &newOwner);
     void actionInvoked(uint id, const QString &action);
     void activationToken(uint id, const QString &token);
@@ -70,8 +72,9 @@ private:
     bool m_asking = false;
     bool m_bodyMarkup = false;
     bool m_persistence = false;
-    QList<Notice> m_pending;  // not shown yet: the service was away
-    Notice m_lastGroup;       // the latest "N more tasks due"
+    quint64 m_sent = 0;                  // notices given to send(), numbered
+    std::map<quint64, Notice> m_pending;  // not shown yet: the service was away
+    std::pair<quint64, Notice> m_lastGroup;  // the latest "N more tasks due"
     QHash<uint, Shown> m_ours;  // the notifications we sent that are still shown
     QList<uint> m_order;        // the same, oldest first
 };

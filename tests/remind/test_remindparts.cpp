@@ -251,6 +251,17 @@ TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOff)
     const uint call = service.shown()[1].id;
     const uint more = service.shown()[2].id;
     EXPECT_EQ(service.shown()[2].actions, (QStringList{"default", "Show all"}));
+    // The client hears the service once its match rules are on the bus;
+    // what the service says comes in order, so after "end" nothing is left.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            service.invoke(rent, "default", "probe");
+            return !open.isEmpty();
+        },
+        kGuardMs));
+    service.invoke(rent, "default", "end");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !open.isEmpty() && open.last().at(1).toString() == "end"; }, kGuardMs));
 
     using Later = remind::DesktopNotifications::Later;
     struct Row {
@@ -273,8 +284,7 @@ TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOff)
         open.clear();
         later.clear();
         service.invoke(r.id, r.action, r.token);
-        // What the service says comes in order: once this answer is in,
-        // the row's would have been too.
+        // Once this answer is in, the row's would have been too.
         service.invoke(rent, "default", "end");
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return !open.isEmpty() && open.last().at(1).toString() == "end"; }, kGuardMs));
