@@ -5,10 +5,8 @@
 #include "store/tables.h"
 #include "store/taskfile.h"
 #include "support/taskfilebuilder.h"
+#include "support/tempfolder.h"
 #include "support/testsupport.h"
-
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -100,26 +98,24 @@ TEST(DueMoment, BodyIsTheListsDueTextForWhomWhenSetAndTheDescriptionsFirstLines)
     EXPECT_EQ(t.month, 0);
 }
 
-class ReminderTest : public ::testing::Test {
+class ReminderTest : public testsupport::InTempFolder<> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        InTempFolder::SetUp();
         Module1::releaseTaskFolder();
     }
 
     void TearDown() override
     {
-        QDir::setCurrent(oldDir);
+        InTempFolder::TearDown();
         Module1::releaseTaskFolder();
     }
 
     void writeTasks(const std::vector<TaskLines> &tasks,
                     const std::vector<RuleLines> &rules = {rule(0, true)})
     {
-        testsupport::writeFile(dir.filePath("tasks.txt"), testsupport::taskFile(tasks, rules));
+        testsupport::writeFile(folder().filePath("tasks.txt"), testsupport::taskFile(tasks, rules));
     }
 
     Reminder &reminder()
@@ -135,7 +131,7 @@ protected:
                     [this](std::optional<QDateTime> next) { wakes.push_back(next); },
                     [this](const QString &message) { warnings.push_back(message); },
                 },
-                dir.filePath("tasks.txt"), dir.filePath("state/put-off"));
+                folder().filePath("tasks.txt"), folder().filePath("state/put-off"));
         return *made;
     }
 
@@ -146,8 +142,6 @@ protected:
         reminder().wake();
     }
 
-    QTemporaryDir dir;
-    QString oldDir;
     QDateTime clock = at(9, 0);
     std::vector<QString> sent;
     std::vector<remind::Notice> notices;
@@ -305,7 +299,7 @@ TEST_F(ReminderTest, ABrokenFileKeepsTheTasksReadBeforeAndIsSaidOnce)
 {
     writeTasks({dueAt("Rent", at(9, 30))});
     reminder().start();
-    testsupport::writeFile(dir.filePath("tasks.txt"), "my shopping list\r\nmilk\r\n");
+    testsupport::writeFile(folder().filePath("tasks.txt"), "my shopping list\r\nmilk\r\n");
     reminder().fileChanged();
     reminder().fileChanged();
     ASSERT_EQ(warnings.size(), 1u);
@@ -392,7 +386,7 @@ TEST_F(ReminderTest, APutOffTaskComesBackThenEvenToAReminderStartedLater)
     wakeAt(at(9, 30));
     ASSERT_EQ(sent, (Sent{"Rent", "Call"}));
     const QByteArray rent = notices[0].task;
-    const QByteArray tasksBefore = testsupport::readFile(dir.filePath("tasks.txt"));
+    const QByteArray tasksBefore = testsupport::readFile(folder().filePath("tasks.txt"));
 
     clock = at(9, 31);
     reminder().putOff(rent, at(9, 41));
@@ -419,7 +413,7 @@ TEST_F(ReminderTest, APutOffTaskComesBackThenEvenToAReminderStartedLater)
     reminder().start();
     EXPECT_EQ(sent, Sent{"Rent"});
     // Kept beside the user's state, never in the task file.
-    EXPECT_EQ(testsupport::readFile(dir.filePath("tasks.txt")), tasksBefore);
+    EXPECT_EQ(testsupport::readFile(folder().filePath("tasks.txt")), tasksBefore);
 }
 
 }  // namespace
