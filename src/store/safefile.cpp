@@ -71,8 +71,8 @@ FileStamp stampAt(const FolderFile &file)
     return stampOf(st);
 }
 
-// 0 when every byte reached the disk, else the errno of the failure.
-int writeAll(int fd, QByteArrayView bytes)
+// 0 when the file took every byte, else the errno of the failure.
+int writeBytes(int fd, QByteArrayView bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -83,11 +83,18 @@ int writeAll(int fd, QByteArrayView bytes)
             return n < 0 ? errno : EIO;
         done += n;
     }
-    // A file system that cannot sync at all (EINVAL) has still taken the
-    // bytes.
-    if (syncFile(fd) != 0 && errno != EINVAL)
-        return errno;
     return 0;
+}
+
+// A file system that cannot sync at all (EINVAL) has still taken the bytes.
+int syncChecked(int fd) { return syncFile(fd) != 0 && errno != EINVAL ? errno : 0; }
+
+// 0 when every byte reached the disk, else the errno of the failure.
+int writeAll(int fd, QByteArrayView bytes)
+{
+    if (const int error = writeBytes(fd, bytes))
+        return error;
+    return syncChecked(fd);
 }
 
 // Some file systems (NFS) report a failed write only at the close.
@@ -328,20 +335,11 @@ int rewrite(int fd, QByteArrayView bytes, off_t oldSize)
         return errno;
     if (::lseek(fd, 0, SEEK_SET) != 0)
         return errno;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        done += n;
-    }
+    if (const int error = writeBytes(fd, bytes))
+        return error;
     if (::ftruncate(fd, off_t(bytes.size())) != 0)
         return errno;
-    if (syncFile(fd) != 0 && errno != EINVAL)
-        return errno;
-    return 0;
+    return syncChecked(fd);
 }
 
 // The file stays the file it is (owner, group, mode, ACL, links, mount):
