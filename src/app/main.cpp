@@ -2,6 +2,7 @@
 #include "app/display.h"
 #include "app/singlecopy.h"
 #include "app/startplan.h"
+#include "app/terminalcommands.h"
 #include "common/filereport.h"
 #include "common/icons.h"
 #include "common/messagebox.h"
@@ -122,6 +123,8 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = parseCommandLine(argumentsOf(argc, argv), &options))
         return *code;
+    if (!settleTaskList(options))
+        return 1;
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End)
         return plan.exitCode;
@@ -141,7 +144,7 @@ int main(int argc, char **argv)
     // Through the held folder: the lock lies beside the file that was read,
     // whatever the folder is named now.
     SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
-                    QLatin1String(Module1::kTaskFileName));
+                    Module1::taskFileName());
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;
     case SingleCopy::Claim::HandedOver: return 0;

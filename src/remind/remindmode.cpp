@@ -113,7 +113,7 @@ int runReminder(int argc, char **argv)
         say(QStringLiteral("cannot set a timer: %1").arg(alarm.errorString()));
         return 1;
     }
-    Module1::FolderWatch watch(folder, QString::fromLatin1(Module1::kTaskFileName));
+    Module1::FolderWatch watch(folder, Module1::taskFileName());
     if (!watch.isValid()) {
         say(QStringLiteral("cannot watch %1: %2")
                 .arg(Module1::taskFilePath(), watch.errorString()));
