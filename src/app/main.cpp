@@ -45,6 +45,7 @@ public:
                 startup.loadPageInto(browser);
             };
             main = std::make_unique<frmMain>(std::move(hooks));
+            main->followFile();
         }
         main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
         main->show();
