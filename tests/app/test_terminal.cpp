@@ -4,6 +4,7 @@
 #include "app/commandline.h"
 #include "app/terminalcommands.h"
 #include "store/listlocation.h"
+#include "store/ordering.h"
 #include "store/taskids.h"
 
 #include "support/taskfilebuilder.h"
@@ -144,8 +145,9 @@ TEST(CommandLine, CommandsAndTheirOptions)
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         StartOptions options;
         EXPECT_EQ(parseCommandLine(c.arguments, &options), c.ends);
-        if (!c.ends)
+        if (!c.ends) {
             EXPECT_EQ(options.command, c.command);
+        }
     }
 }
 
