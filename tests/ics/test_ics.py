@@ -17,7 +17,7 @@ import urllib.request
 
 import icalendar
 
-QUILLET = os.environ.get("QUILLET_BINARY") or sys.argv.pop(1)
+QUILLET = os.path.abspath(os.environ.get("QUILLET_BINARY") or sys.argv.pop(1))
 ZONE = "Europe/Berlin"
 
 

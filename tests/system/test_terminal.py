@@ -9,7 +9,7 @@ import sys
 import tempfile
 import unittest
 
-QUILLET = os.environ.get("QUILLET_BINARY") or sys.argv.pop(1)
+QUILLET = os.path.abspath(os.environ.get("QUILLET_BINARY") or sys.argv.pop(1))
 
 HEADER = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n"
 
@@ -110,8 +110,11 @@ class Commands(unittest.TestCase):
         """Standard output a terminal, as a user sees it."""
         pid, fd = pty.fork()
         if pid == 0:
-            os.chdir(self.folder)
-            os.execve(QUILLET, [QUILLET, *args], env)
+            try:
+                os.chdir(self.folder)
+                os.execve(QUILLET, [QUILLET, *args], env)
+            finally:
+                os._exit(127)
         out = b""
         while True:
             try:
