@@ -75,7 +75,9 @@ int main(int argc, char **argv)
     if (options.remind)
         return execHelper(QStringLiteral("quillet-remind"), argv);
     const StartPlan plan = planStart(options, displayAvailable());
-    if (plan.next == StartPlan::End)
+    if (plan.next == StartPlan::End) {
+        reportRefusal(plan);
         return plan.exitCode;
+    }
     return execHelper(QStringLiteral("quillet-windows"), argv);
 }

@@ -127,14 +127,17 @@ int main(int argc, char **argv)
     if (!settleTaskList(options))
         return 1;
     const StartPlan plan = planStart(options, displayAvailable());
-    if (plan.next == StartPlan::End)
+    if (plan.next == StartPlan::End) {
+        reportRefusal(plan);
         return plan.exitCode;
+    }
     // Task bars match the windows to the installed launcher and its icon:
     // the name is the X11 class (the entry's StartupWMClass), the desktop
     // file name the Wayland app id. Every window sets its own title.
     QApplication::setApplicationName(QStringLiteral("quillet"));
     QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
     if (plan.next == StartPlan::Refuse) {
+        reportRefusal(plan);
         QApplication app(argc, argv);
         reportFileFailure(nullptr, plan.status);
         return plan.exitCode;

@@ -19,7 +19,15 @@ QString announcedAsText(Days today)
                    .arg(task.title, task.forWhom, dueMomentText(task),
                         daysLeftText(daysLeft(task, today)));
     }
+    // A NUL in a title: shown as the page shows a character it cannot.
+    out.replace(QChar(0), QChar::ReplacementCharacter);
     return out;
+}
+
+void reportRefusal(const StartPlan &plan)
+{
+    if (plan.exitCode != 0 && !plan.status.ok() && plan.status.code != FileStatus::Missing)
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(plan.status.error));
 }
 
 void reportPageFile(const FileStatus &file)
@@ -35,8 +43,6 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
     plan.status = loadTasks();
     const bool firstRun = plan.status.code == FileStatus::Missing;
     if (!plan.status.ok() && !firstRun) {
-        // Also on stderr: started from a terminal, or with no display at all.
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(plan.status.error));
         plan.next = displayAvailable ? StartPlan::Refuse : StartPlan::End;
         plan.exitCode = 1;
         return plan;
@@ -50,7 +56,9 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
     }
     if (!displayAvailable) {
         if (plan.page.page.announced) {
-            std::fputs(announcedAsText(today()).toLocal8Bit().constData(), stdout);
+            // Whole, whatever the titles hold: a NUL must not end the output.
+            const QByteArray text = announcedAsText(today()).toLocal8Bit();
+            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
             return plan;
         }
         std::fprintf(stderr, "quillet: no display to show the task list on\n");

@@ -25,6 +25,11 @@ struct StartPlan {
 // printed on standard output as plain text and the start ends.
 StartPlan planStart(const StartOptions &options, bool displayAvailable);
 
+// Says on stderr why the task file cannot be used (started from a
+// terminal, or with no display at all): once, by the program that ends on
+// it (the front without a display, the windows with their box).
+void reportRefusal(const StartPlan &plan);
+
 // The windows show the page from memory, so a page file that could not be
 // written costs only its readers outside the program: said on stderr.
 void reportPageFile(const Module1::FileStatus &file);

@@ -52,7 +52,7 @@ struct FileStamp {
 };
 
 struct ReadResult {
-    enum Outcome { Read, Missing, Failed } outcome = Failed;
+    enum Outcome { Read, Missing, Failed, TooLarge } outcome = Failed;
     QByteArray bytes;
     QString why;
     FileStamp stamp;
@@ -61,7 +61,8 @@ struct ReadResult {
 // Reads a regular file whole. Opened without blocking and checked before
 // reading: a pipe would block forever, and a device such as /dev/zero never
 // ends.
-ReadResult readRegularFile(const FolderFile &file);
+// A file larger than `largest` is not read at all (TooLarge).
+ReadResult readRegularFile(const FolderFile &file, qint64 largest = -1);
 
 // The file a save replaces: `file` itself, or where a link there leads.
 // A link is followed only when it belongs to this user or to root: in a
@@ -76,21 +77,40 @@ WriteTarget resolveForWriting(const FolderFile &file);
 
 struct ReplaceResult {
     enum Outcome { Replaced, Failed, ChangedMeanwhile } outcome = Failed;
-    QString why;     // the system's reason, when Failed
-    QString notice;  // when replaced: what of the old file could not be kept
+    QString why;     // the reason, when Failed
+    QString notice;  // when written: what of the old file could not be kept
+    bool inPlace = false;  // the old file was rewritten rather than replaced
 };
 
-// Replaces the target with `bytes` atomically: written to a new file beside
-// it, every byte checked and synced, then renamed over it, so a crash or a
-// full disk leaves the old file whole. The new file takes the old one's
-// owner, group, mode and user.* attributes. Nothing is renamed when the file
-// is no longer what `expected` says (a change made during the save).
+// Replaces whatever stands at `target` with a new file holding `bytes`,
+// atomically: written beside it, every byte checked and synced, closed,
+// then renamed over it, so a crash or a full disk leaves the old one whole.
+// A link there is replaced as a link, never written through. Nothing is
+// renamed when the file is no longer what `expected` says.
 ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes, const FileStamp &expected,
                           bool syncFolder);
 
-// Tests only: runs after the new file is synced, right before the last
-// check and the rename, where a sync tool's write may land.
-void setBeforeRenameHook(std::function<void()> hook);
+// Saves `bytes` as the content of the regular file at `target` and changes
+// nothing else about it: who may read or write it (owner, group, mode, ACL,
+// user.* attributes) and which file it is (its hard links, a bind mount).
+// A file this user may not write is refused, as an editor refuses it. The
+// save is an atomic replace where the new file can be made exactly like
+// the old one; otherwise (another user's file, a hard link, a folder that
+// takes no new names, an ACL that cannot be set) the old file is rewritten
+// in place, and put back from `old` when that fails half-way. `old` is what
+// the file held when it was last compared (its bytes and stamp).
+ReplaceResult saveKeepingFile(const FolderFile &target, QByteArrayView bytes, const ReadResult &old,
+                              bool syncFolder);
+
+// Keeps `bytes`, the file's content before a save, as "<name>~" beside
+// it, with the file's owner, group, mode and ACL where they can be kept
+// and never more open than the file; synced before it returns.
+struct BackupResult {
+    bool kept = false;
+    bool folderTakesNoNewFiles = false;  // read-only or append-only, no backup there yet
+    QString why;                         // when not kept
+};
+BackupResult keepBackup(const FolderFile &target, QByteArrayView bytes);
 
 // Which folder this is, as the disk knows it: every spelling of one folder
 // (a link, a bind mount, /proc/self/fd/N) gives the same identity.

@@ -4,12 +4,14 @@
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
+#include "store/testhooks.h"
 #include "store/tables.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QStringBuilder>
 #include <QStringDecoder>
 
@@ -106,8 +108,11 @@ struct Parsed {
     std::vector<Task> tasks;
     std::vector<AlertRule> rules;
     FileStatus status;
-    bool sawText = false;     // a line that is not blank
-    bool recognised = false;  // a section line, or a known key with its "="
+    // What the lines look like, to tell a task file from anything else.
+    int keyLines = 0;          // a known key, then a character that is not a letter
+    int records = 0;           // of which "act" lines
+    int otherLines = 0;        // any other line that is not blank, a comment or a task section
+    bool taskSection = false;  // [Tasks] or [Alerts], in any letter case
     DueTexts dueTexts;
 };
 
@@ -224,11 +229,25 @@ bool applyLine(QStringView line, Pending &p, Parsed &out)
     return true;
 }
 
-Parsed parse(const QString &text, QChar lineEnd)
+// "[Tasks]", "[tasks]", "[Alerts] ; my rules", "[Tasks]" and a tab.
+bool isTaskSection(QStringView line)
+{
+    const qsizetype close = line.indexOf(u']');
+    if (close < 0)
+        return false;
+    const QStringView name = line.mid(1, close - 1).trimmed();
+    return name.compare(u"tasks", Qt::CaseInsensitive) == 0 ||
+           name.compare(u"alerts", Qt::CaseInsensitive) == 0;
+}
+
+Parsed parse(QStringView text, QChar lineEnd)
 {
     Parsed out;
     out.tasks.reserve(64);
     Pending pending;
+    // A byte order mark (an editor's UTF-8 "with signature") is no text.
+    if (text.startsWith(QChar(0xFEFF)))
+        text = text.mid(1);
     const qsizetype n = text.size();
     qsizetype start = 0;
     while (start < n && out.status.ok()) {
@@ -236,21 +255,68 @@ Parsed parse(const QString &text, QChar lineEnd)
         qsizetype end = text.indexOf(lineEnd, start);
         if (end < 0)
             end = n;
-        const QStringView line = trimSpaces(QStringView(text).mid(start, end - start));
+        const QStringView line = trimSpaces(text.mid(start, end - start));
         start = end + 1;
         if (lineEnd == u'\r' && start < n && end < n && text[start] == u'\n')
             ++start;
 
-        if (!out.recognised) {
-            out.sawText = out.sawText || !line.trimmed().isEmpty();
-            out.recognised = line == u"[Tasks]" || line == u"[Alerts]";
-        }
-        if (line.isEmpty() || line[0] == u';' || line[0] == u'[')
+        if (line.isEmpty() || line[0] == u';')
             continue;
-        if (applyLine(line, pending, out) && !out.recognised)
-            out.recognised = line.size() > 3 && line[3] == u'=';
+        if (line[0] == u'[') {
+            if (isTaskSection(line))
+                out.taskSection = true;
+            else
+                ++out.otherLines;
+            continue;
+        }
+        const bool known = applyLine(line, pending, out);
+        // "actually", "format", "monday": words that begin with a key.
+        if (known && !(line.size() > 3 && line[3].isLetter())) {
+            ++out.keyLines;
+            // Any value commits a record, but only these are a task file's
+            // mark: "act=1" is a script's.
+            const QStringView act = line.mid(4).trimmed();
+            out.records += line.startsWith(u"act") &&
+                           (act.isEmpty() || act.compare(u"addtask", Qt::CaseInsensitive) == 0 ||
+                            act.compare(u"addalert", Qt::CaseInsensitive) == 0);
+        } else if (!line.trimmed().isEmpty()) {
+            ++out.otherLines;
+        }
     }
     return out;
+}
+
+// Whether the lines are a task file's, so that a file that is plainly
+// something else (a script, a settings file, notes, data) is never taken
+// for one and overwritten. Comments, blank lines, task sections and key
+// lines are a task file's; a file of nothing else is one, whatever else
+// the reader would make of it. So is a file with a record's end
+// ("act=addtask", "act=addalert"): no other kind of file has one, while a
+// task file edited by hand may hold any stray line. A file with other lines
+// and a "[Tasks]" section but no record is one only when its key lines are
+// at least as many as the others: another program's settings may have a
+// [Tasks] section too. A script or a shopping list that happens to hold a
+// "for x" or a "min=5" has neither.
+bool isTaskFile(const Parsed &p)
+{
+    return p.otherLines == 0 || p.records > 0 || (p.taskSection && p.keyLines >= p.otherLines);
+}
+
+// Text in UTF-16 (as some Windows editors save) has a zero byte beside
+// nearly every ASCII letter: on the even bytes or on the odd ones.
+bool isUtf16(QByteArrayView bytes)
+{
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return true;
+    const qsizetype sample = std::min<qsizetype>(bytes.size(), 4096) & ~qsizetype(1);
+    if (sample < 4)
+        return false;
+    qsizetype zeros[2] = {0, 0};
+    for (qsizetype i = 0; i < sample; ++i)
+        zeros[i & 1] += bytes[i] == 0;
+    const qsizetype half = sample / 2;
+    return (zeros[0] * 10 > half * 4 && zeros[1] * 20 < half) ||
+           (zeros[1] * 10 > half * 4 && zeros[0] * 20 < half);
 }
 
 void appendLine(QString &out, QStringView line)
@@ -403,6 +469,23 @@ FileStatus folderGone(const FolderFile &file, FileStatus::Code code, const char 
                       .arg(file.shown, QLatin1String(what), folderOf(file))};
 }
 
+FileStatus notTaskFile(const FolderFile &file, const QString &what)
+{
+    return {FileStatus::NotTaskFile,
+            QStringLiteral("%1 %2. Quillet did not load it and will not write over it; "
+                           "move it away or start Quillet in another folder.")
+                .arg(file.shown, what)};
+}
+
+// Read no further: the whole file would cost seconds and hundreds of MB at
+// every start, for a file that cannot be a task list.
+FileStatus tooLarge(const FolderFile &file)
+{
+    return notTaskFile(file, QStringLiteral("is larger than any Quillet task file can be "
+                                            "(%1 tasks of 64 KB each)")
+                                 .arg(kTaskSlots));
+}
+
 FileStatus loadFrom(const Located &at)
 {
     const FolderFile &file = at.file;
@@ -411,7 +494,7 @@ FileStatus loadFrom(const Located &at)
         read.outcome = at.error == ENOENT ? ReadResult::Missing : ReadResult::Failed;
         read.why = systemError(at.error);
     } else {
-        read = readRegularFile(file);
+        read = readRegularFile(file, kLargestTaskFile);
     }
     // An empty list here would read as "all my tasks are gone".
     if (read.outcome == ReadResult::Missing &&
@@ -424,22 +507,28 @@ FileStatus loadFrom(const Located &at)
             remember(file, false, {});
         return {FileStatus::Missing, QStringLiteral("%1 does not exist yet.").arg(file.shown)};
     }
+    if (read.outcome == ReadResult::TooLarge)
+        return tooLarge(file);
     if (read.outcome == ReadResult::Failed) {
         return {FileStatus::Unreadable,
                 QStringLiteral("%1 could not be read: %2").arg(file.shown, read.why)};
     }
     FileStatus status = readTasks(read.bytes);
     if (status.code == FileStatus::NotTaskFile) {
-        status.error = QStringLiteral(
-                           "%1 is not a Quillet task file. Quillet did not load it and "
-                           "will not write over it; move it away or start Quillet in "
-                           "another folder.")
-                           .arg(file.shown);
+        status = notTaskFile(file, status.error);
     } else if (!status.ok()) {
         status.error = file.shown + QStringLiteral(": ") + status.error;
     }
     remember(file, true, read.bytes, status);
     return status;
+}
+
+// The files this run has saved: only a run's first save keeps a backup,
+// so that the backup holds the list as it was before this run.
+QSet<QByteArray> &savedThisRun()
+{
+    static QSet<QByteArray> saved;
+    return saved;
 }
 
 FileStatus saveTo(const Located &at, bool syncDirectory)
@@ -457,27 +546,42 @@ FileStatus saveTo(const Located &at, bool syncDirectory)
         return {FileStatus::WriteFailed, target.refused};
     // What cannot be read is not written over: a folder, a device, a file
     // this user may not read.
-    const ReadResult now = readRegularFile(target.file);
+    const ReadResult now = readRegularFile(target.file, kLargestTaskFile);
+    if (now.outcome == ReadResult::TooLarge)
+        return tooLarge(file);
     if (now.outcome == ReadResult::Failed)
         return writeFailure(file, now.why);
     // Nothing to lose when this process never saw the file or it is gone.
-    const auto known = knownContents().constFind(identityOf(file));
+    const QByteArray identity = identityOf(file);
+    const auto known = knownContents().constFind(identity);
     if (known != knownContents().constEnd() && now.outcome == ReadResult::Read) {
         if (!known->existed || now.bytes != known->bytes)
             return changedOutside(file);
         if (!known->refusal.ok())
             return known->refusal;
     }
-    if (now.outcome == ReadResult::Failed && now.stamp.exists)
-        return writeFailure(file, now.why);
 
     const QByteArray bytes = serializeTables();
-    const ReplaceResult replaced = replaceFile(target.file, bytes, now.stamp, syncDirectory);
+    if (bytes.size() > kLargestTaskFile) {
+        return writeFailure(file, QStringLiteral("the list would be larger than any task file "
+                                                 "can be (%1 tasks of 64 KB each); shorten "
+                                                 "the longest descriptions")
+                                      .arg(kTaskSlots));
+    }
+    if (now.outcome == ReadResult::Read && !savedThisRun().contains(identity)) {
+        // A folder that takes no new files (read-only, append-only) gets
+        // none; the old bytes still put the file back if its rewrite fails.
+        const BackupResult backup = keepBackup(target.file, now.bytes);
+        if (!backup.kept && !backup.folderTakesNoNewFiles)
+            return writeFailure(file, backup.why);
+    }
+    const ReplaceResult replaced = saveKeepingFile(target.file, bytes, now, syncDirectory);
     switch (replaced.outcome) {
     case ReplaceResult::Replaced: break;
     case ReplaceResult::ChangedMeanwhile: return changedOutside(file);
     case ReplaceResult::Failed: return writeFailure(file, replaced.why);
     }
+    savedThisRun().insert(identity);
     remember(file, true, bytes);
     FileStatus status;
     if (!replaced.notice.isEmpty())
@@ -542,6 +646,12 @@ void useTaskList(const QString &folder, const QString &fileName)
 
 QString taskFileName() { return QFile::decodeName(chosenList().name); }
 
+void forgetThisRun()
+{
+    knownContents().clear();
+    savedThisRun().clear();
+}
+
 QString taskFolderAccessPath()
 {
     const HeldFolder &held = taskFolder();
@@ -554,14 +664,16 @@ void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 FileStatus readTasks(QByteArrayView bytes)
 {
+    if (isUtf16(bytes))
+        return {FileStatus::NotTaskFile, QStringLiteral("is a UTF-16 text file, not a Quillet task file")};
     // Files written here always end lines with CR LF; a file without any CR
     // was converted by an editor or a checkout, and its lines end at LF.
     const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
     Parsed parsed = parse(decodeFile(bytes, lineEnd), QLatin1Char(lineEnd));
     if (!parsed.status.ok())
         return parsed.status;
-    if (parsed.sawText && !parsed.recognised)
-        return {FileStatus::NotTaskFile, QStringLiteral("This is not a Quillet task file.")};
+    if (!isTaskFile(parsed))
+        return {FileStatus::NotTaskFile, QStringLiteral("is not a Quillet task file")};
 
     for (size_t i = 0; i < parsed.tasks.size(); ++i)
         tasks[i] = std::move(parsed.tasks[i]);

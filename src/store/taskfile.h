@@ -3,11 +3,19 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "store/tables.h"
+
 #include <utility>
 
 namespace Module1 {
 
 inline constexpr const char *kTaskFileName = "tasks.txt";
+
+// No task file is larger: 1001 tasks of 64 KiB each, twice what the
+// editors' boxes take for a title, a For and a description together. A
+// larger file is refused unread, and a list that would be larger is not
+// saved, so Quillet never writes a file it would refuse.
+inline constexpr qint64 kLargestTaskFile = qint64(kTaskSlots) * 64 * 1024;
 
 // tasks.txt in the folder the program started in, named in full so that
 // every message tells the user which file it means. For messages only: the

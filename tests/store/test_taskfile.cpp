@@ -438,25 +438,64 @@ TEST_F(TaskFile, TooManyRecordsAreRefusedAndChangeNothing)
     }
 }
 
-TEST_F(TaskFile, AFileWithNothingOfATaskFileIsRefusedAndNeverWritten)
+QByteArray utf16(bool withMark)
+{
+    const QString text = QStringLiteral("; Quillet\r\n[Tasks]\r\nttl=Report\r\nact=addtask\r\n");
+    QByteArray bytes = withMark ? QByteArray("\xFF\xFE") : QByteArray();
+    for (const QChar c : text)
+        bytes += char(c.unicode() & 0xFF), bytes += char(c.unicode() >> 8);
+    return bytes;
+}
+
+TEST_F(TaskFile, AFileThatIsPlainlySomethingElseIsRefusedAndNeverWritten)
 {
     struct {
         const char *name;
         QByteArray bytes;
         bool refused;
     } const cases[] = {
+        // Something else: never loaded, never written.
         {"notes", "Buy milk\nCall Anna about the car\n", true},
         {"a shell start-up file",
          "# ~/.profile\nif [ -d \"$HOME/bin\" ] ; then\n  PATH=\"$HOME/bin:$PATH\"\nfi\n"
          "for f in a b; do echo $f; done\n",
          true},
+        {"a script with a task's words",
+         "#!/bin/sh\nfor f in *.txt; do\n  del=\"$f\"\n  act=1\ndone\n", true},
         {"a list of services", "ftp\t\t21/tcp\nssh\t\t22/tcp\t\t# SSH Remote Login\n", true},
-        {"comments alone", crlf({"; Quillet", "; ----------"}), true},
-        {"keys without their =", crlf({"ttl Report", "for Me"}), true},
+        {"a settings file with a key of ours", "[General]\r\nmin=5\r\n", true},
+        {"a settings file of three-letter keys", "[Settings]\nfoo=1\nbar=2\nbaz=3\n", true},
+        {"a desktop entry",
+         "[Desktop Entry]\nName=Tasks\nExec=quillet\nType=Application\nmin=1\n", true},
+        {"a shopping list for the kids", "milk\neggs\nfor=the kids\nbread\n", true},
+        {"task sections over a shopping list", "[Tasks]\nmilk\neggs\nbread\n", true},
+        {"JSON", "{\n  \"tasks\": [\"a\", \"b\"],\n  \"for\": \"me\"\n}\n", true},
+        {"YAML", "tasks:\n  - title: Report\n    for: me\n", true},
+        {"CSV", "title,for,due\nReport,Me,2026-12-24\n", true},
+        {"Markdown", "# Tasks\n\n- [ ] Report\n- [x] Call Bob\n", true},
+        {"HTML", "<html><body><p>Tasks</p></body></html>\n", true},
+        {"C source", "int main() {\n  for (int i = 0; i < 3; ++i)\n    act(i);\n}\n", true},
+        {"binary data", QByteArray("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20), true},
+        {"words that begin with a key", "actually\nformat the disk\nmonday\n", true},
+        // A task file, as the reader takes it.
         {"blank lines only", "\r\n   \r\n\r\n", false},
         {"the header alone", crlf({"; Quillet", "[Tasks]", "", "[Alerts]"}), false},
+        {"the header comments alone",
+         crlf({"; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE"}),
+         false},
+        {"sections in any letter case", crlf({"[tasks]", "[ALERTS]"}), false},
+        {"a section with a comment after it", crlf({"[Tasks] ; my list", "ttl=a", "act=addtask"}),
+         false},
+        {"a section with a tab after it", "[Tasks]\t\r\nttl=a\r\nact=addtask\r\n", false},
+        {"keys with another fourth character", crlf({"ttl:Report", "for Me", "act:addtask"}),
+         false},
+        {"a key with another fourth character alone", crlf({"ttl:Report"}), false},
         {"a task among unknown lines", crlf({"hello", "ttl=x", "act=addtask", "more"}), false},
         {"one rule line", "alr=on\n", false},
+        {"a byte order mark before the header", "\xEF\xBB\xBF; Quillet\r\n[Tasks]\r\n", false},
+        // A task file in UTF-16, as some Windows editors save it: named so.
+        {"UTF-16 with its byte order mark", utf16(true), true},
+        {"UTF-16 without one", utf16(false), true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -467,8 +506,10 @@ TEST_F(TaskFile, AFileWithNothingOfATaskFileIsRefusedAndNeverWritten)
             continue;
         }
         EXPECT_EQ(st.code, FileStatus::NotTaskFile);
-        EXPECT_TRUE(st.error.contains(path() + QStringLiteral(" is not a Quillet task file")))
+        EXPECT_TRUE(st.error.startsWith(path() + QStringLiteral(" is ")) &&
+                    st.error.contains(QStringLiteral("not a Quillet task file")))
             << st.error.toStdString();
+        EXPECT_EQ(st.error.contains(QStringLiteral("UTF-16")), QByteArray(c.name).contains("UTF-16"));
         EXPECT_EQ(taskCount, 3);
         EXPECT_EQ(tasks[0].title, QStringLiteral("before 0"));
         // WHEN the user goes on and saves THEN the file is still not written.

@@ -168,6 +168,61 @@ TEST_F(Program, AnnouncedTasksArePrintedWhenThereIsNoDisplay)
         << "the page is written as usual";
 }
 
+TEST_F(Program, ANulInATitlePrintsTheRest)
+{
+    QByteArray file = taskFile({dueOn("Before@after", kFixedToday), dueOn("Next", kFixedToday)},
+                               {rule(3, true)});
+    file.replace('@', '\0');
+    testsupport::writeFile(tasksPath(), file);
+    QProcess p;
+    start(p, false);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.readAllStandardOutput().toStdString(),
+              "Before\xEF\xBF\xBD" "after, for Me, due December 08/26 at 9:05:00 AM: Today!\n"
+              "Next, for Me, due December 08/26 at 9:05:00 AM: Today!\n");
+}
+
+// Files that the reader takes as task files, however they were edited:
+// they load, and nothing is said.
+TEST_F(Program, EveryFormOfATaskFileLoads)
+{
+    const struct {
+        const char *name;
+        QByteArray bytes;
+    } cases[] = {
+        {"keys with another fourth character", "ttl:Report\r\nfor Me\r\nact:addtask\r\n"},
+        {"the header comments alone",
+         "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n"},
+        {"a section in lower case", "[tasks]\r\nttl=a\r\nact=addtask\r\n"},
+        {"a section with a comment after it", "[Tasks] ; my list\r\nttl=a\r\nact=addtask\r\n"},
+        {"a section with a tab after it", "[Tasks]\t\r\nttl=a\r\nact=addtask\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::writeFile(tasksPath(), c.bytes);
+        QProcess p;
+        start(p, false);
+        ASSERT_TRUE(p.waitForFinished(5000));
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_EQ(p.readAllStandardError(), "");
+        EXPECT_EQ(testsupport::readFile(tasksPath()), c.bytes);
+    }
+}
+
+// Read no further than its size: refused at once.
+TEST_F(Program, AFileLargerThanAnyTaskFileIsRefusedUnread)
+{
+    testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
+    ASSERT_EQ(::truncate(QFile::encodeName(tasksPath()).constData(), 100 << 20), 0);
+    QProcess p;
+    start(p, false);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(p.readAllStandardError().contains("is larger than any Quillet task file"));
+    EXPECT_EQ(QFileInfo(tasksPath()).size(), 100 << 20);
+}
+
 TEST_F(Program, AFolderWhoseNameIsNotTextIsFound)
 {
     // "café" in Latin-1, which Qt cannot hold as a path: reached by bytes.
@@ -316,7 +371,8 @@ TEST_P(RefusedFile, ShowsWhyAndLeavesTheFileAlone)
     start(text, false);
     ASSERT_TRUE(text.waitForFinished(5000));
     EXPECT_EQ(text.exitCode(), 1);
-    EXPECT_TRUE(text.readAllStandardError().contains(c.reason));
+    const QByteArray printed = text.readAllStandardError();
+    EXPECT_EQ(printed.count(c.reason), 1) << printed.toStdString();
 
     QFile::setPermissions(tasksPath(), QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(testsupport::readFile(tasksPath()), c.bytes);
@@ -358,7 +414,17 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"TooManyTasks", tooManyTasks(), false, "more than 1001 tasks"},
         RefusedCase{"TooManyRules", tooManyRules(), false, "more than 101 alert rules"},
         RefusedCase{"Notes", "Buy milk\nCall Anna about the car\n", false,
-                    "is not a Quillet task file"}),
+                    "is not a Quillet task file"},
+        RefusedCase{"Script", "#!/bin/sh\nfor f in *.txt; do\n  del=\"$f\"\n  act=1\ndone\n", false,
+                    "is not a Quillet task file"},
+        RefusedCase{"Settings", "[General]\r\nmin=5\r\n", false, "is not a Quillet task file"},
+        RefusedCase{"ShoppingList", "milk\neggs\nfor=the kids\nbread\n", false,
+                    "is not a Quillet task file"},
+        RefusedCase{"Utf16",
+                    QByteArray("\xFF\xFE;\0 \0Q\0u\0i\0l\0l\0e\0t\0\r\0\n\0[\0T\0a\0s\0k\0s\0]\0"
+                               "\r\0\n\0",
+                               42),
+                    false, "is a UTF-16 text file"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Standard output that cannot take the text: as GNU programs do, a
