@@ -2,6 +2,7 @@
 #include "widgetbench.h"
 
 #include "mainwindow/frmmain.h"
+#include "store/datestesting.h"
 #include "store/store.h"
 
 #include <QApplication>

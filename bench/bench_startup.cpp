@@ -1,4 +1,5 @@
 #include "startup/alertpage.h"
+#include "store/datestesting.h"
 #include "store/ordering.h"
 #include "store/tables.h"
 

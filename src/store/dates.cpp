@@ -1,4 +1,5 @@
 #include "store/dates.h"
+#include "store/datestesting.h"
 
 #include <QDate>
 #include <QLocale>

@@ -13,9 +13,9 @@ namespace Module1 {
 
 using Days = std::chrono::sys_days;
 
-// Today's local date. Tests pin it with setToday(); nothing else reads the clock.
+// Today's local date; nothing else reads the clock (tests pin it:
+// datestesting.h).
 Days today();
-void setToday(std::optional<Days> fixed);
 
 // A date from year, month, day with carry-over: month 13 is January of the
 // next year, day 0 the last day of the month before. Year 0 is valid.
@@ -53,11 +53,5 @@ QString longTimeText(int hour, int minute, int second);
 
 // The time locale's short date, as the status bar shows it.
 QString shortDateText(Days date);
-
-// The texts above as their fast path writes them for `format`, or nothing
-// where it leaves the format to QLocale; for tests that hold it to QLocale.
-std::optional<QString> compiledTimeText(const QString &format, const QLocale &locale, int hour,
-                                        int minute, int second);
-std::optional<QString> compiledDateText(const QString &format, const QLocale &locale, Days date);
 
 }  // namespace Module1

@@ -33,13 +33,14 @@ ListPlace chooseTaskList(const QString &file)
     }
     struct stat st { };
     if (::lstat(kTaskFileName, &st) == 0)
-        return {QDir::currentPath(), QString::fromLatin1(kTaskFileName)};
+        return {QString(), QString::fromLatin1(kTaskFileName)};
     return userList();
 }
 
 bool prepareListFolder(const ListPlace &place, QString *why)
 {
-    if (place.folder != userList().folder || QFileInfo(place.folder).isDir())
+    if (place.folder.isEmpty() || place.folder != userList().folder ||
+        QFileInfo(place.folder).isDir())
         return true;
     const QString parent = QFileInfo(place.folder).absolutePath();
     if (!QDir().mkpath(parent) ||

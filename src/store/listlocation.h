@@ -6,7 +6,7 @@ namespace Module1 {
 
 // Where a task list lies: its folder and the file's name in it.
 struct ListPlace {
-    QString folder;
+    QString folder;  // empty: the current folder, whose name need not be text
     QString fileName;
 
     bool operator==(const ListPlace &) const = default;

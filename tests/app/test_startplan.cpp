@@ -4,6 +4,7 @@
 #include "app/startplan.h"
 
 #include "support/taskfilebuilder.h"
+#include "support/tempfolder.h"
 #include "support/testsupport.h"
 
 #include <QDate>
@@ -54,18 +55,7 @@ struct PlanCase {
 };
 void PrintTo(const PlanCase &c, std::ostream *os) { *os << c.name; }
 
-class Plan : public ::testing::TestWithParam<PlanCase> {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        old = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    }
-    void TearDown() override { QDir::setCurrent(old); }
-    QTemporaryDir dir;
-    QString old;
-};
+class Plan : public testsupport::InTempFolder<::testing::TestWithParam<PlanCase>> { };
 
 TEST_P(Plan, EachStartDoesWhatItsFileAndDisplayCallFor)
 {

@@ -73,7 +73,7 @@ TEST_F(InFolder, EachStartUsesTheFolderListOnlyWhenTheFolderHasOne)
     }
     // Whatever stands here as tasks.txt (even a folder, refused later) is this folder's list.
     ASSERT_TRUE(QDir().mkdir("tasks.txt"));
-    EXPECT_EQ(chooseTaskList({}), (ListPlace{here, "tasks.txt"}));
+    EXPECT_EQ(chooseTaskList({}), (ListPlace{{}, "tasks.txt"}));
 }
 
 TEST(Due, EachFormAndEachRefusal)

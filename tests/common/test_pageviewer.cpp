@@ -1,16 +1,15 @@
 #include "common/pageviewer.h"
+#include "support/tempfolder.h"
 #include "support/testsupport.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <QUrl>
@@ -48,20 +47,13 @@ PageBlocks pageOf(int count, const QString &extra = {})
 }
 
 // Every URL names something that exists, so a viewer that loads would get it.
-class PageViewerLoads : public ::testing::TestWithParam<const char *> {
+class PageViewerLoads : public testsupport::InTempFolder<::testing::TestWithParam<const char *>> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        testsupport::writeFile(m_dir.filePath("note.css"), "td { color: red }");
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
+        InTempFolder::SetUp();
+        testsupport::writeFile(folder().filePath("note.css"), "td { color: red }");
     }
-    void TearDown() override { QDir::setCurrent(m_oldDir); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
 };
 
 TEST_P(PageViewerLoads, NothingForAnyUrl)

@@ -2,13 +2,13 @@
 
 #include "common/messagebox.h"
 #include "support/taskfilebuilder.h"
+#include "support/tempfolder.h"
 #include "support/testsupport.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QLineEdit>
 #include <QString>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gmock/gmock.h>
@@ -29,26 +29,19 @@ using testsupport::TaskLines;
 
 // Every test runs in its own empty current directory, where the dialogs
 // find tasks.txt.
-class InTempDir : public ::testing::Test {
+class InTempDir : public testsupport::InTempFolder<> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        m_oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+        InTempFolder::SetUp();
         MessageBox::clearLastShown();
     }
-    void TearDown() override { QDir::setCurrent(m_oldDir); }
 
-    QString filePath() const { return m_dir.filePath(QStringLiteral("tasks.txt")); }
+    QString filePath() const { return folder().filePath(QStringLiteral("tasks.txt")); }
     void writeTasks(const QByteArray &bytes) { testsupport::writeFile(filePath(), bytes); }
     QByteArray tasksOnDisk() const { return testsupport::readFile(filePath()); }
     // A folder where the file should be: reading and saving both fail.
-    void blockTaskFile() { ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("tasks.txt"))); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
+    void blockTaskFile() { ASSERT_TRUE(QDir(folder().path()).mkdir(QStringLiteral("tasks.txt"))); }
 };
 
 // Replaces the box's text the way a user does: select all, then type.

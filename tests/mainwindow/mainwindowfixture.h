@@ -4,10 +4,8 @@
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"
 #include "support/taskfilebuilder.h"
+#include "support/tempfolder.h"
 #include "support/testsupport.h"
-
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,18 +14,12 @@
 #include <vector>
 
 // Each test runs in its own directory, where the window reads tasks.txt.
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testsupport::InTempFolder<> {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-    }
     void TearDown() override
     {
         m_window.reset();
-        QDir::setCurrent(m_oldDir);
+        InTempFolder::TearDown();
     }
 
     // A task due `days` from the pinned today at 09:00.
@@ -98,7 +90,5 @@ protected:
     int exits = 0;
 
 private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
     std::unique_ptr<frmMain> m_window;
 };

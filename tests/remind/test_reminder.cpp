@@ -5,10 +5,8 @@
 #include "store/tables.h"
 #include "store/taskfile.h"
 #include "support/taskfilebuilder.h"
+#include "support/tempfolder.h"
 #include "support/testsupport.h"
-
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -84,26 +82,24 @@ TEST(DueMoment, BodyIsForWhomAndTheListsDueText)
     EXPECT_EQ(t.month, 0);
 }
 
-class ReminderTest : public ::testing::Test {
+class ReminderTest : public testsupport::InTempFolder<> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        InTempFolder::SetUp();
         Module1::releaseTaskFolder();
     }
 
     void TearDown() override
     {
-        QDir::setCurrent(oldDir);
+        InTempFolder::TearDown();
         Module1::releaseTaskFolder();
     }
 
     void writeTasks(const std::vector<TaskLines> &tasks,
                     const std::vector<RuleLines> &rules = {rule(0, true)})
     {
-        testsupport::writeFile(dir.filePath("tasks.txt"), testsupport::taskFile(tasks, rules));
+        testsupport::writeFile(folder().filePath("tasks.txt"), testsupport::taskFile(tasks, rules));
     }
 
     Reminder &reminder()
@@ -125,8 +121,6 @@ protected:
         reminder().wake();
     }
 
-    QTemporaryDir dir;
-    QString oldDir;
     QDateTime clock = at(9, 0);
     std::vector<QString> sent;
     std::vector<std::optional<QDateTime>> wakes;
@@ -271,7 +265,7 @@ TEST_F(ReminderTest, ABrokenFileKeepsTheTasksReadBeforeAndIsSaidOnce)
 {
     writeTasks({dueAt("Rent", at(9, 30))});
     reminder().start();
-    testsupport::writeFile(dir.filePath("tasks.txt"), "my shopping list\r\nmilk\r\n");
+    testsupport::writeFile(folder().filePath("tasks.txt"), "my shopping list\r\nmilk\r\n");
     reminder().fileChanged();
     reminder().fileChanged();
     ASSERT_EQ(warnings.size(), 1u);

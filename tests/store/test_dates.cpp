@@ -1,5 +1,6 @@
 #include "printers.h"
 #include "store/dates.h"
+#include "store/datestesting.h"
 
 #include <QDate>
 #include <QList>

@@ -100,46 +100,48 @@ int saveInChild(const QString &path, rlim_t sizeLimit, const char *reason)
     return waitExit(pid);
 }
 
-TEST(FileSafety, FailedSaveLeavesThePreviousFileAndSaysWhy)
-{
-    struct {
-        const char *name;
-        int tasks;
-        bool fullDisk;  // else a file size limit
-    } const cases[] = {
-        {"full disk, small file", 5, true},
-        {"full disk, full tables", 1001, true},
-        {"size limit, small file", 5, false},
-        {"size limit, full tables", 1001, false},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        FullDisk disk;
-        ASSERT_TRUE(disk.dir.isValid());
-        if (c.fullDisk && !disk.mounted) {
-            // Not root, or no mount allowed: the size-limit rows still run.
-            std::printf("[note] cannot mount a tmpfs here: %s skipped\n", c.name);
-            continue;
-        }
-        const QString path = disk.dir.filePath(QStringLiteral("tasks.txt"));
-        fillTables(2, "old");
-        ASSERT_TRUE(saveTasks(path));
-        const QByteArray before = readFile(path);
-        if (c.fullDisk)
-            disk.fill();
+struct FailedSaveCase {
+    const char *name;
+    int tasks;
+    bool fullDisk;  // else a file size limit
+};
 
-        fillTables(c.tasks, "new");
-        const rlim_t limit = c.fullDisk ? 0 : rlim_t(before.size() + 64);
-        EXPECT_EQ(
-            saveInChild(path, limit, c.fullDisk ? "No space left on device" : "File too large"), 0)
-            << "saveTasks must report WriteFailed with the system's reason";
-        EXPECT_EQ(readFile(path), before);
-        QStringList left = QDir(disk.dir.path()).entryList(QDir::Files | QDir::Hidden);
-        left.removeAll(QStringLiteral("filler"));
-        EXPECT_EQ(left, QStringList{QStringLiteral("tasks.txt")})
-            << "no temporary file may be left behind";
-    }
+void PrintTo(const FailedSaveCase &c, std::ostream *os) { *os << c.name; }
+
+class FailedSave : public ::testing::TestWithParam<FailedSaveCase> { };
+
+TEST_P(FailedSave, LeavesThePreviousFileAndSaysWhy)
+{
+    const FailedSaveCase &c = GetParam();
+    FullDisk disk;
+    ASSERT_TRUE(disk.dir.isValid());
+    if (c.fullDisk && !disk.mounted)
+        GTEST_SKIP() << "cannot mount a tmpfs here (not root, or no mount allowed)";
+    const QString path = disk.dir.filePath(QStringLiteral("tasks.txt"));
+    fillTables(2, "old");
+    ASSERT_TRUE(saveTasks(path));
+    const QByteArray before = readFile(path);
+    if (c.fullDisk)
+        disk.fill();
+
+    fillTables(c.tasks, "new");
+    const rlim_t limit = c.fullDisk ? 0 : rlim_t(before.size() + 64);
+    EXPECT_EQ(saveInChild(path, limit, c.fullDisk ? "No space left on device" : "File too large"),
+              0)
+        << "saveTasks must report WriteFailed with the system's reason";
+    EXPECT_EQ(readFile(path), before);
+    QStringList left = QDir(disk.dir.path()).entryList(QDir::Files | QDir::Hidden);
+    left.removeAll(QStringLiteral("filler"));
+    EXPECT_EQ(left, QStringList{QStringLiteral("tasks.txt")})
+        << "no temporary file may be left behind";
 }
+
+INSTANTIATE_TEST_SUITE_P(FileSafety, FailedSave,
+                         ::testing::Values(FailedSaveCase{"FullDiskSmallFile", 5, true},
+                                           FailedSaveCase{"FullDiskFullTables", 1001, true},
+                                           FailedSaveCase{"SizeLimitSmallFile", 5, false},
+                                           FailedSaveCase{"SizeLimitFullTables", 1001, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(FileSafety, KilledSaveLeavesOldOrNewContent)
 {

@@ -169,6 +169,15 @@ TEST(SaveKeeps, WhoMayReadOrWriteTheFileAndWhichFileItIs)
                        0);
          },
          false, Saved::InPlace, ""},
+        {"a file mounted there",
+         [](Shared &s) {
+             const QString real = s.dir.filePath(QStringLiteral("real.txt"));
+             writeFile(real, aTaskFile());
+             s.own(real, s.alice.uid, s.alice.gid, 0644);
+             if (shell("mount --bind " + quoted(real) + ' ' + quoted(s.file()) + " 2>/dev/null") != 0)
+                 GTEST_SKIP() << "no bind mounts here";
+         },
+         false, Saved::InPlace, ""},
         {"an append-only folder",
          [](Shared &s) {
              if (shell("chattr +a " + quoted(s.folder()) + " 2>/dev/null") != 0)
@@ -197,6 +206,8 @@ TEST(SaveKeeps, WhoMayReadOrWriteTheFileAndWhichFileItIs)
         const int status = addATaskAs(c.bobSaves ? s.bob : s.alice, s.file(), c.said);
 
         shell("chattr -a " + quoted(s.folder()) + " 2>/dev/null");
+        const bool mounted = QFile::exists(s.dir.filePath("real.txt"));
+        const QByteArray afterSave = readFile(s.file());
         EXPECT_EQ(status, c.saved == Saved::Refused ? 1 : 0);
         const Identity now = identityOf(s.file());
         if (c.saved == Saved::Refused) {
@@ -215,6 +226,10 @@ TEST(SaveKeeps, WhoMayReadOrWriteTheFileAndWhichFileItIs)
             EXPECT_EQ(readFile(s.dir.filePath("copy.txt")), readFile(s.file()));
         }
         EXPECT_EQ(leftovers(s.folder()), QStringList{});
+        if (mounted) {
+            shell("umount " + quoted(s.file()));
+            EXPECT_EQ(readFile(s.dir.filePath("real.txt")), afterSave);
+        }
     }
 }
 

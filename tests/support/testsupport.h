@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/dates.h"
+#include "store/datestesting.h"
 
 #include <QByteArray>
 #include <QString>

@@ -283,7 +283,7 @@ TEST_F(FullSize, EveryStepAnswersWithinTheLimitAndTheTablesSurvive)
     step("Alt+S -> main window \"Quillet\" shown and idle", key("alt+s"), "Quillet", false, alert,
          &main);
     ASSERT_NE(main, 0u);
-    QThread::msleep(300);  // first layout and paint
+    waitUntil([&] { return x.painted(main); });  // first layout and paint
 
     // AND scrolls to the end and selects the last row
     step("click a row (the list takes the keyboard)", clickAt(main, 300, 80), {}, false, main);

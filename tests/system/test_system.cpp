@@ -94,16 +94,38 @@ protected:
         ASSERT_TRUE(p.waitForFinished(5000));
     }
 
-    // Waits, bounded, until a start holds the task file.
+    // Waits, bounded, until a start holds the task file and listens for
+    // later starts (the lock is taken before the socket is made).
     bool waitForLock() const
     {
         QElapsedTimer t;
         t.start();
         while (!QFile::exists(dir.filePath(".tasks.txt.lock")) && t.elapsed() < 5000)
             QThread::msleep(10);
-        // Taken before listening: give it the moment it needs to listen.
-        QThread::msleep(100);
+        while (!listening() && t.elapsed() < 5000)
+            QThread::msleep(10);
         return QFile::exists(dir.filePath(".tasks.txt.lock"));
+    }
+
+    // Whether a socket named for the task folder (its device and inode, in
+    // hex) accepts connections, wherever its meeting folder is.
+    bool listening() const
+    {
+        struct stat st { };
+        if (::stat(QFile::encodeName(dir.path()).constData(), &st) != 0)
+            return false;
+        const QByteArray name = "/copy-" + QByteArray::number(quint64(st.st_dev), 16) + '-' +
+                                QByteArray::number(quint64(st.st_ino), 16);
+        QFile sockets(QStringLiteral("/proc/net/unix"));
+        if (!sockets.open(QIODevice::ReadOnly))
+            return true;  // nothing to look in: the bounded wait for the lock is all
+        // Num RefCount Protocol Flags Type St Inode Path; flag 00010000: listening.
+        for (const QByteArray &line : sockets.readAll().split('\n')) {
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() >= 8 && f[3] == "00010000" && f[7].endsWith(name))
+                return true;
+        }
+        return false;
     }
 
     // A later start on the list: true when it handed over to the running
@@ -593,6 +615,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Program, AKilledCopyBlocksNoLaterStart)
 {
     // GIVEN a copy killed outright: its lock and its socket stay behind
+    // (a list kept in this folder: a first run would use the user's list)
+    testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
     QProcess killed;
     start(killed, true, {"--show-all"});
     ASSERT_TRUE(waitForLock());

@@ -2,7 +2,9 @@
 """The start-up window as a screen reader reads it: through AT-SPI, the
 accessibility bus Orca uses, under Xvfb.
 
-    dbus-run-session -- /usr/bin/python3 atspi_page.py <quillet binary>
+    run-atspi-test test_page.py [quillet binary]
+
+The program is the argument, else $QUILLET_BINARY.
 
 Checks that the window is named by its title, that every announced task is
 an element of its own named with its title, for whom, due text and days
@@ -174,14 +176,15 @@ def start_program(binary, folder, env):
 
 
 def main():
-    if len(sys.argv) != 2:
+    binary = sys.argv[1] if len(sys.argv) == 2 else os.environ.get("QUILLET_BINARY", "")
+    if len(sys.argv) > 2 or not binary:
         print(__doc__)
         return 2
     for tool in ("Xvfb", "xdotool"):
         if not shutil.which(tool):
             print(tool + " is not installed: skipped")
             return SKIP
-    binary = os.path.abspath(sys.argv[1])
+    binary = os.path.abspath(binary)
     folder = tempfile.mkdtemp(prefix="atspi-page-")
     runtime = os.path.join(folder, "runtime")
     os.mkdir(runtime, 0o700)
