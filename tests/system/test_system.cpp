@@ -581,6 +581,8 @@ TEST_P(MeetingPlace, ALaterStartHandsOverToTheRunningCopy)
                    mount.path()};
     }
 
+    // A list kept in this folder: a first run would use the user's list.
+    testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
     QProcess running;
     start(running, true, {"--show-all"});
     ASSERT_TRUE(waitForLock());
