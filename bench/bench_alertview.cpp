@@ -6,7 +6,7 @@
 // the figures are medians over the runs. With --callgrind one run goes
 // under valgrind and each step's instructions are printed instead.
 #include "app/startplan.h"
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 #include "fulltables.h"
 #include "mainwindow/frmmain.h"
 #include "mainwindow/navhotarea.h"

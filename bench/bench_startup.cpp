@@ -1,4 +1,4 @@
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 #include "store/datestesting.h"
 #include "store/ordering.h"
 #include "store/tables.h"

@@ -1,6 +1,6 @@
 #include "app/singlecopy.h"
 
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

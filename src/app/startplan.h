@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/commandline.h"
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 #include "store/taskfile.h"
 
 // What a start does, decided before any window exists and by the same code

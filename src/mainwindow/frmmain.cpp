@@ -2,7 +2,7 @@
 
 #include "common/filereport.h"
 #include "common/messagebox.h"
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 #include "common/twips.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"

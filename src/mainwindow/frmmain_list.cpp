@@ -1,7 +1,7 @@
 // The task list: rows, colouring, selection and sorting.
 #include "mainwindow/frmmain.h"
 
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 #include "mainwindow/listsorting.h"
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"

@@ -1,7 +1,7 @@
 // The navigation pane's views and the date watch.
 #include "mainwindow/frmmain.h"
 
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 #include "mainwindow/navigationpane.h"
 #include "store/store.h"
 

@@ -1,6 +1,7 @@
 #include "mainwindow/navhotarea.h"
 
 #include "common/accessibleevents.h"
+#include "common/itemaccessible.h"
 
 #include <QAccessibleWidget>
 #include <QKeyEvent>
@@ -49,11 +50,7 @@ QAccessibleInterface *navItemFactory(const QString &className, QObject *object)
 
 NavHotArea::NavHotArea(int index, QWidget *parent) : QWidget(parent), m_index(index)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(navItemFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    installAccessibleFactoryOnce<navItemFactory>();
     setObjectName(QStringLiteral("Image1_%1").arg(index));
     setMouseTracking(true);
     setAttribute(Qt::WA_TranslucentBackground);

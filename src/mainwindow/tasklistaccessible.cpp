@@ -7,8 +7,6 @@
 #include <QAccessibleWidget>
 #include <QPointer>
 
-#include <map>
-
 namespace {
 
 class RowAccessible : public ItemAccessible, public QAccessibleTableCellInterface {
@@ -70,7 +68,6 @@ public:
     explicit TaskListAccessible(TaskListCanvas *canvas)
         : QAccessibleWidget(canvas, QAccessible::List, QStringLiteral("Tasks"))
     { }
-    ~TaskListAccessible() override { forgetRows(); }
 
     TaskListCanvas *canvas() const { return static_cast<TaskListCanvas *>(widget()); }
     int widgetChildren() const { return QAccessibleWidget::childCount(); }
@@ -88,9 +85,8 @@ public:
     }
     int indexOfChild(const QAccessibleInterface *child) const override
     {
-        for (const auto &[row, id] : m_rows)
-            if (QAccessible::accessibleInterface(id) == child)
-                return row <= rows() ? indexOfRow(row) : -1;
+        if (const int row = m_rows.keyOf(child); row >= 0)
+            return row <= rows() ? indexOfRow(row) : -1;
         return QAccessibleWidget::indexOfChild(child);
     }
     QAccessibleInterface *focusChild() const override
@@ -153,23 +149,11 @@ private:
     {
         if (row < 1 || row > rows())
             return nullptr;
-        auto it = m_rows.find(row);
-        if (it == m_rows.end()) {
-            auto *iface = new RowAccessible(canvas(), row);
-            // Registered interfaces belong to QAccessible; we keep only the id.
-            const QAccessible::Id id = QAccessible::registerAccessibleInterface(iface);
-            it = m_rows.emplace(row, id).first;
-        }
-        return QAccessible::accessibleInterface(it->second);
+        return m_rows.item(row, [&] { return new RowAccessible(canvas(), row); });
     }
-    void forgetRows()
-    {
-        for (const auto &[row, id] : m_rows)
-            QAccessible::deleteAccessibleInterface(id);
-        m_rows.clear();
-    }
+    void forgetRows() { m_rows.forget(); }
 
-    mutable std::map<int, QAccessible::Id> m_rows;
+    mutable ItemAccessibleCache m_rows;
 };
 
 TaskListAccessible *listOf(const TaskListCanvas *canvas)

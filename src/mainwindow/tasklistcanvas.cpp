@@ -1,6 +1,7 @@
 #include "mainwindow/tasklistcanvas.h"
 
 #include "common/color.h"
+#include "common/itemaccessible.h"
 #include "common/twips.h"
 #include "mainwindow/tasklistaccessible.h"
 
@@ -32,11 +33,7 @@ TaskListCanvas::TaskListCanvas(QWidget *parent)
     : QWidget(parent), m_regular(sansFont()), m_bold(sansFont(8.25, true))
 {
     setObjectName(QStringLiteral("lstContainer"));
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(taskListAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    installAccessibleFactoryOnce<taskListAccessibleFactory>();
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Base));

@@ -1,8 +1,9 @@
 #include "startup/frmstartup.h"
 
 #include "common/desktop.h"
-#include "common/pageviewer.h"
+#include "common/itemaccessible.h"
 #include "common/twips.h"
+#include "page/pageviewer.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -26,11 +27,7 @@ QAccessibleInterface *startupAccessibleFactory(const QString &className, QObject
 
 frmStartup::frmStartup(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(startupAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    installAccessibleFactoryOnce<startupAccessibleFactory>();
     setWindowTitle(QStringLiteral("Quillet Alert!"));
     setAttribute(Qt::WA_QuitOnClose, true);
     resize(twipsToPixels(6120), twipsToPixels(4365));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 
 #include <QWidget>
 

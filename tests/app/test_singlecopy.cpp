@@ -3,7 +3,7 @@
 // another.
 #include "app/singlecopy.h"
 
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 #include "support/testsupport.h"
 
 #include <QCoreApplication>

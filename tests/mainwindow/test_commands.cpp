@@ -1,7 +1,7 @@
 #include "mainwindowfixture.h"
 
 #include "common/messagebox.h"
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 #include "mainwindow/navigationpane.h"
 
 #include <QAction>

@@ -1,9 +1,10 @@
 // The alert page as the viewer shows it, block by block: exactly what the
 // whole page shows as one document, and readable by a screen reader.
-#include "common/pageviewer.h"
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
+#include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/tables.h"
+#include "support/pageviewerprobe.h"
 #include "support/testsupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -60,13 +61,10 @@ void fillVariedTasks(int count)
 }
 
 // The whole page as one document, as the viewer showed it before it showed
-// blocks: the application's font, words never broken, dark text on white.
+// blocks: the application's font, dark text on white.
 QImage wholePage(const AlertPage &page, int width, int top, int height)
 {
     QTextDocument doc;
-    QTextOption option = doc.defaultTextOption();
-    option.setWrapMode(QTextOption::WordWrap);
-    doc.setDefaultTextOption(option);
     doc.setHtml(page.view.markup);
     doc.setTextWidth(width);
     QImage image(width, height, QImage::Format_RGB32);
@@ -127,24 +125,24 @@ TEST(AlertView, ShowingAThousandTasksLaysOutAScreenful)
     ASSERT_TRUE(w.makepage());
     w.placeOnScreen();
     w.loadPageInto(w.WebBrowser1);
-    EXPECT_EQ(w.WebBrowser1->laidOutCount(), 0) << "laid out before it was shown";
+    EXPECT_EQ(PageViewerProbe(*w.WebBrowser1).laidOutCount(), 0) << "laid out before it was shown";
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     EXPECT_EQ(w.WebBrowser1->blockCount(), 1002);
-    EXPECT_LT(w.WebBrowser1->laidOutCount(), 40);
+    EXPECT_LT(PageViewerProbe(*w.WebBrowser1).laidOutCount(), 40);
 
     // Alt+S hides it; a page made meanwhile is not laid out, but for the
     // blocks of the tasks that did not change, which are kept.
     w.cmdShowAll->click();
     ASSERT_FALSE(w.isVisible());
-    const int before = w.WebBrowser1->laidOutCount();
-    ASSERT_TRUE(w.WebBrowser1->isLaidOut(1));
+    const int before = PageViewerProbe(*w.WebBrowser1).laidOutCount();
+    ASSERT_TRUE(PageViewerProbe(*w.WebBrowser1).isLaidOut(1));
     tasks[0].title = QStringLiteral("Changed");
     w.makepage();
     w.loadPageInto(w.WebBrowser1);
     EXPECT_TRUE(w.WebBrowser1->blockName(1).startsWith("Changed"));
-    EXPECT_FALSE(w.WebBrowser1->isLaidOut(1));
-    EXPECT_EQ(w.WebBrowser1->laidOutCount(), before - 1);
+    EXPECT_FALSE(PageViewerProbe(*w.WebBrowser1).isLaidOut(1));
+    EXPECT_EQ(PageViewerProbe(*w.WebBrowser1).laidOutCount(), before - 1);
 }
 
 // A screen reader meets a window named by its title and starts on the first

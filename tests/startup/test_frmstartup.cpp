@@ -1,6 +1,7 @@
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/tables.h"
+#include "support/pageviewerprobe.h"
 #include "support/testsupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -107,9 +108,9 @@ TEST(frmStartup, ShowsItsOwnPageWhateverTheFileHoldsNow)
     testsupport::writeFile(alertPagePath(), "<h2>Another start</h2>");
     PageViewer other;
     w.loadPageInto(&other);
-    EXPECT_TRUE(other.toPlainText().contains("Pay rent"));
-    EXPECT_TRUE(other.toPlainText().contains("Today!"));
-    EXPECT_FALSE(other.toPlainText().contains("Another start"));
+    EXPECT_TRUE(PageViewerProbe(other).toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(PageViewerProbe(other).toPlainText().contains("Today!"));
+    EXPECT_FALSE(PageViewerProbe(other).toPlainText().contains("Another start"));
 }
 
 TEST(frmStartup, UnwrittenPageIsShownFromMemory)
@@ -122,7 +123,7 @@ TEST(frmStartup, UnwrittenPageIsShownFromMemory)
     frmStartup w;
     w.adoptPage(page);
     w.loadPageInto(w.WebBrowser1);
-    EXPECT_EQ(w.WebBrowser1->toPlainText(), "Only in memory");
+    EXPECT_EQ(PageViewerProbe(*w.WebBrowser1).toPlainText(), "Only in memory");
 }
 
 TEST(frmStartup, MakepageWithNothingAnnouncedIsFalse)
@@ -131,7 +132,7 @@ TEST(frmStartup, MakepageWithNothingAnnouncedIsFalse)
     EXPECT_FALSE(w.makepage());
     PageViewer b;
     w.loadPageInto(&b);
-    EXPECT_EQ(b.toPlainText().trimmed(), "Attention!");
+    EXPECT_EQ(PageViewerProbe(b).toPlainText().trimmed(), "Attention!");
 }
 
 // A viewer that opens the file named in <img src> blocks on a pipe until a
@@ -189,7 +190,7 @@ TEST_P(ImageInTitle, WindowIsUpWithinASecond)
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     EXPECT_LT(clock.elapsed(), 10000 * kSlowdown) << "a hang, not a slow machine";
-    EXPECT_TRUE(w.WebBrowser1->toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(PageViewerProbe(*w.WebBrowser1).toPlainText().contains("Pay rent"));
 }
 
 INSTANTIATE_TEST_SUITE_P(frmStartup, ImageInTitle,
@@ -216,9 +217,9 @@ TEST_P(NestedTablesInDescription, ViewerLaysThePageOutAtOnce)
     w.loadPageInto(w.WebBrowser1);
     // All of it now, as the browser would while the user scrolls.
     for (int k = 0; k < w.WebBrowser1->blockCount(); ++k)
-        w.WebBrowser1->blockDocument(k)->documentLayout()->documentSize();
+        PageViewerProbe(*w.WebBrowser1).blockDocument(k)->documentLayout()->documentSize();
     EXPECT_LT(clock.elapsed(), 5000 * kSlowdown) << "a hang, not a slow machine";
-    EXPECT_TRUE(w.WebBrowser1->toPlainText().contains("Pay rent"));
+    EXPECT_TRUE(PageViewerProbe(*w.WebBrowser1).toPlainText().contains("Pay rent"));
 }
 
 INSTANTIATE_TEST_SUITE_P(frmStartup, NestedTablesInDescription, ::testing::Values(100, 3000));

@@ -1,6 +1,6 @@
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 
-#include "startup/viewermarkup.h"
+#include "page/viewermarkup.h"
 #include "store/ordering.h"
 #include "store/rules.h"
 #include "store/tables.h"
@@ -49,7 +49,7 @@ public:
     // Returns the text as the viewer shows it.
     QString taskText(const QString &text)
     {
-        const bool kept = ViewerMarkup::keepsMarkup(text, &m_pageTags);
+        const bool kept = ViewerMarkup::keepsMarkup(text);
         if (!kept && !m_split) {
             m_view = m_page.html;
             m_split = true;
@@ -77,7 +77,6 @@ private:
     AlertPage &m_page;
     QString m_view;
     bool m_split = false;
-    int m_pageTags = 0;
 };
 
 // Appends one task's lines; returns what a screen reader says for it.

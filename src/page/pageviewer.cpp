@@ -1,4 +1,4 @@
-#include "common/pageviewer.h"
+#include "page/pageviewer.h"
 
 #include "common/itemaccessible.h"
 
@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
@@ -22,7 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -66,6 +67,20 @@ std::unique_ptr<QTextDocument> readDocument(const QString &html)
     return doc;
 }
 
+constexpr qsizetype kLongestBrokenWord = 32767;
+
+// The longest run of the markup without a space: no word on the page is longer.
+qsizetype longestWord(const QString &html)
+{
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (QChar c : html) {
+        run = c.isSpace() ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
 // A block laid out at `width`, once: the width is set before the text, as
 // every change of either lays the whole document out again. The page keeps
 // the application's font in every window, as it always has.
@@ -75,11 +90,18 @@ std::unique_ptr<QTextDocument> laidOutDocument(const QString &html, int width)
     doc->documentLayout()->registerHandler(QTextFormat::ImageObject, new BlankImage(doc.get()));
     doc->setUndoRedoEnabled(false);
     // Qt breaks a word wider than the line in time that grows with the square
-    // of its length (120,000 letters: 1.9 s), and an escaped field can be one
-    // such word. A browser lets it run past the edge; so does this.
-    QTextOption option = doc->defaultTextOption();
-    option.setWrapMode(QTextOption::WordWrap);
-    doc->setDefaultTextOption(option);
+    // of its length (120,000 letters: 1.9 s). Up to what the task editor
+    // takes, a word is broken as in a browser; a longer one runs past the edge.
+    if (longestWord(html) > kLongestBrokenWord) {
+        QTextOption option = doc->defaultTextOption();
+        option.setWrapMode(QTextOption::WordWrap);
+        doc->setDefaultTextOption(option);
+    }
+    // Links take the application's link colour as they are read; the page
+    // keeps its own, whatever the theme.
+    if (html.contains(QLatin1String("<a"), Qt::CaseInsensitive))
+        doc->setDefaultStyleSheet(QStringLiteral("a { color: %1 }")
+                                      .arg(PageViewer::pagePalette().color(QPalette::Link).name()));
     doc->setTextWidth(width);
     doc->setHtml(html);
     return doc;
@@ -158,11 +180,6 @@ class PageViewerAccessible : public QAccessibleWidget {
 public:
     explicit PageViewerAccessible(PageViewer *viewer) : QAccessibleWidget(viewer, QAccessible::List)
     { }
-    ~PageViewerAccessible() override
-    {
-        for (const auto &[block, id] : m_items)
-            QAccessible::deleteAccessibleInterface(id);
-    }
 
     PageViewer *viewer() const { return static_cast<PageViewer *>(widget()); }
 
@@ -179,21 +196,12 @@ public:
         const int block = index + 1;
         if (index < 0 || block >= viewer()->blockCount())
             return nullptr;
-        auto it = m_items.find(block);
-        if (it == m_items.end()) {
-            // Registered interfaces belong to QAccessible; we keep only the id.
-            const QAccessible::Id id =
-                QAccessible::registerAccessibleInterface(new PageItemAccessible(viewer(), block));
-            it = m_items.emplace(block, id).first;
-        }
-        return QAccessible::accessibleInterface(it->second);
+        return m_items.item(block, [&] { return new PageItemAccessible(viewer(), block); });
     }
     int indexOfChild(const QAccessibleInterface *child) const override
     {
-        for (const auto &[block, id] : m_items)
-            if (QAccessible::accessibleInterface(id) == child)
-                return block < viewer()->blockCount() ? block - 1 : -1;
-        return -1;
+        const int block = m_items.keyOf(child);
+        return block > 0 && block < viewer()->blockCount() ? block - 1 : -1;
     }
     QAccessibleInterface *childAt(int x, int y) const override
     {
@@ -210,7 +218,7 @@ public:
     }
 
 private:
-    mutable std::map<int, QAccessible::Id> m_items;
+    mutable ItemAccessibleCache m_items;
 };
 
 QAccessibleInterface *pageViewerAccessibleFactory(const QString &className, QObject *object)
@@ -226,11 +234,7 @@ QAccessibleInterface *pageViewerAccessibleFactory(const QString &className, QObj
 
 PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(pageViewerAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    installAccessibleFactoryOnce<pageViewerAccessibleFactory>();
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -239,7 +243,23 @@ PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
     setAutoFillBackground(true);
     // The scroll bars and the strip around follow the theme; the page does not.
     viewport()->setAutoFillBackground(false);
+    // For the pointing hand over links.
+    viewport()->setMouseTracking(true);
+    viewport()->setCursor(Qt::ArrowCursor);
     verticalScrollBar()->setSingleStep(20);
+    // A step down that meets the end of the page as estimated goes as far
+    // as the page really reaches.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int action) {
+        QScrollBar *v = verticalScrollBar();
+        const int step = action == QAbstractSlider::SliderSingleStepAdd ? v->singleStep()
+                         : action == QAbstractSlider::SliderPageStepAdd ? v->pageStep()
+                                                                        : 0;
+        const int target = v->value() + step;
+        if (step == 0 || target <= v->maximum())
+            return;
+        layOutDownTo(target + viewport()->height());
+        v->setSliderPosition(std::min(target, v->maximum()));
+    });
     horizontalScrollBar()->setSingleStep(20);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -260,8 +280,10 @@ QPalette PageViewer::pagePalette()
 
 void PageViewer::showPage(const PageBlocks &page)
 {
-    if (page == m_page)
+    if (page == m_page) {
+        toTop();
         return;
+    }
     const PageBlocks previous = std::exchange(m_page, page);
     std::vector<Slot> kept = std::exchange(m_slots, {});
     std::unique_ptr<QTextDocument> sample = std::move(m_sample);
@@ -301,6 +323,16 @@ void PageViewer::showPage(const PageBlocks &page)
     viewport()->update();
 }
 
+void PageViewer::toTop()
+{
+    m_anchor = m_end = {};
+    m_selecting = false;
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+    makeCurrent(1);
+    viewport()->update();
+}
+
 void PageViewer::reset()
 {
     m_anchor = m_end = {};
@@ -323,12 +355,6 @@ void PageViewer::reset()
 bool PageViewer::isLaidOut(int block) const
 {
     return block >= 0 && block < blockCount() && m_slots[size_t(block)].exact;
-}
-
-int PageViewer::laidOutCount() const
-{
-    return int(
-        std::count_if(m_slots.begin(), m_slots.end(), [](const Slot &s) { return s.exact; }));
 }
 
 void PageViewer::calibrate()
@@ -471,6 +497,30 @@ void PageViewer::layOutVisible()
     m_adjusting = false;
 }
 
+void PageViewer::layOutDownTo(double bottom)
+{
+    if (m_slots.empty() || m_width != viewport()->width() || m_adjusting)
+        return;
+    // Below the view only: what is seen stays where it is.
+    const double top = verticalScrollBar()->value() + viewport()->height();
+    bool changed = true;
+    while (changed) {
+        changed = false;
+        const auto [first, last] = blocksIn(top, bottom);
+        for (int k = first; k <= last; ++k) {
+            if (!m_slots[size_t(k)].exact) {
+                layOut(k);
+                changed = true;
+            }
+        }
+        if (changed)
+            updateTops();
+    }
+    m_adjusting = true;
+    updateScrollBars();
+    m_adjusting = false;
+}
+
 void PageViewer::updateScrollBars()
 {
     // Each bar shown exactly when its range is not empty, as Qt's "as
@@ -573,15 +623,12 @@ void PageViewer::announceCurrent()
     QAccessible::updateAccessibility(&event);
 }
 
-void PageViewer::setCurrentBlock(int block)
+QRect PageViewer::bandRect(int block) const
 {
-    if (block < 1 || block >= blockCount())
-        return;
-    makeCurrent(block);
-    // Twice: laying out what comes into view may move the block, which is
-    // then known exactly.
-    verticalScrollBar()->setValue(int(std::floor(m_tops[size_t(block)])));
-    verticalScrollBar()->setValue(int(std::floor(m_tops[size_t(block)])));
+    const double top = m_tops[size_t(block)];
+    const double bottom = m_tops[size_t(block) + 1] + (block + 1 == blockCount() ? m_margin : 0.0);
+    const int y = int(std::floor(top)) - verticalScrollBar()->value();
+    return QRect(0, y, viewport()->width(), int(std::ceil(bottom)) - int(std::floor(top)));
 }
 
 void PageViewer::paintEvent(QPaintEvent *event)
@@ -607,9 +654,11 @@ void PageViewer::paintEvent(QPaintEvent *event)
         if (!s.exact || !s.doc)
             continue;
         const QPointF origin(-x, contentTop(k) - s.docTop - y);
+        const QRect band = bandRect(k).intersected(exposed);
         painter.save();
+        painter.setClipRect(band);
         painter.translate(origin);
-        context.clip = QRectF(exposed).translated(-origin);
+        context.clip = QRectF(band).translated(-origin);
         context.selections.clear();
         if (const auto [from, to] = selectedIn(k, *s.doc); from < to) {
             QTextCursor cursor(s.doc.get());
@@ -661,49 +710,37 @@ void PageViewer::scrollContentsBy(int, int)
 
 void PageViewer::keyPressEvent(QKeyEvent *event)
 {
+    // As a read-only QTextBrowser: the keys scroll the view, whatever task
+    // a screen reader is on.
     QScrollBar *v = verticalScrollBar();
-    const int last = blockCount() - 1;
+    event->accept();
     if (event->matches(QKeySequence::Copy)) {
         copy();
-        event->accept();
-        return;
+    } else if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        offerSelection();
+    } else if (event->key() == Qt::Key_Space) {
+        v->triggerAction((event->modifiers() & Qt::ShiftModifier)
+                             ? QAbstractSlider::SliderPageStepSub
+                             : QAbstractSlider::SliderPageStepAdd);
+    } else if (event->key() == Qt::Key_Home && event->modifiers() == Qt::NoModifier) {
+        v->triggerAction(QAbstractSlider::SliderToMinimum);
+    } else if (event->key() == Qt::Key_End && event->modifiers() == Qt::NoModifier) {
+        v->triggerAction(QAbstractSlider::SliderToMaximum);
+    } else if ((event->modifiers() & Qt::AltModifier) &&
+               (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right ||
+                event->key() == Qt::Key_Up)) {
+        // The browser's back, forward and home: a page with no history.
+    } else {
+        QAbstractScrollArea::keyPressEvent(event);
     }
-    switch (event->key()) {
-    case Qt::Key_Down:
-        if (m_current > 0 && m_current < last)
-            setCurrentBlock(m_current + 1);
-        else
-            v->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        break;
-    case Qt::Key_Up:
-        if (m_current > 1)
-            setCurrentBlock(m_current - 1);
-        else
-            v->setValue(0);
-        break;
-    case Qt::Key_PageDown:
-    case Qt::Key_PageUp:
-        v->triggerAction(event->key() == Qt::Key_PageDown ? QAbstractSlider::SliderPageStepAdd
-                                                          : QAbstractSlider::SliderPageStepSub);
-        makeCurrent(firstTaskAt(v->value()));
-        break;
-    case Qt::Key_Home:
-        v->setValue(0);
-        makeCurrent(1);
-        break;
-    case Qt::Key_End:
-        v->setValue(v->maximum());
-        makeCurrent(last);
-        break;
-    case Qt::Key_Left:
-        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        break;
-    case Qt::Key_Right:
-        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
-    }
-    event->accept();
+    // A screen reader's item moves task by task among those in view, as in
+    // an item view, while the view scrolls by line.
+    const bool plain = event->modifiers() == Qt::NoModifier;
+    const int next = m_current + (event->key() == Qt::Key_Down ? 1 : -1);
+    if (plain && (event->key() == Qt::Key_Down || event->key() == Qt::Key_Up) && next > 0 &&
+        next < blockCount() && viewport()->rect().intersects(blockRect(next)))
+        makeCurrent(next);
 }
 
 PageViewer::Place PageViewer::placeAt(QPoint viewportPos) const
@@ -753,7 +790,8 @@ QString PageViewer::selectedText() const
         cursor.setPosition(to, QTextCursor::KeepAnchor);
         parts << cursor.selection().toPlainText();
     }
-    return parts.join(u'\n');
+    // Each part ends where its block does: the page's line breaks are in it.
+    return parts.join(QString());
 }
 
 void PageViewer::copy() const
@@ -761,6 +799,46 @@ void PageViewer::copy() const
     const QString text = selectedText();
     if (!text.isEmpty())
         QGuiApplication::clipboard()->setText(text);
+}
+
+void PageViewer::offerSelection() const
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection())
+        return;
+    const QString text = selectedText();
+    if (!text.isEmpty())
+        clipboard->setText(text, QClipboard::Selection);
+}
+
+void PageViewer::selectAll()
+{
+    if (m_slots.empty())
+        return;
+    m_anchor = {0, 0};
+    m_end = {blockCount() - 1, std::numeric_limits<int>::max()};
+    viewport()->update();
+}
+
+void PageViewer::selectIn(const Place &from, const Place &to)
+{
+    m_anchor = from;
+    m_end = to;
+    viewport()->update();
+}
+
+QString PageViewer::anchorAt(QPoint viewportPos) const
+{
+    if (m_slots.empty())
+        return {};
+    const double y = verticalScrollBar()->value() + viewportPos.y();
+    const int block = blocksIn(y, y + 1).first;
+    const Slot &s = m_slots[size_t(block)];
+    if (!s.exact || !s.doc)
+        return {};
+    const QPointF inDoc(horizontalScrollBar()->value() + viewportPos.x(),
+                        y - (contentTop(block) - s.docTop));
+    return s.doc->documentLayout()->anchorAt(inDoc);
 }
 
 void PageViewer::mousePressEvent(QMouseEvent *event)
@@ -772,23 +850,68 @@ void PageViewer::mousePressEvent(QMouseEvent *event)
             break;
         }
     }
-    if (event->button() == Qt::LeftButton) {
-        m_anchor = m_end = placeAt(pos);
-        m_selecting = true;
-        viewport()->update();
-        event->accept();
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    QAbstractScrollArea::mousePressEvent(event);
+    event->accept();
+    const Place place = placeAt(pos);
+    const QStyleHints *hints = QGuiApplication::styleHints();
+    const bool third = m_sinceDoubleClick.isValid() &&
+                       m_sinceDoubleClick.elapsed() < hints->mouseDoubleClickInterval() &&
+                       (pos - m_doubleClickAt).manhattanLength() < hints->startDragDistance();
+    m_sinceDoubleClick.invalidate();
+    if (third && place.block >= 0 && m_slots[size_t(place.block)].doc) {
+        // A third click: the paragraph, with its end.
+        QTextCursor cursor(m_slots[size_t(place.block)].doc.get());
+        cursor.setPosition(place.position);
+        cursor.movePosition(QTextCursor::StartOfBlock);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        selectIn({place.block, cursor.selectionStart()}, {place.block, cursor.selectionEnd()});
+        m_selecting = false;
+        offerSelection();
+        return;
+    }
+    if (event->modifiers() & Qt::ShiftModifier)
+        m_end = place;
+    else
+        m_anchor = m_end = place;
+    m_selecting = true;
+    viewport()->update();
+}
+
+void PageViewer::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    event->accept();
+    const QPoint pos = event->position().toPoint();
+    const Place place = placeAt(pos);
+    m_selecting = false;
+    m_doubleClickAt = pos;
+    m_sinceDoubleClick.start();
+    if (place.block < 0 || !m_slots[size_t(place.block)].doc)
+        return;
+    QTextCursor cursor(m_slots[size_t(place.block)].doc.get());
+    cursor.setPosition(place.position);
+    cursor.select(QTextCursor::WordUnderCursor);
+    if (!cursor.hasSelection())
+        return;
+    selectIn({place.block, cursor.selectionStart()}, {place.block, cursor.selectionEnd()});
+    offerSelection();
 }
 
 void PageViewer::mouseMoveEvent(QMouseEvent *event)
 {
+    const QPoint pos = event->position().toPoint();
     if (!m_selecting) {
+        viewport()->setCursor(anchorAt(pos).isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
     }
-    const QPoint pos = event->position().toPoint();
     // Dragged past an edge: the page comes along.
     if (pos.y() < 0)
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
@@ -806,12 +929,7 @@ void PageViewer::mouseReleaseEvent(QMouseEvent *event)
 {
     if (m_selecting && event->button() == Qt::LeftButton) {
         m_selecting = false;
-        // As on other desktops, a selection is also the primary selection.
-        if (QGuiApplication::clipboard()->supportsSelection()) {
-            const QString text = selectedText();
-            if (!text.isEmpty())
-                QGuiApplication::clipboard()->setText(text, QClipboard::Selection);
-        }
+        offerSelection();
         event->accept();
         return;
     }
@@ -820,10 +938,26 @@ void PageViewer::mouseReleaseEvent(QMouseEvent *event)
 
 void PageViewer::contextMenuEvent(QContextMenuEvent *event)
 {
+    // QTextBrowser's menu, with the shortcuts named as it names them.
+    const auto withKey = [](const QString &text, QKeySequence::StandardKey key) {
+        return text + u'\t' + QKeySequence(key).toString(QKeySequence::NativeText);
+    };
     QMenu menu(this);
-    QAction *copyAction = menu.addAction(tr("&Copy"), this, &PageViewer::copy);
-    copyAction->setShortcut(QKeySequence::Copy);
+    QAction *copyAction =
+        menu.addAction(withKey(tr("&Copy"), QKeySequence::Copy), this, &PageViewer::copy);
+    copyAction->setObjectName(QStringLiteral("edit-copy"));
     copyAction->setEnabled(!selectedText().isEmpty());
+    const QString link =
+        event->reason() == QContextMenuEvent::Mouse ? anchorAt(event->pos()) : QString();
+    QAction *linkAction = menu.addAction(tr("Copy &Link Location"), this,
+                                         [link] { QGuiApplication::clipboard()->setText(link); });
+    linkAction->setObjectName(QStringLiteral("link-copy"));
+    linkAction->setEnabled(!link.isEmpty());
+    menu.addSeparator();
+    QAction *all = menu.addAction(withKey(tr("Select All"), QKeySequence::SelectAll), this,
+                                  &PageViewer::selectAll);
+    all->setObjectName(QStringLiteral("select-all"));
+    all->setEnabled(!m_slots.empty());
     menu.exec(event->globalPos());
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "common/pageblocks.h"
+#include "page/pageblocks.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPalette>
 
 #include <memory>
@@ -16,12 +17,18 @@ class QTextDocument;
 // same principle as the task list's painted rows. A hidden viewer lays out
 // nothing and nothing runs in the background.
 //
+// Keys, mouse, selection, copying and wrapping are those of a read-only
+// QTextBrowser showing the page: the keys scroll by line and by page, the
+// mouse selects text (a word on a double click, a paragraph on a triple
+// click) into the primary selection, Ctrl+A and Ctrl+C select all and copy.
+//
 // The page is a document with its own colours (dark text on white, as a
 // browser shows a page without styles) whatever the desktop's theme.
 // Task texts reach it unescaped, so it loads nothing: no image, style sheet
-// or page behind any URL, whatever the scheme, and it follows no link.
+// or page behind any URL, whatever the scheme, and it follows no link. Each
+// block is drawn inside its own band, so no task paints over another.
 // Screen readers see a list named by the page's heading whose items are
-// the task blocks; Up and Down move from one task to the next.
+// the task blocks; the focused item is the first task in view.
 class PageViewer : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -29,36 +36,29 @@ public:
     explicit PageViewer(QWidget *parent = nullptr);
     ~PageViewer() override;
 
-    // Shows the page from its top. The page already shown keeps its layout.
+    // Shows the page from its top, nothing selected. The page already
+    // shown keeps its layout.
     void showPage(const PageBlocks &page);
-    const PageBlocks &page() const { return m_page; }
 
     // The page's own colours.
     static QPalette pagePalette();
 
     int blockCount() const { return int(m_slots.size()); }
-    bool isLaidOut(int block) const;
-    int laidOutCount() const;
     // Where the block lies in the viewport, in pixels; an estimate until it
     // has been laid out.
     QRect blockRect(int block) const;
     // What a screen reader says for the block: its name as plain text.
     QString blockName(int block) const;
-    // A block's document, laid out at the viewer's width (tests look into it).
-    QTextDocument *blockDocument(int block);
 
-    // The task block that keyboard and screen reader are on; 0 for none.
+    // The task block that a screen reader is on; 0 for none.
     int currentBlock() const { return m_current; }
-    // Makes it current and scrolls it to the top of the view.
-    void setCurrentBlock(int block);
 
-    // Every block's text, read but not laid out.
-    QString toPlainText() const;
-
-    // The text selected with the mouse, as plain text; empty for none.
+    // The selected text, as plain text; empty for none.
     QString selectedText() const;
     // Puts the selected text on the clipboard (Ctrl+C does).
     void copy() const;
+    // Selects the whole page (Ctrl+A does).
+    void selectAll();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -70,10 +70,19 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
 
 private:
+    friend class PageViewerProbe;  // tests look into the layout
+
+    bool isLaidOut(int block) const;
+    // A block's document, laid out at the viewer's width.
+    QTextDocument *blockDocument(int block);
+    // Every block's text, read but not laid out.
+    QString toPlainText() const;
+
     struct Slot {
         std::unique_ptr<QTextDocument> doc;
         double height = 0;      // its band: exact once laid out, else the estimate
@@ -96,12 +105,21 @@ private:
     Place placeAt(QPoint viewportPos) const;
     // The selected part of a block's document, as [from, to).
     std::pair<int, int> selectedIn(int block, const QTextDocument &doc) const;
+    // Selects from..to within one block's document.
+    void selectIn(const Place &from, const Place &to);
+    // Where the view scrolls to when the page is shown again: its top.
+    void toTop();
+    // The selection is also the primary selection, as on other desktops.
+    void offerSelection() const;
+    QString anchorAt(QPoint viewportPos) const;
 
     void reset();
     // Lays out the blocks that meet the view, keeping the first block that
     // was laid out before at its place on screen; then the scroll bars.
     void layOutVisible();
     void layOut(int block);
+    // Lays out the blocks from the view's bottom down to `bottom`.
+    void layOutDownTo(double bottom);
     // The heading, and the gap the page puts before each task block, at the
     // current width.
     void calibrate();
@@ -112,6 +130,8 @@ private:
     int firstTaskAt(double y) const;
     void makeCurrent(int block);
     void announceCurrent();
+    // The band the block is drawn in, in the viewport.
+    QRect bandRect(int block) const;
 
     PageBlocks m_page;
     std::vector<Slot> m_slots;
@@ -127,4 +147,7 @@ private:
     Place m_anchor;  // where the mouse selection started and where it is
     Place m_end;
     bool m_selecting = false;
+    // A press soon after a double click near it selects a paragraph.
+    QPoint m_doubleClickAt;
+    QElapsedTimer m_sinceDoubleClick;
 };

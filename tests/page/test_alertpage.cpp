@@ -1,4 +1,4 @@
-#include "startup/alertpage.h"
+#include "page/alertpage.h"
 #include "store/ordering.h"
 #include "store/tables.h"
 #include "support/testsupport.h"
@@ -345,6 +345,20 @@ TEST(AlertPage, ViewerEscapesOnlyTheTextsItCouldNotLayOut)
               kHead +
                   block("FF0000", "<b>Kept</b>", "December 08/26", kToday, deep.toHtmlEscaped()) +
                   block("FF0000", open.toHtmlEscaped(), "December 08/26", kToday) + kTail);
+}
+
+// Markup is judged field by field: a page of ordinary tasks, each with a
+// dozen tags, shows them all.
+TEST(AlertPage, ManyTaggedTasksAllKeepTheirMarkup)
+{
+    const QString tagged = QStringLiteral(
+        "<b>a</b> <i>b</i> <u>c</u> <font color=red>d</font> "
+        "<b><i>e</i></b> <u>f</u> <font color=blue>g</font>");
+    for (int i = 0; i < 40; ++i)
+        addTask(tagged, 2026, 12, 8, "N", tagged);
+    addRule(0, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    EXPECT_EQ(page.view.markup, page.html);
 }
 
 TEST(AlertPage, ViewerSharesThePageWhenNothingIsEscaped)

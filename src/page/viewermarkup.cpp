@@ -1,4 +1,4 @@
-#include "startup/viewermarkup.h"
+#include "page/viewermarkup.h"
 
 #include <array>
 #include <initializer_list>
@@ -35,6 +35,29 @@ bool isAny(QStringView name, std::initializer_list<const char *> words)
 // Qt's parser gives these no children.
 bool isVoid(QStringView name) { return isAny(name, {"br", "hr", "img"}); }
 
+// Parts of a table: one left open would take the page's own closing tags
+// and the rest of the page with them.
+bool isTablePart(QStringView name)
+{
+    return isAny(name, {"table", "thead", "tbody", "tfoot", "caption", "tr", "td", "th"});
+}
+
+// Elements that the page's own markup holds around a field: a closing tag
+// of one of these that the field did not open would close the page's.
+bool mayBeThePages(QStringView name)
+{
+    return isTablePart(name) || isAny(name, {"p", "center", "body", "html", "qt"});
+}
+
+// Inline elements, which a paragraph climbs out of.
+bool isInline(QStringView name)
+{
+    return isAny(name,
+                 {"a",      "abbr",   "acronym", "b",    "big", "cite", "code", "dfn",   "em",
+                  "font",   "i",      "kbd",     "nobr", "q",   "s",    "samp", "small", "span",
+                  "strike", "strong", "sub",     "sup",  "tt",  "u",    "var"});
+}
+
 // Elements of the page, not of a field: document parts, page-wide styles,
 // and meta and link, whose treatment has changed between Qt versions.
 bool isPageElement(QStringView name)
@@ -53,13 +76,12 @@ public:
         while (true) {
             const qsizetype lt = m_text.indexOf(u'<', m_pos);
             if (lt < 0)
-                return m_depth == 0;
+                return !leftOpen(isTablePart);
             m_pos = lt + 1;
             if (++m_tags > kMaxTags || !tag())
                 return false;
         }
     }
-    int tags() const { return m_tags; }
 
 private:
     QChar peek(qsizetype ahead = 0) const
@@ -185,10 +207,10 @@ private:
     }
 
     QStringView top() const { return m_depth > 0 ? m_open[m_depth - 1] : QStringView(); }
-    bool isOpen(QLatin1String name) const
+    bool leftOpen(bool (*kind)(QStringView)) const
     {
         for (int i = 0; i < m_depth; ++i)
-            if (is(m_open[i], name))
+            if (kind(m_open[i]))
                 return true;
         return false;
     }
@@ -214,9 +236,16 @@ private:
             return false;
         if (is(name, QLatin1String("dd")) && !isAny(parent, {"dl", "dt"}))
             return false;
-        // A paragraph inside another climbs out of it past inline elements.
-        if (is(name, QLatin1String("p")) && isOpen(QLatin1String("p")))
-            return false;
+        // A paragraph climbs out of inline elements; landing on another
+        // paragraph it becomes its sibling. Past the field's elements it
+        // meets the page's cell, and stays.
+        if (is(name, QLatin1String("p"))) {
+            int i = m_depth;
+            while (i > 0 && isInline(m_open[i - 1]))
+                --i;
+            if (i > 0 && is(m_open[i - 1], QLatin1String("p")))
+                m_depth = i - 1;
+        }
         // An item right inside an item becomes its sibling, in Qt as here.
         if (is(name, QLatin1String("li")) && is(parent, QLatin1String("li")))
             --m_depth;
@@ -229,7 +258,8 @@ private:
     }
 
     // Closes the nearest open element of that name and those inside it, as
-    // Qt does. One opened outside the field would belong to the page.
+    // Qt does. Qt ignores one that nothing open matches, unless the page
+    // has it open around the field.
     bool close(QStringView name)
     {
         for (int i = m_depth - 1; i >= 0; --i) {
@@ -238,7 +268,7 @@ private:
                 return true;
             }
         }
-        return false;
+        return !mayBeThePages(name);
     }
 
     QStringView m_text;
@@ -250,24 +280,11 @@ private:
 
 }  // namespace
 
-bool keepsMarkup(QStringView field, int *pageTags)
-{
-    if (!field.contains(u'<'))
-        return true;
-    Scanner scanner(field);
-    if (!scanner.plain())
-        return false;
-    if (pageTags) {
-        if (*pageTags + scanner.tags() > kMaxPageTags)
-            return false;
-        *pageTags += scanner.tags();
-    }
-    return true;
-}
+bool keepsMarkup(QStringView field) { return !field.contains(u'<') || Scanner(field).plain(); }
 
-QString viewerText(const QString &field, int *pageTags)
+QString viewerText(const QString &field)
 {
-    return keepsMarkup(field, pageTags) ? field : field.toHtmlEscaped();
+    return keepsMarkup(field) ? field : field.toHtmlEscaped();
 }
 
 }  // namespace ViewerMarkup

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/pageblocks.h"
+#include "page/pageblocks.h"
 #include "store/dates.h"
 #include "store/taskfile.h"
 
