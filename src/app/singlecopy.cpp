@@ -1,9 +1,10 @@
 #include "app/singlecopy.h"
 
-#include "page/alertpage.h"
+#include "store/runtimefolder.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -12,7 +13,10 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -24,67 +28,60 @@ constexpr int kListenMs = 900;
 constexpr int kAnswerMs = 5000;
 constexpr qint64 kLongestRequest = 64;
 
-QString lockPathFor(const QString &taskFile)
-{
-    const QFileInfo file(taskFile);
-    return file.absolutePath() + QStringLiteral("/.") + file.fileName() + QStringLiteral(".lock");
-}
-
 // Where this user's copies meet: <runtime dir>/quillet when it is private;
 // else (XDG_RUNTIME_DIR unset or open to others) a folder of our own in
 // the temporary folder, made 0700 and checked as QStandardPaths does for
 // its own fallback. Never a bare name in a folder others can write to.
 int openMeetingFolder(QString *name, QString *why)
 {
-    const QString runtime = privateRuntimeFolder();
+    const QString runtime = Module1::privateRuntimeFolder();
     if (!runtime.isEmpty()) {
-        const int fd = openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
+        const int fd = Module1::openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
         if (fd >= 0) {
             *name = runtime;
             return fd;
         }
     }
     *name = QDir::tempPath() + QStringLiteral("/quillet-%1").arg(::geteuid());
-    return openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
+    return Module1::openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
+}
+
+// The process holding a flock on the file behind `fd`, as the kernel lists
+// it (a lock file's own content could say anything); 0 when none is listed.
+qint64 flockHolder(int fd)
+{
+    struct stat st { };
+    QFile list(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &st) != 0 || !list.open(QIODevice::ReadOnly))
+        return 0;
+    // "1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", the
+    // device numbers in hex; a waiter's line has "->" after the number.
+    const QByteArray file =
+        QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
+        QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
+        QByteArray::number(quint64(st.st_ino));
+    for (const QByteArray &line : list.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields[1] == "FLOCK" && fields[5] == file)
+            return fields[4].toLongLong();
+    }
+    return 0;
 }
 
 }  // namespace
 
-bool isPrivateFolder(const struct stat &st, uid_t uid)
-{
-    return S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0;
-}
-
-int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why)
-{
-    const QString shown = QFile::decodeName(path);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-        *why = QStringLiteral("%1 could not be made: %2").arg(shown, qt_error_string(errno));
-        return -1;
-    }
-    // O_NOFOLLOW: a link is refused, wherever it points.
-    const int fd = ::open(path.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st { };
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !isPrivateFolder(st, uid)) {
-        if (fd >= 0)
-            ::close(fd);
-        *why = QStringLiteral("%1 is not a folder of this user's alone").arg(shown);
-        return -1;
-    }
-    return fd;
-}
-
 SingleCopy::SingleCopy(const QString &taskFile, uid_t trustedPeer)
-    : m_taskFile(taskFile), m_trustedPeer(trustedPeer), m_lock(lockPathFor(taskFile))
+    : m_taskFile(taskFile), m_trustedPeer(trustedPeer)
 {
-    // A lock is stale only when its process is gone, however old it is.
-    m_lock.setStaleLockTime(0);
 }
 
 SingleCopy::~SingleCopy()
 {
-    // The server removes its socket through the folder: close it first.
+    // The server removes its socket through the folder: close it first,
+    // and only then let a later start take the lock and the name.
     m_server.reset();
+    if (m_lock >= 0)
+        ::close(m_lock);
     if (m_folder >= 0)
         ::close(m_folder);
 }
@@ -109,28 +106,58 @@ void SingleCopy::findMeetingPlace()
         QStringLiteral("/proc/self/fd/%1/").arg(m_folder) + QString::fromLatin1(m_socketName);
 }
 
+// A flock on a file beside the socket: the kernel drops it when its copy
+// ends, however it ends, so nothing left behind blocks a later start. Only
+// this user's processes can put anything in that folder, so no other user
+// can hold the lock or make opening it wait.
+SingleCopy::Lock SingleCopy::takeLock()
+{
+    if (m_folder < 0) {
+        m_listenError = m_meetingError;
+        return Lock::Unavailable;
+    }
+    const QByteArray name = m_socketName + ".lock";
+    // O_NONBLOCK, O_NOFOLLOW and the check after: whatever stands at the
+    // name, opening it neither waits nor leads elsewhere, and only a
+    // regular file is locked.
+    m_lock = ::openat(m_folder, name.constData(),
+                      O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st { };
+    QString why;
+    if (m_lock < 0)
+        why = qt_error_string(errno);
+    else if (::fstat(m_lock, &st) != 0 || !S_ISREG(st.st_mode))
+        why = QStringLiteral("not a regular file");
+    else if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0)
+        return Lock::Taken;
+    else if (errno == EWOULDBLOCK)
+        return Lock::Held;
+    else
+        why = qt_error_string(errno);
+    m_listenError = QStringLiteral("%1/%2 could not be locked: %3")
+                        .arg(m_folderName, QString::fromLatin1(name), why);
+    if (m_lock >= 0)
+        ::close(m_lock);
+    m_lock = -1;
+    return Lock::Unavailable;
+}
+
 SingleCopy::Claim SingleCopy::claim()
 {
     findMeetingPlace();
-    if (m_lock.tryLock(0)) {
-        listen();
-        return Claim::Ours;
+    switch (takeLock()) {
+    case Lock::Taken: listen(); return Claim::Ours;
+    case Lock::Held: return askRunningCopy();
+    case Lock::Unavailable: break;
     }
-    // A folder we may not write in cannot be saved to either: nothing to
-    // protect, so this copy runs and reports its failed saves.
-    if (m_lock.error() != QLockFile::LockFailedError)
-        return Claim::Ours;
-    return askRunningCopy();
+    // No copy of ours can hold the file either: this one runs, unreachable,
+    // and the outside-change check guards its saves.
+    return Claim::Ours;
 }
 
 void SingleCopy::onShowAll(std::function<void()> showAll) { m_showAll = std::move(showAll); }
 
-qint64 SingleCopy::holder() const
-{
-    qint64 pid = 0;
-    QString host, app;
-    return m_lock.getLockInfo(&pid, &host, &app) ? pid : 0;
-}
+qint64 SingleCopy::holder() const { return m_lock >= 0 ? flockHolder(m_lock) : 0; }
 
 bool SingleCopy::trusts(int socket) const
 {
@@ -142,12 +169,9 @@ bool SingleCopy::trusts(int socket) const
 
 void SingleCopy::listen()
 {
-    if (m_folder < 0) {
-        m_listenError = m_meetingError;
-        return;
-    }
     // A socket left by a killed copy would block the name. Nothing but our
-    // own copies can put anything in this folder.
+    // own copies can put anything in this folder, and none of them listens
+    // there while we hold the lock.
     struct stat st { };
     if (::fstatat(m_folder, m_socketName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISDIR(st.st_mode))

@@ -2,7 +2,6 @@
 
 #include "store/safefile.h"
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -10,26 +9,16 @@
 #include <memory>
 #include <optional>
 
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 class QLocalServer;
 
-// A folder that only `uid` can enter: a real directory (not a link), owned
-// by uid, closed to group and others.
-bool isPrivateFolder(const struct stat &st, uid_t uid);
-
-// Opens `path` (O_PATH) when it is such a folder, creating it 0700 when it
-// is missing; -1 and why it cannot be used otherwise. A folder that is not
-// private is left as it is.
-int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why);
-
 // One running copy per task file: two copies would each hold the tables,
 // and the later save would drop the other's changes. The copy that holds
-// the lock beside the file listens for later starts, which hand over to it
-// and end. Both sides meet only in a folder of this user's alone and
-// believe only a peer of the same user.
+// the folder's lock listens for later starts, which hand over to it and
+// end. Lock and socket lie in a folder of this user's alone, and each side
+// believes only a peer of the same user.
 class SingleCopy : public QObject {
     Q_OBJECT
 public:
@@ -55,6 +44,8 @@ public:
     qint64 holder() const;
 
 private:
+    enum class Lock { Taken, Held, Unavailable };
+    Lock takeLock();
     void listen();
     Claim askRunningCopy();
     bool trusts(int socket) const;
@@ -62,11 +53,11 @@ private:
 
     QString m_taskFile;
     uid_t m_trustedPeer;
-    QLockFile m_lock;
     int m_folder = -1;     // where the copies meet, held open
     QString m_folderName;  // the same, for messages
     QByteArray m_socketName;
     QString m_socketPath;  // the socket's name, through m_folder
+    int m_lock = -1;       // the lock file beside the socket
     QString m_meetingError;
     QString m_listenError;
     std::unique_ptr<QLocalServer> m_server;

@@ -3,13 +3,13 @@
 #include "page/viewermarkup.h"
 #include "store/ordering.h"
 #include "store/rules.h"
+#include "store/runtimefolder.h"
+#include "store/safefile.h"
 #include "store/tables.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <vector>
@@ -148,16 +148,6 @@ private:
     std::vector<AlertRule> m_rules;
 };
 
-// A folder we may trust with a fixed file name: a real directory (not a
-// link), ours, closed to everyone else.
-bool isPrivateDirectory(const QString &path)
-{
-    struct stat st { };
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-}
-
 }  // namespace
 
 QString colorText(qint32 color)
@@ -220,21 +210,6 @@ AlertPage buildAlertPage(Days today)
     return result;
 }
 
-QString privateRuntimeFolder()
-{
-    // Looked up once: Qt warns on every lookup when XDG_RUNTIME_DIR is unset.
-    static const QString runtime =
-        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        return {};
-    const QString folder = runtime + QStringLiteral("/quillet");
-    if (!QFileInfo::exists(folder))
-        QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!isPrivateDirectory(folder))
-        return {};
-    return folder;
-}
-
 QString alertPagePath()
 {
     const QString folder = privateRuntimeFolder();
@@ -247,32 +222,18 @@ FileStatus writeAlertPage(const QString &html)
     if (path.isEmpty())
         return {FileStatus::WriteFailed,
                 QStringLiteral("The alert page could not be written: no private runtime folder")};
-    const QByteArray target = QFile::encodeName(path);
-    // mkostemp opens a new name with O_CREAT | O_EXCL and mode 0600: nothing
-    // that stands in the folder is ever opened or followed.
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        const QByteArray bytes = html.toUtf8();
-        for (qsizetype done = 0; done < bytes.size() && error == 0;) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0)
-                done += n;
-            else if (n == 0 || errno != EINTR)
-                error = n == 0 ? EIO : errno;
-        }
-        if (::close(fd) != 0 && error == 0)
-            error = errno;
-        // rename() puts the file in place of a link, never behind it.
-        if (error == 0 && std::rename(temp.constData(), target.constData()) != 0)
-            error = errno;
-        if (error != 0)
-            ::unlink(temp.constData());
-    }
-    if (error != 0)
+    const UniqueFd folder(::open(QFile::encodeName(QFileInfo(path).path()).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
         return {FileStatus::WriteFailed,
-                QStringLiteral("%1 could not be written: %2").arg(path, qt_error_string(error))};
+                QStringLiteral("%1 could not be written: %2").arg(path, systemError(errno))};
+    // Whatever stands at the page's name (a link, another file) is replaced,
+    // never written through; the page is the user's alone.
+    const ReplaceResult written = replaceFile({folder.get(), QByteArrayLiteral("al.html"), path},
+                                              html.toUtf8(), std::nullopt, false, 0600);
+    if (written.outcome != ReplaceResult::Replaced)
+        return {FileStatus::WriteFailed,
+                QStringLiteral("%1 could not be written: %2").arg(path, written.why)};
     return {};
 }
 

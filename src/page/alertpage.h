@@ -27,10 +27,6 @@ QString colorText(qint32 color);
 // last call, that call's page is returned (sharing its text).
 AlertPage buildAlertPage(Module1::Days today);
 
-// <runtime dir>/quillet, created (0700) on first use; empty when there is
-// no runtime dir or the folder is not ours alone (a link, open to others).
-QString privateRuntimeFolder();
-
 // <private runtime folder>/al.html, or empty when there is none.
 QString alertPagePath();
 

@@ -246,8 +246,9 @@ struct Attempt {
 
 // The atomic replace: a new file beside the target, every byte written,
 // synced and closed, checked once more, renamed over it, the folder synced.
-Attempt replaceBeside(const FolderFile &target, QByteArrayView bytes, const FileStamp &expected,
-                      bool syncFolder, Metadata metadata)
+Attempt replaceBeside(const FolderFile &target, QByteArrayView bytes,
+                      const std::optional<FileStamp> &expected, bool syncFolder, Metadata metadata,
+                      mode_t newFileMode = 0666)
 {
     Attempt a;
     auto fail = [&](int error) {
@@ -263,7 +264,7 @@ Attempt replaceBeside(const FolderFile &target, QByteArrayView bytes, const File
     // Until it takes the old file's mode, the new file is the owner's
     // alone; a first file gets the umask's mode and the folder's default ACL.
     QByteArray tempName;
-    UniqueFd temp = createBeside(target, hadOld ? 0600 : 0666, &tempName);
+    UniqueFd temp = createBeside(target, hadOld ? 0600 : newFileMode, &tempName);
     if (!temp.valid()) {
         a.inPlaceInstead = metadata == Metadata::Exactly && hadOld &&
                            (errno == EACCES || errno == EPERM);
@@ -295,8 +296,8 @@ Attempt replaceBeside(const FolderFile &target, QByteArrayView bytes, const File
         g_beforeRename();
     // The last moment before the rename: a file changed since it was
     // compared (a sync tool writing during the disk sync) stays as it is.
-    const FileStamp now = stampAt(target);
-    if (now.exists && now != expected) {
+    const FileStamp now = expected ? stampAt(target) : FileStamp();
+    if (now.exists && now != *expected) {
         ::unlinkat(target.folder, tempName.constData(), 0);
         a.result.outcome = ReplaceResult::ChangedMeanwhile;
         return a;
@@ -513,10 +514,11 @@ WriteTarget resolveForWriting(const FolderFile &file)
     }
 }
 
-ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes, const FileStamp &expected,
-                          bool syncFolder)
+ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes,
+                          const std::optional<FileStamp> &expected, bool syncFolder,
+                          mode_t newFileMode)
 {
-    return replaceBeside(target, bytes, expected, syncFolder, Metadata::Kept).result;
+    return replaceBeside(target, bytes, expected, syncFolder, Metadata::Kept, newFileMode).result;
 }
 
 ReplaceResult saveKeepingFile(const FolderFile &target, QByteArrayView bytes, const ReadResult &old,

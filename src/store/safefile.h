@@ -85,10 +85,13 @@ struct ReplaceResult {
 // Replaces whatever stands at `target` with a new file holding `bytes`,
 // atomically: written beside it, every byte checked and synced, closed,
 // then renamed over it, so a crash or a full disk leaves the old one whole.
-// A link there is replaced as a link, never written through. Nothing is
-// renamed when the file is no longer what `expected` says.
-ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes, const FileStamp &expected,
-                          bool syncFolder);
+// A link there is replaced as a link, never written through. A new file
+// takes `newFileMode` (less the umask), a replaced one the old one's
+// owner, mode and attributes. Nothing is renamed when the file is no
+// longer what `expected` says, if given.
+ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes,
+                          const std::optional<FileStamp> &expected, bool syncFolder,
+                          mode_t newFileMode = 0666);
 
 // Saves `bytes` as the content of the regular file at `target` and changes
 // nothing else about it: who may read or write it (owner, group, mode, ACL,

@@ -45,7 +45,7 @@ inline void pinToday(QProcessEnvironment &env)
                (asan.isEmpty() ? QString() : asan + ':') + "verify_asan_link_order=0");
     // The time of day stays real (a little ahead, as the preload drops the
     // fraction of a second): files written meanwhile never lie in the
-    // program's future, where a lock file would look broken.
+    // program's future.
     env.insert("FAKETIME", "@2026-12-08 " + QTime::currentTime().addSecs(2).toString("HH:mm:ss"));
     env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     env.insert("FAKETIME_DONT_RESET", "1");

@@ -1,6 +1,7 @@
 // Whole-program runs of the built binary in a temporary directory.
 #include "support/taskfilebuilder.h"
 #include "support/testsupport.h"
+#include "support/testusers.h"
 #include "system/runtool.h"
 
 #include <QDir>
@@ -9,18 +10,23 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <array>
 #include <functional>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +56,8 @@ protected:
     {
         if (offscreen)
             env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (asUser)
+            p.setChildProcessModifier(asUser);
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir.path());
         p.start(QStringLiteral(QUILLET_BINARY), args);
@@ -94,17 +102,32 @@ protected:
         ASSERT_TRUE(p.waitForFinished(5000));
     }
 
+    // True when the process holds a flock, as the kernel lists it.
+    static bool holdsALock(qint64 pid)
+    {
+        QFile list("/proc/locks");
+        if (!list.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray &line : list.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 4 && fields[1] == "FLOCK" && fields[4].toLongLong() == pid)
+                return true;
+        }
+        return false;
+    }
+
     // Waits, bounded, until a start holds the task file and listens for
     // later starts (the lock is taken before the socket is made).
-    bool waitForLock() const
+    bool waitForLock(const QProcess &p) const
     {
         QElapsedTimer t;
         t.start();
-        while (!QFile::exists(dir.filePath(".tasks.txt.lock")) && t.elapsed() < 5000)
+        while (!holdsALock(p.processId()) && t.elapsed() < 5000 &&
+               p.state() == QProcess::Running)
             QThread::msleep(10);
-        while (!listening() && t.elapsed() < 5000)
+        while (!listening() && t.elapsed() < 5000 && p.state() == QProcess::Running)
             QThread::msleep(10);
-        return QFile::exists(dir.filePath(".tasks.txt.lock"));
+        return holdsALock(p.processId()) && listening();
     }
 
     // Whether a socket named for the task folder (its device and inode, in
@@ -133,6 +156,8 @@ protected:
     bool handsOver(QProcess &later, const QStringList &wrapper = {})
     {
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (asUser)
+            later.setChildProcessModifier(asUser);
         later.setProcessEnvironment(env);
         later.setWorkingDirectory(dir.path());
         if (wrapper.isEmpty())
@@ -150,6 +175,7 @@ protected:
     QTemporaryDir dir;
     QTemporaryDir runtime;
     QProcessEnvironment env;
+    std::function<void()> asUser;  // in the child before exec: become another user
 };
 
 TEST_F(Program, NothingAnnouncedEndsWithoutADisplay)
@@ -585,7 +611,7 @@ TEST_P(MeetingPlace, ALaterStartHandsOverToTheRunningCopy)
     testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
     QProcess running;
     start(running, true, {"--show-all"});
-    ASSERT_TRUE(waitForLock());
+    ASSERT_TRUE(waitForLock(running));
     QProcess later;
     EXPECT_TRUE(handsOver(later, wrapper))
         << later.exitCode() << " " << later.readAllStandardError().toStdString();
@@ -616,20 +642,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Program, AKilledCopyBlocksNoLaterStart)
 {
-    // GIVEN a copy killed outright: its lock and its socket stay behind
+    // GIVEN a copy killed outright once it listens: its socket stays behind
     // (a list kept in this folder: a first run would use the user's list)
     testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
     QProcess killed;
     start(killed, true, {"--show-all"});
-    ASSERT_TRUE(waitForLock());
+    ASSERT_TRUE(waitForLock(killed));
     ::kill(pid_t(killed.processId()), SIGKILL);
     ASSERT_TRUE(killed.waitForFinished(3000));
-    ASSERT_TRUE(QFile::exists(dir.filePath(".tasks.txt.lock")));
+    ASSERT_FALSE(QDir(runtime.path() + "/quillet").entryList({"copy-*"}, QDir::System).isEmpty());
 
     // WHEN the user starts again, THEN it runs
     QProcess next;
     start(next, true, {"--show-all"});
-    EXPECT_FALSE(next.waitForFinished(1500)) << next.readAllStandardError().toStdString();
+    EXPECT_TRUE(waitForLock(next)) << next.readAllStandardError().toStdString();
 
     // AND a third start hands over to it
     QProcess third;
@@ -637,6 +663,136 @@ TEST_F(Program, AKilledCopyBlocksNoLaterStart)
     EXPECT_EQ(next.state(), QProcess::Running);
     stop(next);
 }
+
+bool makeFifo(const QString &path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+// What stands at a name, as ls -l tells it.
+QByteArray whatIsAt(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st { };
+    if (::lstat(name.constData(), &st) != 0)
+        return "nothing";
+    if (S_ISFIFO(st.st_mode))
+        return "a pipe";
+    if (S_ISLNK(st.st_mode)) {
+        char target[256] = {};
+        return "a link to " + QByteArray(target, ::readlink(name.constData(), target, 255));
+    }
+    return "a file of " + QByteArray::number(qint64(st.st_uid)) + ": " +
+           testsupport::readFile(path);
+}
+
+// A process number that nothing runs under.
+pid_t gonePid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+// What a power cut, a sync tool or another user leaves at the name the
+// lock once had beside the file: never read, never waited on, never in
+// the way.
+struct PlantedCase {
+    const char *name;
+    std::function<bool(const QString &path)> plant;
+    bool inSharedFolder;  // planted by another user of the folder's group
+};
+
+void PrintTo(const PlantedCase &c, std::ostream *os) { *os << c.name; }
+
+class PlantedLock : public Program, public ::testing::WithParamInterface<PlantedCase> { };
+
+TEST_P(PlantedLock, NeitherHoldsNorLocksOutAStart)
+{
+    const PlantedCase &c = GetParam();
+    const QString lock = dir.filePath(".tasks.txt.lock");
+    testsupport::writeFile(tasksPath(), taskFile({dueOn("Due", kFixedToday)}, {rule(0, true)}));
+    ASSERT_TRUE(c.plant(lock));
+    std::optional<testsupport::TestUser> user;
+    if (c.inSharedFolder) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "only root can make the users of a shared folder";
+        user = testsupport::testUser("qtest-alice", {"qtest-staff"});
+        const auto colleague = testsupport::testUser("qtest-bob", {"qtest-staff"});
+        const auto staff = testsupport::testGroup("qtest-staff");
+        ASSERT_TRUE(user && colleague && staff) << "useradd or groupadd failed";
+        // GIVEN a folder shared as groups share them (root's, setgid, and
+        // sticky: each member's files stay their own), the lock planted by
+        // the colleague, and the user starting the program
+        const testsupport::TestUser owner = *user;
+        ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), 0, *staff), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 03770), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(tasksPath()).constData(), owner.uid, *staff), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(lock).constData(), colleague->uid, *staff), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(runtime.path()).constData(), owner.uid, owner.gid), 0);
+        env.insert("HOME", runtime.path());
+        // Between fork and exec: system calls only.
+        const std::array<gid_t, 2> groups{owner.gid, *staff};
+        asUser = [uid = owner.uid, groups] {
+            if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(groups[0]) != 0 ||
+                ::setuid(uid) != 0)
+                ::_exit(127);
+        };
+    }
+    const QByteArray planted = whatIsAt(lock);
+
+    // WHEN the user starts, THEN the list opens, and a later start hands
+    // over to it
+    QProcess running;
+    start(running, true, {"--show-all"});
+    ASSERT_TRUE(waitForLock(running)) << running.readAllStandardError().toStdString();
+    if (user) {
+        struct stat process { };
+        const QByteArray proc = "/proc/" + QByteArray::number(running.processId());
+        ASSERT_EQ(::stat(proc.constData(), &process), 0);
+        ASSERT_EQ(process.st_uid, user->uid) << "the program runs as the user";
+    }
+    QProcess later;
+    EXPECT_TRUE(handsOver(later)) << later.readAllStandardError().toStdString();
+    EXPECT_EQ(running.state(), QProcess::Running);
+    stop(running);
+
+    // AND whatever stands there stays as it was
+    EXPECT_EQ(whatIsAt(lock), planted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, PlantedLock,
+    ::testing::Values(
+        PlantedCase{"NothingThere", [](const QString &) { return true; }, false},
+        PlantedCase{"Fifo", [](const QString &p) { return makeFifo(p); }, false},
+        PlantedCase{"LinkToDevZero",
+                    [](const QString &p) { return QFile::link("/dev/zero", p); }, false},
+        PlantedCase{"EmptyAfterAPowerCut",
+                    [](const QString &p) {
+                        testsupport::writeFile(p, {});
+                        return true;
+                    },
+                    false},
+        PlantedCase{"NamesAGoneProcess",
+                    [](const QString &p) {
+                        testsupport::writeFile(p, QByteArray::number(gonePid()) +
+                                                      "\nquillet-windows\n" +
+                                                      QSysInfo::machineHostName().toUtf8() + "\n");
+                        return true;
+                    },
+                    false},
+        PlantedCase{"NamesAGoneProcessInASharedFolder",
+                    [](const QString &p) {
+                        testsupport::writeFile(p, QByteArray::number(gonePid()) +
+                                                      "\nquillet-windows\n" +
+                                                      QSysInfo::machineHostName().toUtf8() + "\n");
+                        return true;
+                    },
+                    true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // The window settings are read only from a regular file: a FIFO would hold
 // the program (and the task file's lock) until someone writes to it.
@@ -663,7 +819,7 @@ TEST_P(OddSettingsFile, NeverHoldsTheProgram)
 
     QProcess running;
     start(running, true, {"--show-all"});
-    ASSERT_TRUE(waitForLock());
+    ASSERT_TRUE(waitForLock(running));
     QProcess later;
     EXPECT_TRUE(handsOver(later)) << "the running copy answers";
     if (c.fifo) {
@@ -683,11 +839,6 @@ TEST_P(OddSettingsFile, NeverHoldsTheProgram)
     }
     EXPECT_EQ(running.state(), QProcess::Running);
     stop(running);
-}
-
-bool makeFifo(const QString &path)
-{
-    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(
