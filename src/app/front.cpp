@@ -6,12 +6,13 @@
 // done here.
 #include "app/commandline.h"
 #include "app/display.h"
+#include "app/siblings.h"
 #include "app/startplan.h"
 #include "app/terminalcommands.h"
 #include "store/taskfile.h"
 
 #include <QByteArray>
-#include <QFileInfo>
+#include <QFile>
 #include <QStringList>
 
 #include <cerrno>
@@ -23,23 +24,9 @@
 
 namespace {
 
-// Beside this program (the build tree), or in libexec under the same
-// prefix (an installed copy).
-QByteArray helperProgram(const QString &name)
-{
-    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    const QString folder = QFileInfo(self).absolutePath();
-    for (const QString &candidate : {folder + QLatin1Char('/') + name,
-                                     folder + QStringLiteral("/../libexec/quillet/") + name}) {
-        if (QFileInfo(candidate).isExecutable())
-            return QFile::encodeName(QFileInfo(candidate).absoluteFilePath());
-    }
-    return {};
-}
-
 int execHelper(const QString &name, char **argv)
 {
-    const QByteArray program = helperProgram(name);
+    const QByteArray program = QFile::encodeName(siblingProgram(name));
     if (program.isEmpty()) {
         std::fprintf(stderr, "quillet: %s is not installed beside quillet\n", qPrintable(name));
         return 1;

@@ -14,6 +14,7 @@
 #include "startup/frmstartup.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
+#include "store/taskkey.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -61,6 +62,14 @@ public:
             startup.cmdShowAll->click();
         else
             showMain();
+    }
+
+    // A reminder clicked: the list with its task selected.
+    void showTask(const QByteArray &key)
+    {
+        showAllForAnotherStart();
+        if (main)
+            main->showTask(key);
     }
 
     frmStartup startup;
@@ -149,6 +158,12 @@ int main(int argc, char **argv)
     // whatever the folder is named now.
     SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
                     Module1::taskFileName());
+    // The reminder names the task of a notification that was clicked.
+    QByteArray task = qgetenv("QUILLET_SELECT_TASK");
+    qunsetenv("QUILLET_SELECT_TASK");
+    if (!Module1::isTaskKey(task))
+        task.clear();
+    copy.askToShowTask(task);
     switch (copy.claim()) {
     case SingleCopy::Claim::Ours: break;
     case SingleCopy::Claim::HandedOver: return 0;
@@ -178,10 +193,13 @@ int main(int argc, char **argv)
 
     Windows windows;
     copy.onShowAll([&windows] { windows.showAllForAnotherStart(); });
+    copy.onShowTask([&windows](const QByteArray &key) { windows.showTask(key); });
     windows.startup.adoptPage(plan.page);
     if (plan.next == StartPlan::ShowList) {
         // A new user, or a start that asked for the list: straight to it.
         windows.showMain();
+        if (!task.isEmpty())
+            windows.showTask(task);
     } else {
         windows.startup.placeOnScreen();
         windows.startup.loadPageInto(windows.startup.WebBrowser1);

@@ -1,6 +1,7 @@
 #include "app/singlecopy.h"
 
 #include "store/runtimefolder.h"
+#include "store/taskkey.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -20,7 +21,10 @@
 
 namespace {
 
+// A request is one line: "show-all", or "show-task <task key>" for the
+// list with that task selected.
 constexpr char kShowAll[] = "show-all\n";
+constexpr char kShowTask[] = "show-task ";
 constexpr char kShown[] = "shown\n";
 // A copy that has just taken the lock listens within moments; one that
 // listens answers within moments, unless it hangs.
@@ -157,6 +161,35 @@ SingleCopy::Claim SingleCopy::claim()
 
 void SingleCopy::onShowAll(std::function<void()> showAll) { m_showAll = std::move(showAll); }
 
+void SingleCopy::onShowTask(std::function<void(const QByteArray &task)> showTask)
+{
+    m_showTask = std::move(showTask);
+}
+
+void SingleCopy::askToShowTask(const QByteArray &task)
+{
+    m_task = task;
+}
+
+bool SingleCopy::answer(const QByteArray &request)
+{
+    if (request == kShowAll) {
+        if (m_showAll)
+            m_showAll();
+        return true;
+    }
+    if (!request.startsWith(kShowTask) || !request.endsWith('\n'))
+        return false;
+    const QByteArray task = request.mid(qsizetype(sizeof kShowTask) - 1).chopped(1);
+    if (!Module1::isTaskKey(task))
+        return false;
+    if (m_showTask)
+        m_showTask(task);
+    else if (m_showAll)
+        m_showAll();
+    return true;
+}
+
 qint64 SingleCopy::holder() const { return m_lock >= 0 ? flockHolder(m_lock) : 0; }
 
 bool SingleCopy::trusts(int socket) const
@@ -198,12 +231,10 @@ void SingleCopy::listen()
                         peer->abort();
                     return;
                 }
-                if (peer->readLine(kLongestRequest) != kShowAll) {
+                if (!answer(peer->readLine(kLongestRequest))) {
                     peer->abort();
                     return;
                 }
-                if (m_showAll)
-                    m_showAll();
                 peer->write(kShown);
                 peer->flush();
             });
@@ -239,7 +270,7 @@ SingleCopy::Claim SingleCopy::askRunningCopy()
     // Only the answer says the list is shown: a copy that hangs (or
     // refused and closed) takes the request and shows nothing.
     deadline.setRemainingTime(kAnswerMs);
-    socket.write(kShowAll);
+    socket.write(m_task.isEmpty() ? QByteArray(kShowAll) : kShowTask + m_task + '\n');
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return Claim::NoAnswer;
     while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&

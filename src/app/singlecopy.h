@@ -35,8 +35,12 @@ public:
     };
     Claim claim();
 
+    // Before claim(): a copy that runs already is asked to show the list
+    // with this task (a key of store/taskkey.h) selected, not the list alone.
+    void askToShowTask(const QByteArray &task);
     // Once ours: what a later start asks for.
     void onShowAll(std::function<void()> showAll);
+    void onShowTask(std::function<void(const QByteArray &task)> showTask);
     // Once ours: why later starts cannot reach this copy; empty while it
     // listens.
     QString listenError() const { return m_listenError; }
@@ -49,6 +53,8 @@ private:
     void listen();
     Claim askRunningCopy();
     bool trusts(int socket) const;
+    // Does what a request line asks; false for one that is not a request.
+    bool answer(const QByteArray &request);
     void findMeetingPlace();
 
     QString m_taskFile;
@@ -62,4 +68,6 @@ private:
     QString m_listenError;
     std::unique_ptr<QLocalServer> m_server;
     std::function<void()> m_showAll;
+    std::function<void(const QByteArray &)> m_showTask;
+    QByteArray m_task;  // what this start asks a running copy to select
 };

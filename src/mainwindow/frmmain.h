@@ -2,6 +2,7 @@
 
 #include "mainwindow/formlayout.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QMainWindow>
 
@@ -68,7 +69,9 @@ public:
 
     // State.
     qint16 selectedTask() const { return m_selectedTask; }
-    void setSelectedTask(qint16 task) { m_selectedTask = task; }
+    // Shows the current tasks with the task of that key (store/taskkey.h)
+    // selected and scrolled into view; false when no current task has it.
+    bool showTask(const QByteArray &key);
     bool showDeleted() const { return m_showDeleted; }
     qint16 splitPercent() const { return m_splitPercent; }
     bool splitterDragging() const { return m_splitterDragging; }
@@ -138,6 +141,7 @@ private:
     void rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos);
     void sortBy(qint16 ascending, qint16 descending);
     void stepSelection(int step);
+    void scrollToRow(int row);
     void showRowMenuFromKeyboard();
     void openSelectedRow();
     void deleteSelectedRow();

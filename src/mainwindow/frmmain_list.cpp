@@ -5,6 +5,7 @@
 #include "mainwindow/listsorting.h"
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"
+#include "store/taskkey.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -175,14 +176,38 @@ void frmMain::stepSelection(int step)
     else
         target = std::clamp(current + step, 1, rows);
     highlight(static_cast<qint16>(target));
-    // Keep the selected row inside the viewport.
-    const QRect cell = lstContainer->cellRect(target, ListColumn::Title);
+    scrollToRow(target);
+}
+
+void frmMain::scrollToRow(int row)
+{
+    // Keep the row inside the viewport, below the column headers.
+    const QRect cell = lstContainer->cellRect(row, ListColumn::Title);
     const int viewTop = -lstContainer->y();
     const int viewHeight = lstContainer->parentWidget()->height();
     if (cell.top() - lstContainer->cmdFor->height() < viewTop)
         vscroll->setValue(std::max(0, cell.top() - lstContainer->cmdFor->height()));
     else if (cell.bottom() >= viewTop + viewHeight)
         vscroll->setValue(cell.bottom() + 1 - viewHeight);
+}
+
+bool frmMain::showTask(const QByteArray &key)
+{
+    // The current tasks, as the navigation pane's "All tasks" shows them:
+    // a redraw sorts the tables, so the task is looked for after it.
+    if (WebBrowser1->isVisible() || m_showDeleted)
+        Image1_Click(1);
+    const int slot = Module1::findTask(key);
+    if (slot < 0)
+        return false;
+    for (int k = 1; k < lstContainer->elementCount(); ++k) {
+        if (rowSlot(lstContainer->row(k)) == slot) {
+            highlight(static_cast<qint16>(k));
+            scrollToRow(k);
+            return true;
+        }
+    }
+    return false;
 }
 
 void frmMain::openSelectedRow()

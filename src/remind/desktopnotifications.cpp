@@ -1,13 +1,12 @@
 #include "remind/desktopnotifications.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
+#include "notifications_interface.h"
+
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
-#include <QEventLoop>
-#include <QTimer>
 #include <QVariantMap>
+
+#include <algorithm>
 
 namespace remind {
 
@@ -15,112 +14,218 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 constexpr int kCallMs = 10'000;
 constexpr int kServiceGraceMs = 5'000;
 // Services that never say a notification was closed must not make the list
 // of ours grow for the whole session.
 constexpr qsizetype kOursKept = 200;
+// The Desktop Notifications urgency levels.
+constexpr uchar kNormal = 1;
+constexpr uchar kCritical = 2;
 
-QDBusMessage call(const QString &method)
+// The call did not reach a service, or the service went away before it
+// answered: nothing was shown, and the service's return will tell.
+bool serviceAway(const QDBusError &error)
 {
-    return QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-}
-
-bool serviceUnknown(const QDBusMessage &reply)
-{
-    return reply.type() == QDBusMessage::ErrorMessage &&
-           (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-            reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"));
+    const QString name = error.name();
+    return name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+           name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+           name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+           error.type() == QDBusError::Disconnected;
 }
 
 }  // namespace
 
 DesktopNotifications::DesktopNotifications(const QDBusConnection &bus, QObject *parent)
-    : QObject(parent), m_bus(bus),
-      m_owner(kService, m_bus, QDBusServiceWatcher::WatchForOwnerChange)
+    : QObject(parent),
+      m_service(std::make_unique<OrgFreedesktopNotificationsInterface>(kService, kPath, bus)),
+      m_owner(kService, bus, QDBusServiceWatcher::WatchForOwnerChange)
 {
-    connect(&m_owner, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] {
-        m_ours.clear();
-        m_tokens.clear();
+    m_service->setTimeout(kCallMs);
+    m_grace.setSingleShot(true);
+    m_grace.setInterval(kServiceGraceMs);
+    connect(&m_grace, &QTimer::timeout, this, [this] {
+        if (!m_everReady)
+            emit unavailable(
+                QStringLiteral("no notification service (%1) on the session bus").arg(kService));
     });
-    m_bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-                  SLOT(actionInvoked(uint, QString)));
-    m_bus.connect(kService, kPath, kInterface, QStringLiteral("ActivationToken"), this,
-                  SLOT(activationToken(uint, QString)));
-    m_bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
-                  SLOT(notificationClosed(uint, uint)));
+    connect(&m_owner, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &newOwner) {
+                ownerChanged(newOwner);
+            });
+    connect(m_service.get(), &OrgFreedesktopNotificationsInterface::ActionInvoked, this,
+            &DesktopNotifications::actionInvoked);
+    connect(m_service.get(), &OrgFreedesktopNotificationsInterface::ActivationToken, this,
+            &DesktopNotifications::activationToken);
+    connect(m_service.get(), &OrgFreedesktopNotificationsInterface::NotificationClosed, this,
+            [this](uint id, uint) { notificationClosed(id); });
 }
 
-bool DesktopNotifications::connectToService(QString *why)
+DesktopNotifications::~DesktopNotifications() = default;
+
+void DesktopNotifications::start()
 {
-    QDBusMessage reply = m_bus.call(call(QStringLiteral("GetCapabilities")), QDBus::Block, kCallMs);
-    if (serviceUnknown(reply)) {
-        QDBusServiceWatcher watcher(kService, m_bus, QDBusServiceWatcher::WatchForRegistration);
-        QEventLoop wait;
-        connect(&watcher, &QDBusServiceWatcher::serviceRegistered, &wait, &QEventLoop::quit);
-        QTimer::singleShot(kServiceGraceMs, &wait, &QEventLoop::quit);
-        // It may have come between the call and the watch.
-        if (!m_bus.interface()->isServiceRegistered(kService))
-            wait.exec();
-        reply = m_bus.call(call(QStringLiteral("GetCapabilities")), QDBus::Block, kCallMs);
-    }
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        *why = serviceUnknown(reply)
-                   ? QStringLiteral("no notification service (%1) on the session bus").arg(kService)
-                   : QStringLiteral("the notification service does not answer: %1")
-                         .arg(reply.errorMessage());
-        return false;
-    }
-    const QStringList capabilities = reply.arguments().value(0).toStringList();
-    m_bodyMarkup = capabilities.contains(QLatin1String("body-markup"));
-    return true;
+    m_grace.start();
+    if (!m_asking)
+        ask();
 }
 
-void DesktopNotifications::send(const QString &summary, const QString &body)
+void DesktopNotifications::ask()
 {
-    QDBusMessage notify = call(QStringLiteral("Notify"));
-    const QStringList actions{QStringLiteral("default"), QStringLiteral("Show all"),
-                              QStringLiteral("show-all"), QStringLiteral("Show all")};
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quillet")}};
-    // Where the body is read as markup, a "<" or "&" of a task text must
-    // stay text. The summary never is.
-    notify << QStringLiteral("Quillet") << uint(0) << QStringLiteral("quillet") << summary
-           << (m_bodyMarkup ? body.toHtmlEscaped() : body) << actions << hints << int(-1);
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(notify, kCallMs), this);
+    m_asking = true;
+    auto *watcher = new QDBusPendingCallWatcher(m_service->GetCapabilities(), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();
-        const QDBusPendingReply<uint> reply = *w;
+        m_asking = false;
+        const QDBusPendingReply<QStringList> reply = *w;
         if (reply.isError()) {
-            emit sendFailed(reply.error().message());
+            m_ready = false;
+            // Not there (yet): its name on the bus says when it comes.
+            if (!serviceAway(reply.error()) && !m_everReady)
+                emit unavailable(QStringLiteral("the notification service does not answer: %1")
+                                     .arg(reply.error().message()));
             return;
         }
-        m_ours.append(reply.value());
-        if (m_ours.size() > kOursKept)
-            m_ours.removeFirst();
+        m_bodyMarkup = reply.value().contains(QLatin1String("body-markup"));
+        m_persistence = reply.value().contains(QLatin1String("persistence"));
+        m_ready = true;
+        if (!m_everReady) {
+            m_everReady = true;
+            m_grace.stop();
+            emit ready();
+        }
+        flush();
     });
+}
+
+void DesktopNotifications::ownerChanged(const QString &newOwner)
+{
+    // A new service numbers its notifications from the start again.
+    m_ours.clear();
+    m_order.clear();
+    m_ready = false;
+    if (!newOwner.isEmpty() && !m_asking)
+        ask();
+}
+
+void DesktopNotifications::send(const Notice &notice)
+{
+    const quint64 serial = ++m_sent;
+    if (notice.group) {
+        // Only the latest count is worth showing.
+        std::erase_if(m_pending, [](const auto &p) { return p.second.group; });
+        m_lastGroup = {serial, notice};
+    }
+    m_pending.emplace(serial, notice);
+    flush();
+}
+
+void DesktopNotifications::flush()
+{
+    if (!m_ready) {
+        // Asking starts a service the bus knows how to start; one that is
+        // not there is waited for through its name.
+        if (!m_asking)
+            ask();
+        return;
+    }
+    const std::map<quint64, Notice> now = std::exchange(m_pending, {});
+    for (const auto &[serial, notice] : now)
+        notify(serial, notice);
+}
+
+void DesktopNotifications::notify(quint64 serial, const Notice &notice)
+{
+    QStringList actions;
+    if (notice.task.isEmpty()) {
+        actions = {QStringLiteral("default"), QStringLiteral("Show all")};
+    } else {
+        actions = {QStringLiteral("default"), QStringLiteral("Open"),
+                   QStringLiteral("snooze"),  QStringLiteral("Snooze"),
+                   QStringLiteral("tomorrow"), QStringLiteral("Tomorrow")};
+    }
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quillet")},
+                      {QStringLiteral("urgency"),
+                       QVariant::fromValue(notice.critical ? kCritical : kNormal)}};
+    // Kept by the service until the user acts; closed by us once they do.
+    if (m_persistence)
+        hints.insert(QStringLiteral("resident"), true);
+    uint replaces = 0;
+    if (notice.group) {
+        for (auto it = m_ours.cbegin(); it != m_ours.cend(); ++it) {
+            if (it->group)
+                replaces = it.key();
+        }
+    }
+    // Where the body is read as markup, a "<" or "&" of a task text must
+    // stay text. The summary never is.
+    const QDBusPendingReply<uint> call = m_service->Notify(
+        QStringLiteral("Quillet"), replaces, QStringLiteral("quillet"), notice.summary,
+        m_bodyMarkup ? notice.body.toHtmlEscaped() : notice.body, actions, hints, 0);
+    auto *watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, serial, notice](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                const QDBusPendingReply<uint> reply = *w;
+                if (reply.isError()) {
+                    if (serviceAway(reply.error())) {
+                        m_ready = false;
+                        // Kept in the order they were sent, whatever
+                        // order the failures come back in.
+                        if (!notice.group)
+                            m_pending.emplace(serial, notice);
+                        else if (std::none_of(m_pending.cbegin(), m_pending.cend(),
+                                              [](const auto &p) { return p.second.group; }))
+                            m_pending.insert(m_lastGroup);  // the count as it is now
+                    } else {
+                        emit sendFailed(reply.error().message());
+                    }
+                    return;
+                }
+                const uint id = reply.value();
+                if (!m_ours.contains(id))
+                    m_order.append(id);
+                m_ours.insert(id, {notice.task, notice.group, {}});
+                if (m_order.size() > kOursKept)
+                    m_ours.remove(m_order.takeFirst());
+            });
 }
 
 void DesktopNotifications::actionInvoked(uint id, const QString &action)
 {
     // The service tells every client of every notification.
-    if (!m_ours.contains(id))
+    const auto it = m_ours.find(id);
+    if (it == m_ours.end())
         return;
-    if (action == QLatin1String("default") || action == QLatin1String("show-all"))
-        emit showAllRequested(m_tokens.take(id));
+    // A token lets one window come to the front, once.
+    const Shown shown = *it;
+    it->token.clear();
+    if (action == QLatin1String("default"))
+        emit openRequested(shown.task, shown.token);
+    else if (action == QLatin1String("snooze") && !shown.task.isEmpty())
+        emit laterRequested(shown.task, Later::Snooze);
+    else if (action == QLatin1String("tomorrow") && !shown.task.isEmpty())
+        emit laterRequested(shown.task, Later::Tomorrow);
+    else
+        return;
+    // A resident notification stays after an action until its sender
+    // closes it.
+    if (m_persistence)
+        m_service->CloseNotification(id);
 }
 
 void DesktopNotifications::activationToken(uint id, const QString &token)
 {
-    if (m_ours.contains(id))
-        m_tokens.insert(id, token);
+    const auto it = m_ours.find(id);
+    if (it != m_ours.end())
+        it->token = token;
 }
 
-void DesktopNotifications::notificationClosed(uint id, uint)
+void DesktopNotifications::notificationClosed(uint id)
 {
-    m_ours.removeAll(id);
-    m_tokens.remove(id);
+    m_ours.remove(id);
+    m_order.removeOne(id);
 }
 
 }  // namespace remind

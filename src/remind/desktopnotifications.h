@@ -1,46 +1,82 @@
 #pragma once
 
+#include "remind/notice.h"
+
+#include <QByteArray>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <utility>
+
+class OrgFreedesktopNotificationsInterface;
 
 namespace remind {
 
 // The desktop's notification service (org.freedesktop.Notifications) as the
-// reminder uses it: one notification per due task, with the actions that
-// open the task list.
+// reminder uses it. Nothing here waits: calls are answered in the event
+// loop, and what cannot be shown while the service is away (not started
+// yet, restarting) is kept and shown once when its name is back on the bus.
 class DesktopNotifications : public QObject {
     Q_OBJECT
 public:
+    enum class Later { Snooze, Tomorrow };
+    Q_ENUM(Later)
+
     explicit DesktopNotifications(const QDBusConnection &bus, QObject *parent = nullptr);
+    ~DesktopNotifications() override;
 
     // Asks the service what it can do, which starts it where the bus knows
-    // how to. One that is not there yet is waited for a few seconds: at
-    // login it may start after the programs that use it.
-    bool connectToService(QString *why);
+    // how to. Answered by ready(), or by unavailable() when no service came
+    // within a few seconds (at login it may start after its users).
+    void start();
 
-    void send(const QString &summary, const QString &body);
+    void send(const Notice &notice);
 
 signals:
-    // A notification of ours was clicked, or its "Show all" pressed. The
-    // token, when the service gave one, lets the window come to the front.
-    void showAllRequested(const QString &activationToken);
+    void ready();
+    void unavailable(const QString &why);
+    // A notification of ours was clicked: its task (none: the whole list).
+    // The token, when the service gave one, lets the window come to the
+    // front.
+    void openRequested(const QByteArray &task, const QString &activationToken);
+    void laterRequested(const QByteArray &task, Later when);
     void sendFailed(const QString &why);
 
-private slots:
+private:
+    struct Shown {
+        QByteArray task;
+        bool group = false;
+        QString token;
+    };
+
+    void ask();
+    void flush();
+    void notify(quint64 serial, const Notice &notice);
+    void ownerChanged(const QString &newOwner);
     void actionInvoked(uint id, const QString &action);
     void activationToken(uint id, const QString &token);
-    void notificationClosed(uint id, uint reason);
+    void notificationClosed(uint id);
 
-private:
-    QDBusConnection m_bus;
-    QDBusServiceWatcher m_owner;  // a new service numbers from the start again
+    std::unique_ptr<OrgFreedesktopNotificationsInterface> m_service;
+    QDBusServiceWatcher m_owner;
+    QTimer m_grace;           // how long a missing service is waited for at start
+    bool m_everReady = false;
+    bool m_ready = false;     // the service answered and has not gone since
+    bool m_asking = false;
     bool m_bodyMarkup = false;
-    QList<uint> m_ours;  // the notifications we sent and that are still shown
-    QHash<uint, QString> m_tokens;
+    bool m_persistence = false;
+    quint64 m_sent = 0;                  // notices given to send(), numbered
+    std::map<quint64, Notice> m_pending;  // not shown yet: the service was away
+    std::pair<quint64, Notice> m_lastGroup;  // the latest "N more tasks due"
+    QHash<uint, Shown> m_ours;  // the notifications we sent that are still shown
+    QList<uint> m_order;        // the same, oldest first
 };
 
 }  // namespace remind

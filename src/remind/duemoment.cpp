@@ -10,12 +10,20 @@ namespace {
 
 // Julian day of 1970-01-01, where sys_days count from.
 constexpr qint64 kUnixEpochJulianDay = 2440588;
+// Enough of a description to recall the task; the list has the rest.
+constexpr int kDescriptionLines = 3;
+constexpr int kDescriptionChars = 300;
 
 }  // namespace
 
 Module1::Days dueDate(const Module1::Task &task)
 {
     return Module1::dateSerial(task.year, task.month, task.day);
+}
+
+Module1::Days dayOfDate(const QDate &date)
+{
+    return Module1::Days(std::chrono::days(date.toJulianDay() - kUnixEpochJulianDay));
 }
 
 QDateTime dueMoment(const Module1::Task &task)
@@ -31,9 +39,26 @@ QString reminderBody(const Module1::Task &task)
     qint16 day = task.day;
     qint16 month = task.month;
     qint16 year = task.year;
-    return QStringLiteral("for %1, due %2 at %3")
-        .arg(task.forWhom, Module1::formatDate(day, month, year),
-             Module1::longTimeText(task.hour, task.minute, task.second));
+    QString body = QStringLiteral("due %1 at %2")
+                       .arg(Module1::formatDate(day, month, year),
+                            Module1::longTimeText(task.hour, task.minute, task.second));
+    if (!task.forWhom.isEmpty())
+        body = QStringLiteral("for %1, %2").arg(task.forWhom, body);
+
+    QStringList lines;
+    for (const QString &line : task.description.split(QLatin1Char('\n'))) {
+        const QString text = line.trimmed();
+        if (!text.isEmpty())
+            lines << text;
+        if (lines.size() == kDescriptionLines)
+            break;
+    }
+    QString description = lines.join(QLatin1Char('\n'));
+    if (description.size() > kDescriptionChars)
+        description = description.left(kDescriptionChars - 1) + QChar(0x2026);
+    if (!description.isEmpty())
+        body += QLatin1Char('\n') + description;
+    return body;
 }
 
 }  // namespace remind

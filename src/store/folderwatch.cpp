@@ -17,13 +17,16 @@ namespace {
 
 constexpr int kSettleMs = 150;
 constexpr uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE |
-                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR;
+                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
+                                   IN_ONLYDIR;
 
 }  // namespace
 
 FolderWatch::FolderWatch(const QString &folder, const QString &fileName, QObject *parent)
     : QObject(parent), m_folder(folder), m_fileName(fileName)
 {
+    m_settle.setParent(this);
+    m_settle.setObjectName(QStringLiteral("settle"));
     m_settle.setSingleShot(true);
     m_settle.setInterval(kSettleMs);
     connect(&m_settle, &QTimer::timeout, this, &FolderWatch::changed);
@@ -79,6 +82,7 @@ void FolderWatch::readable()
     alignas(inotify_event) char buffer[4096];
     bool relevant = false;
     bool gone = false;
+    bool moved = false;
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n <= 0)
@@ -92,6 +96,10 @@ void FolderWatch::readable()
             }
             if (event->wd == m_folderWatch && (event->mask & (IN_DELETE_SELF | IN_IGNORED))) {
                 gone = true;
+                continue;
+            }
+            if (event->wd == m_folderWatch && (event->mask & IN_MOVE_SELF)) {
+                moved = true;
                 continue;
             }
             if (event->wd == m_linkWatch && (event->mask & IN_IGNORED) &&
@@ -113,6 +121,8 @@ void FolderWatch::readable()
         emit folderGone();
         return;
     }
+    if (moved)
+        emit folderMoved();
     // Not restarted by later events: a file written on and on is still
     // read within the settle time.
     if (relevant && !m_settle.isActive())

@@ -35,8 +35,11 @@ signals:
     // Once the events of one change have settled (a writer's many writes
     // make one change), well within the two seconds a change may take.
     void changed();
-    // The folder was removed (or its file system unmounted).
+    // The folder was removed (or its file system unmounted). Told only when
+    // no process holds it open or works in it: the watch does not.
     void folderGone();
+    // The folder was renamed or moved; it is still the one watched.
+    void folderMoved();
 
 private:
     struct Watched {

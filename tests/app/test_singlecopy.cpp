@@ -68,10 +68,11 @@ protected:
 
     // A later start on the same file, asked from another thread while this
     // one serves the running copy.
-    Claim askAsLaterStart(uid_t trusted, qint64 *holder = nullptr)
+    Claim askAsLaterStart(uid_t trusted, qint64 *holder = nullptr, const QByteArray &task = {})
     {
         std::future<Claim> asked = std::async(std::launch::async, [&] {
             SingleCopy later(taskFile(), trusted);
+            later.askToShowTask(task);
             const Claim claim = later.claim();
             if (holder)
                 *holder = later.holder();
@@ -119,6 +120,34 @@ INSTANTIATE_TEST_SUITE_P(
                       PeerCase{"ListenerOfAnotherUser", true, false, Claim::NoAnswer, 0},
                       PeerCase{"AskerOfAnotherUser", false, true, Claim::NoAnswer, 0}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(HandOver, AStartForOneTaskHasTheRunningCopyShowThatTask)
+{
+    SingleCopy running(taskFile());
+    ASSERT_EQ(running.claim(), Claim::Ours);
+    QStringList asked;
+    running.onShowAll([&] { asked << "all"; });
+    running.onShowTask([&](const QByteArray &task) { asked << QString::fromLatin1(task); });
+    struct Row {
+        QByteArray task;
+        Claim claim;
+        QStringList asked;
+    } rows[] = {
+        {"", Claim::HandedOver, {"all"}},
+        {"0123456789abcdef0123456789abcdef01234567:2", Claim::HandedOver,
+         {"0123456789abcdef0123456789abcdef01234567:2"}},
+        // Not a key: a second request hidden in it is not obeyed either.
+        {"zz\nshow-all", Claim::NoAnswer, {}},
+        {"../tasks.txt", Claim::NoAnswer, {}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.task.toStdString());
+        asked.clear();
+        EXPECT_STREQ(nameOf(askAsLaterStart(::geteuid(), nullptr, r.task)), nameOf(r.claim));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(asked, r.asked);
+    }
+}
 
 TEST_F(HandOver, AHolderThatListensNowhereIsToldFromOneThatDoesNotAnswer)
 {

@@ -27,12 +27,13 @@ QDateTime at(int hour, int minute, int second = 0, const QDate &day = kDay)
     return QDateTime(day, QTime(hour, minute, second));
 }
 
-TaskLines dueAt(const QString &title, const QDateTime &when, const QString &deleted = "N")
+TaskLines dueAt(const QString &title, const QDateTime &when, const QString &deleted = "N",
+                const QString &description = {})
 {
     const QDate d = when.date();
     const QTime t = when.time();
     return {title,    "Me",       d.day(),    d.month(), d.year(),
-            t.hour(), t.minute(), t.second(), deleted,   {}};
+            t.hour(), t.minute(), t.second(), deleted,   description};
 }
 
 Module1::Task taskWith(int day, int month, int year, int hour, int minute, int second)
@@ -72,10 +73,25 @@ TEST(DueMoment, IsTheDueDateWithCarryOverAtTheTimeTheListWrites)
     }
 }
 
-TEST(DueMoment, BodyIsForWhomAndTheListsDueText)
+TEST(DueMoment, BodyIsTheListsDueTextForWhomWhenSetAndTheDescriptionsFirstLines)
 {
-    EXPECT_EQ(remind::reminderBody(taskWith(8, 12, 2026, 14, 5, 0)),
-              "for Me, due December 08/26 at 2:05:00 PM");
+    struct Row {
+        const char *name;
+        QString forWhom, description, body;
+    } rows[] = {
+        {"for set", "Me", "", "for Me, due December 08/26 at 2:05:00 PM"},
+        {"for empty", "", "", "due December 08/26 at 2:05:00 PM"},
+        {"a description of three lines and more, blank ones skipped", "Me",
+         "Bring <the> forms\r\n\r\n  and the key  \r\nRoom 4\r\nnot shown",
+         "for Me, due December 08/26 at 2:05:00 PM\nBring <the> forms\nand the key\nRoom 4"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        Module1::Task t = taskWith(8, 12, 2026, 14, 5, 0);
+        t.forWhom = r.forWhom;
+        t.description = r.description;
+        EXPECT_EQ(remind::reminderBody(t), r.body);
+    }
     // Month 0 reads as January, and the task keeps its 0.
     Module1::Task t = taskWith(8, 0, 2026, 9, 0, 0);
     EXPECT_EQ(remind::reminderBody(t), "for Me, due January 08/26 at 9:00:00 AM");
@@ -105,12 +121,17 @@ protected:
     Reminder &reminder()
     {
         if (!made)
-            made = std::make_unique<Reminder>(Reminder::Hooks{
-                [this] { return clock; },
-                [this](const QString &summary, const QString &) { sent.push_back(summary); },
-                [this](std::optional<QDateTime> next) { wakes.push_back(next); },
-                [this](const QString &message) { warnings.push_back(message); },
-            });
+            made = std::make_unique<Reminder>(
+                Reminder::Hooks{
+                    [this] { return clock; },
+                    [this](const remind::Notice &notice) {
+                        sent.push_back(notice.summary);
+                        notices.push_back(notice);
+                    },
+                    [this](std::optional<QDateTime> next) { wakes.push_back(next); },
+                    [this](const QString &message) { warnings.push_back(message); },
+                },
+                folder().filePath("tasks.txt"), folder().filePath("state/put-off"));
         return *made;
     }
 
@@ -123,6 +144,7 @@ protected:
 
     QDateTime clock = at(9, 0);
     std::vector<QString> sent;
+    std::vector<remind::Notice> notices;
     std::vector<std::optional<QDateTime>> wakes;
     std::vector<QString> warnings;
     std::unique_ptr<Reminder> made;
@@ -153,32 +175,43 @@ TEST_F(ReminderTest, NotifiesEachCurrentTaskOnceWhenItFallsDue)
     EXPECT_EQ(warnings, std::vector<QString>{});
 }
 
-TEST_F(ReminderTest, OnlyWhatTheAlertPageWouldListAtThatMoment)
+TEST_F(ReminderTest, EveryTaskAtItsMomentWhateverTheRulesAndOnceMoreWhenAPopupRuleListsIt)
 {
+    // Due on the third day at 9:30; the reminder starts on the first.
+    const QDateTime due = at(9, 30, 0, kDay.addDays(2));
+    const auto midnight = [](int day) { return QDateTime(kDay.addDays(day), QTime(0, 0)); };
     struct Row {
         const char *name;
         std::vector<RuleLines> rules;
-        bool notified;
+        std::vector<QDateTime> notified;
     } rows[] = {
-        {"no rules", {}, false},
-        {"due today, popup on", {rule(0, true)}, true},
-        {"due today, popup off", {rule(0, false)}, false},
-        {"a rule that never covers today", {rule(-1, true)}, false},
-        {"a popup rule that counts", {rule(7, true), rule(3, false)}, true},
-        // After the 3-day rule, the 7-day one no longer counts.
-        {"a popup rule after a smaller interval", {rule(3, false), rule(7, true)}, false},
+        {"no rules, as a first run writes them", {}, {due}},
+        {"due today, popup on", {rule(0, true)}, {midnight(2), due}},
+        {"due today, popup off", {rule(0, false)}, {due}},
+        {"a popup rule of one day", {rule(1, true)}, {midnight(1), due}},
+        // Listed already when the reminder starts: the page said it.
+        {"a popup rule that lists it today", {rule(7, true)}, {due}},
+        // Only the day before: after the 0-day rule the 1-day one does not count.
+        {"a popup rule after a smaller interval", {rule(0, false), rule(1, true)},
+         {midnight(1), due}},
+        {"a popup rule for what is a day overdue", {rule(-1, true)}, {due, midnight(3)}},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         sent.clear();
         made.reset();
         clock = at(9, 0);
-        writeTasks({dueAt("Rent", at(9, 30))}, r.rules);
+        writeTasks({dueAt("Rent", due)}, r.rules);
         reminder().start();
-        // Not woken for a task that will not be notified.
-        EXPECT_EQ(reminder().nextWake().has_value(), r.notified);
-        wakeAt(at(9, 30));
-        EXPECT_EQ(sent, r.notified ? Sent{"Rent"} : Sent{});
+        std::vector<QDateTime> notified;
+        // Woken as it asks, up to the fourth day.
+        while (reminder().nextWake() && *reminder().nextWake() <= midnight(3)) {
+            const size_t before = sent.size();
+            wakeAt(*reminder().nextWake());
+            if (sent.size() > before)
+                notified.push_back(clock);
+        }
+        EXPECT_EQ(notified, r.notified);
     }
 }
 
@@ -191,7 +224,8 @@ TEST_F(ReminderTest, WhatFellDueDuringASuspendComesOnWakingOnceInDueOrder)
     EXPECT_EQ(sent, (Sent{"First", "Second"}));
     wakeAt(at(11, 0, 1));
     EXPECT_EQ(sent, (Sent{"First", "Second"}));
-    EXPECT_EQ(reminder().nextWake(), at(9, 0, 0, kDay.addDays(1)));
+    // At midnight the due-today rule lists Tomorrow.
+    EXPECT_EQ(reminder().nextWake(), QDateTime(kDay.addDays(1), QTime(0, 0)));
 }
 
 TEST_F(ReminderTest, AClockSetBackRepeatsNothing)
@@ -274,13 +308,112 @@ TEST_F(ReminderTest, ABrokenFileKeepsTheTasksReadBeforeAndIsSaidOnce)
     EXPECT_EQ(sent, Sent{"Rent"});
 }
 
-TEST_F(ReminderTest, TasksDueTogetherAreEachNotifiedAndATwinOnce)
+TEST_F(ReminderTest, TasksDueTogetherAreEachNotifiedTwinsToo)
 {
-    writeTasks({dueAt("Rent", at(9, 30)), dueAt("Rent", at(9, 30)), dueAt("Call", at(9, 30))});
+    writeTasks({dueAt("Call Bob", at(9, 30), "N", "about the car"),
+                dueAt("Call Bob", at(9, 30), "N", "about the house"),
+                dueAt("Call Bob", at(9, 30), "N", "about the boat"), dueAt("Rent", at(9, 30)),
+                dueAt("Rent", at(9, 30))});
     reminder().start();
     wakeAt(at(9, 30));
-    // The same title, for and moment twice is one reminder of one thing.
-    EXPECT_EQ(sent, (Sent{"Rent", "Call"}));
+    ASSERT_EQ(notices.size(), 4u);
+    // The first few one by one, then one for the rest of that minute.
+    EXPECT_EQ(notices[0].body, "for Me, due December 08/26 at 9:30:00 AM\nabout the car");
+    EXPECT_EQ(notices[1].body, "for Me, due December 08/26 at 9:30:00 AM\nabout the house");
+    EXPECT_EQ(notices[2].body, "for Me, due December 08/26 at 9:30:00 AM\nabout the boat");
+    EXPECT_EQ(notices[3].summary, "2 more tasks due");
+    // Each names its own task.
+    EXPECT_NE(notices[0].task, notices[1].task);
+    EXPECT_NE(notices[1].task, notices[2].task);
+}
+
+TEST_F(ReminderTest, SavingSortingOrEditingOtherTasksNeverNotifiesATaskTwice)
+{
+    writeTasks({dueAt("Rent", at(9, 30)), dueAt("Rent", at(9, 30)), dueAt("Call", at(9, 45))});
+    reminder().start();
+    wakeAt(at(9, 31));
+    ASSERT_EQ(sent, (Sent{"Rent", "Rent"}));
+    // Saved again in another order with Call edited, and the clock set
+    // back over the moment: the twins were notified, Call comes once.
+    clock = at(9, 20);
+    writeTasks({dueAt("Call", at(9, 40), "N", "moved"), dueAt("Rent", at(9, 30)),
+                dueAt("Rent", at(9, 30))});
+    reminder().fileChanged();
+    wakeAt(at(9, 30));
+    wakeAt(at(9, 50));
+    EXPECT_EQ(sent, (Sent{"Rent", "Rent", "Call"}));
+}
+
+TEST_F(ReminderTest, ManyDueInOneMinuteBecomeAFewAndOneForTheRest)
+{
+    std::vector<TaskLines> list;
+    for (int i = 0; i < 20; ++i)
+        list.push_back(dueAt(QString("Task %1").arg(i), at(9, 30, i < 10 ? 0 : 40)));
+    list.push_back(dueAt("Next minute", at(9, 31)));
+    writeTasks(list);
+    reminder().start();
+    // Some at 9:30:00, the others at 9:30:40: one minute all the same.
+    wakeAt(at(9, 30));
+    wakeAt(at(9, 30, 40));
+    wakeAt(at(9, 31));
+    std::vector<remind::Notice> single, grouped;
+    for (const remind::Notice &n : notices)
+        (n.group ? grouped : single).push_back(n);
+    ASSERT_EQ(single.size(), 4u);
+    EXPECT_EQ(single.back().summary, "Next minute");
+    // The count grows in one notification that opens the list.
+    ASSERT_FALSE(grouped.empty());
+    EXPECT_EQ(grouped.back().summary, "17 more tasks due");
+    EXPECT_TRUE(grouped.back().task.isEmpty());
+}
+
+TEST_F(ReminderTest, UrgentWhenLearntOfAfterItsMoment)
+{
+    writeTasks({dueAt("On time", at(9, 30)), dueAt("Slept through", at(9, 40))});
+    reminder().start();
+    wakeAt(at(9, 30));
+    // The machine slept from before 9:40 to 11:00.
+    wakeAt(at(11, 0));
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_FALSE(notices[0].critical);
+    EXPECT_TRUE(notices[1].critical);
+}
+
+TEST_F(ReminderTest, APutOffTaskComesBackThenEvenToAReminderStartedLater)
+{
+    writeTasks({dueAt("Rent", at(9, 30)), dueAt("Call", at(9, 30))});
+    reminder().start();
+    wakeAt(at(9, 30));
+    ASSERT_EQ(sent, (Sent{"Rent", "Call"}));
+    const QByteArray rent = notices[0].task;
+    const QByteArray tasksBefore = testsupport::readFile(folder().filePath("tasks.txt"));
+
+    clock = at(9, 31);
+    reminder().putOff(rent, at(9, 41));
+    EXPECT_EQ(reminder().nextWake(), at(9, 41));
+    wakeAt(at(9, 41));
+    EXPECT_EQ(sent, (Sent{"Rent", "Call", "Rent"}));
+    EXPECT_EQ(notices.back().task, rent);
+    wakeAt(at(9, 50));
+    EXPECT_EQ(sent.size(), 3u);
+
+    // Put off to tomorrow; the reminder ends and another starts.
+    reminder().putOff(rent, at(9, 50, 0, kDay.addDays(1)));
+    made.reset();
+    sent.clear();
+    clock = at(10, 0);
+    reminder().start();
+    EXPECT_EQ(reminder().nextWake(), at(9, 50, 0, kDay.addDays(1)));
+    made.reset();
+    // One that starts after the moment brings it at once.
+    clock = at(10, 0, 0, kDay.addDays(1));
+    reminder().start();
+    EXPECT_EQ(sent, Sent{"Rent"});
+    made.reset();
+    reminder().start();
+    EXPECT_EQ(sent, Sent{"Rent"});
+    // Kept beside the user's state, never in the task file.
+    EXPECT_EQ(testsupport::readFile(folder().filePath("tasks.txt")), tasksBefore);
 }
 
 }  // namespace

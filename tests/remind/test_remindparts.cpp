@@ -7,6 +7,7 @@
 #include "remind/sessionbus.h"
 #include "support/testsupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 namespace {
@@ -55,6 +57,13 @@ protected:
     }
 
 public:
+    // A change was seen and is waited out: a signal is still to come.
+    static bool settling(const Module1::FolderWatch &watch)
+    {
+        const auto *timer = watch.findChild<QTimer *>(QStringLiteral("settle"));
+        return timer && timer->isActive();
+    }
+
     // Reached from the table's rows.
     QString list(const QString &name = "tasks.txt") const { return dir.filePath("list/" + name); }
     QString elsewhere(const QString &name) const { return dir.filePath("elsewhere/" + name); }
@@ -128,13 +137,12 @@ TEST_F(FolderWatchTest, EveryChangeOfTheFileCountsAndNoOtherFile)
         r.change(*this);
         if (r.counts) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, kGuardMs));
-            // One change, one signal, however many events it made.
-            QTest::qWait(400);
-            EXPECT_EQ(changed.count(), 1);
-        } else {
-            QTest::qWait(400);
-            EXPECT_EQ(changed.count(), 0);
         }
+        // Every event of the change is read now: one change, one signal,
+        // however many events it made, and none to come.
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(settling(watch));
+        EXPECT_EQ(changed.count(), r.counts ? 1 : 0);
     }
 }
 
@@ -144,10 +152,12 @@ TEST_F(FolderWatchTest, FollowsTheFolderWhenRenamedAndSaysWhenItIsRemoved)
     Module1::FolderWatch watch(dir.filePath("list"), "tasks.txt");
     QSignalSpy changed(&watch, &Module1::FolderWatch::changed);
     QSignalSpy gone(&watch, &Module1::FolderWatch::folderGone);
+    QSignalSpy moved(&watch, &Module1::FolderWatch::folderMoved);
 
     ASSERT_TRUE(QDir(dir.path()).rename("list", "renamed"));
     replace(dir.filePath("renamed/tasks.txt"), "b\r\n");
     EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, kGuardMs));
+    EXPECT_EQ(moved.count(), 1);
 
     ASSERT_TRUE(QDir(dir.filePath("renamed")).removeRecursively());
     EXPECT_TRUE(QTest::qWaitFor([&] { return gone.count() > 0; }, kGuardMs));
@@ -176,24 +186,40 @@ protected:
     std::unique_ptr<QDBusConnection> connection;
 };
 
-TEST_F(NotificationsTest, SendsTitleForAndDueWithTheActionsThatOpenTheList)
+// Started, and the service has answered what it can do.
+bool startedOn(remind::DesktopNotifications &notifications)
+{
+    QSignalSpy ready(&notifications, &remind::DesktopNotifications::ready);
+    notifications.start();
+    return QTest::qWaitFor([&] { return ready.count() > 0; }, kGuardMs);
+}
+
+TEST_F(NotificationsTest, SendsTheTaskWithItsUrgencyAndActionsAndKeepsItUntilTheUserActs)
 {
     struct Row {
         QStringList capabilities;
+        bool critical;
         QString body;
+        QVariantMap hints;
     } rows[] = {
-        {{"actions", "body"}, "for Ann & <Bo>, due December 08/26 at 9:05:00 AM"},
+        {{"actions", "body"}, false, "for Ann & <Bo>\nline",
+         {{"desktop-entry", "quillet"}, {"urgency", QVariant::fromValue(uchar(1))}}},
         // Where the service reads markup, the task's own text stays text.
-        {{"actions", "body", "body-markup"},
-         "for Ann &amp; &lt;Bo&gt;, due December 08/26 at 9:05:00 AM"},
+        {{"actions", "body", "body-markup"}, true, "for Ann &amp; &lt;Bo&gt;\nline",
+         {{"desktop-entry", "quillet"}, {"urgency", QVariant::fromValue(uchar(2))}}},
+        // Where it keeps notifications, ours stay until the user acts.
+        {{"actions", "body", "persistence"}, false, "for Ann & <Bo>\nline",
+         {{"desktop-entry", "quillet"},
+          {"urgency", QVariant::fromValue(uchar(1))},
+          {"resident", true}}},
     };
     for (const Row &r : rows) {
+        SCOPED_TRACE(r.capabilities.join(",").toStdString());
         testsupport::FakeNotificationService service(bus.address(), r.capabilities);
         ASSERT_TRUE(service.registered());
         remind::DesktopNotifications notifications(*connection);
-        QString why;
-        ASSERT_TRUE(notifications.connectToService(&why)) << why.toStdString();
-        notifications.send("Pay <the> rent", "for Ann & <Bo>, due December 08/26 at 9:05:00 AM");
+        ASSERT_TRUE(startedOn(notifications));
+        notifications.send({"Pay <the> rent", "for Ann & <Bo>\nline", r.critical, "k:0", false});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown().empty(); }, kGuardMs));
         const testsupport::Shown s = service.shown().front();
         EXPECT_EQ(s.appName, "Quillet");
@@ -201,57 +227,111 @@ TEST_F(NotificationsTest, SendsTitleForAndDueWithTheActionsThatOpenTheList)
         EXPECT_EQ(s.icon, "quillet");
         EXPECT_EQ(s.summary, "Pay <the> rent");
         EXPECT_EQ(s.body, r.body);
-        EXPECT_EQ(s.actions, (QStringList{"default", "Show all", "show-all", "Show all"}));
-        EXPECT_EQ(s.hints, (QVariantMap{{"desktop-entry", "quillet"}}));
-        EXPECT_EQ(s.timeout, -1);
+        EXPECT_EQ(s.actions, (QStringList{"default", "Open", "snooze", "Snooze", "tomorrow",
+                                          "Tomorrow"}));
+        EXPECT_EQ(s.hints, r.hints);
+        EXPECT_EQ(s.timeout, 0);  // never expires
     }
 }
 
-TEST_F(NotificationsTest, OnlyItsOwnNotificationsOpenTheList)
+TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOff)
 {
     testsupport::FakeNotificationService service(bus.address());
     remind::DesktopNotifications notifications(*connection);
-    QString why;
-    ASSERT_TRUE(notifications.connectToService(&why)) << why.toStdString();
-    QSignalSpy show(&notifications, &remind::DesktopNotifications::showAllRequested);
-    notifications.send("Rent", "for Me");
-    notifications.send("Call", "for Me");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return service.shown().size() == 2; }, kGuardMs));
-    QTest::qWait(100);  // the replies with the ids reach the client
+    ASSERT_TRUE(startedOn(notifications));
+    QSignalSpy open(&notifications, &remind::DesktopNotifications::openRequested);
+    QSignalSpy later(&notifications, &remind::DesktopNotifications::laterRequested);
+    notifications.send({"Rent", "for Me", false, "rent:0", false});
+    notifications.send({"Call", "for Me", false, "call:0", false});
+    notifications.send({"2 more tasks due", {}, false, {}, true});
+    // The replies with the ids reach the client before anything the
+    // service says after them.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.shown().size() == 3; }, kGuardMs));
     const uint rent = service.shown()[0].id;
     const uint call = service.shown()[1].id;
+    const uint more = service.shown()[2].id;
+    EXPECT_EQ(service.shown()[2].actions, (QStringList{"default", "Show all"}));
+    // The client hears the service once its match rules are on the bus;
+    // what the service says comes in order, so after "end" nothing is left.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            service.invoke(rent, "default", "probe");
+            return !open.isEmpty();
+        },
+        kGuardMs));
+    service.invoke(rent, "default", "end");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !open.isEmpty() && open.last().at(1).toString() == "end"; }, kGuardMs));
 
+    using Later = remind::DesktopNotifications::Later;
     struct Row {
         uint id;
         QString action, token;
-        bool opens;
+        std::optional<QByteArray> opens;
+        std::optional<Later> putOff;
     } rows[] = {
-        {rent, "default", "", true},
-        {rent, "show-all", "token-1", true},
-        {rent, "snooze", "", false},
-        {rent + call + 100, "default", "", false},  // another program's notification
+        {rent, "default", "", "rent:0", {}},
+        {call, "default", "token-1", "call:0", {}},
+        {more, "default", "", "", {}},  // the whole list
+        {rent, "snooze", "", {}, Later::Snooze},
+        {call, "tomorrow", "", {}, Later::Tomorrow},
+        {more, "snooze", "", {}, {}},
+        {rent, "something else", "", {}, {}},
+        {rent + call + more + 100, "default", "", {}, {}},  // another program's notification
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.action.toStdString());
-        show.clear();
+        open.clear();
+        later.clear();
         service.invoke(r.id, r.action, r.token);
+        // Once this answer is in, the row's would have been too.
+        service.invoke(rent, "default", "end");
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !open.isEmpty() && open.last().at(1).toString() == "end"; }, kGuardMs));
+        ASSERT_EQ(open.count(), r.opens ? 2 : 1);
         if (r.opens) {
-            ASSERT_TRUE(QTest::qWaitFor([&] { return show.count() > 0; }, kGuardMs));
-            EXPECT_EQ(show.count(), 1);
-            EXPECT_EQ(show.first().first().toString(), r.token);
-        } else {
-            QTest::qWait(300);
-            EXPECT_EQ(show.count(), 0);
+            EXPECT_EQ(open.first().at(0).toByteArray(), *r.opens);
+            EXPECT_EQ(open.first().at(1).toString(), r.token);
+        }
+        ASSERT_EQ(later.count(), r.putOff ? 1 : 0);
+        if (r.putOff) {
+            EXPECT_EQ(later.first().at(0).toByteArray(), r.id == rent ? "rent:0" : "call:0");
+            EXPECT_EQ(later.first().at(1).value<Later>(), *r.putOff);
         }
     }
 
     // Once closed it is no longer ours: the id may come back for another.
+    open.clear();
     service.close(call);
-    QTest::qWait(200);
-    show.clear();
     service.invoke(call, "default");
-    QTest::qWait(300);
-    EXPECT_EQ(show.count(), 0);
+    service.invoke(rent, "default", "end");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !open.isEmpty(); }, kGuardMs));
+    EXPECT_EQ(open.count(), 1);
+    EXPECT_EQ(open.first().at(1).toString(), "end");
+}
+
+TEST_F(NotificationsTest, WhatCouldNotBeShownIsShownOnceWhenTheServiceIsBack)
+{
+    auto service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+    remind::DesktopNotifications notifications(*connection);
+    ASSERT_TRUE(startedOn(notifications));
+    QSignalSpy failed(&notifications, &remind::DesktopNotifications::sendFailed);
+
+    // The service goes (a desktop restarting it), and a task falls due.
+    service.reset();
+    notifications.send({"Rent", "for Me", false, "rent:0", false});
+    notifications.send({"1 more task due", {}, false, {}, true});
+    notifications.send({"2 more tasks due", {}, false, {}, true});
+    // Back: shown, once; of the counts only the last.
+    service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() >= 2; }, kGuardMs));
+    notifications.send({"Call", "for Me", false, "call:0", false});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() >= 3; }, kGuardMs));
+    QStringList summaries;
+    for (const testsupport::Shown &s : service->shown())
+        summaries << s.summary;
+    EXPECT_EQ(summaries, (QStringList{"Rent", "2 more tasks due", "Call"}));
+    EXPECT_EQ(failed.count(), 0);
 }
 
 TEST_F(NotificationsTest, AServiceThatComesAMomentLaterIsWaitedFor)
@@ -261,10 +341,13 @@ TEST_F(NotificationsTest, AServiceThatComesAMomentLaterIsWaitedFor)
         service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
     });
     remind::DesktopNotifications notifications(*connection);
-    QString why;
-    EXPECT_TRUE(notifications.connectToService(&why)) << why.toStdString();
+    QSignalSpy unavailable(&notifications, &remind::DesktopNotifications::unavailable);
+    notifications.send({"Rent", "for Me", false, "rent:0", false});
+    EXPECT_TRUE(startedOn(notifications));
     ASSERT_TRUE(service);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() == 1; }, kGuardMs));
     EXPECT_EQ(service->capabilityCalls(), 1);
+    EXPECT_EQ(unavailable.count(), 0);
 }
 
 }  // namespace

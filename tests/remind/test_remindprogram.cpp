@@ -99,9 +99,10 @@ protected:
         return p.state() == QProcess::NotRunning || p.waitForFinished(kGuardMs);
     }
 
-    void writeTasks(const std::vector<TaskLines> &tasks)
+    void writeTasks(const std::vector<TaskLines> &tasks,
+                    const std::vector<testsupport::RuleLines> &rules = {rule(0, true)})
     {
-        testsupport::writeFile(tasksPath(), testsupport::taskFile(tasks, {rule(0, true)}));
+        testsupport::writeFile(tasksPath(), testsupport::taskFile(tasks, rules));
     }
 
     QString tasksPath() const { return dir.filePath("tasks.txt"); }
@@ -125,8 +126,9 @@ public:  // set up differently by table rows
 
 TEST_F(RemindProgram, ATaskIsNotifiedWhenItFallsDueOnceAndARecycledOneNever)
 {
+    // No rules, as a first run writes the file.
     const TaskLines rent = dueIn(3, "Pay the rent");
-    writeTasks({rent, dueIn(3, "Old bill", "Y"), dueIn(-60, "Passed before the start")});
+    writeTasks({rent, dueIn(3, "Old bill", "Y"), dueIn(-60, "Passed before the start")}, {});
     const QByteArray before = testsupport::readFile(tasksPath());
 
     start(reminder, dir.path());
@@ -141,8 +143,10 @@ TEST_F(RemindProgram, ATaskIsNotifiedWhenItFallsDueOnceAndARecycledOneNever)
     EXPECT_EQ(shown[0].icon, "quillet");
     EXPECT_EQ(shown[0].summary, "Pay the rent");
     EXPECT_EQ(shown[0].body, bodyOf(rent));
-    EXPECT_EQ(shown[0].actions, (QStringList{"default", "Show all", "show-all", "Show all"}));
+    EXPECT_EQ(shown[0].actions,
+              (QStringList{"default", "Open", "snooze", "Snooze", "tomorrow", "Tomorrow"}));
     EXPECT_EQ(shown[0].hints.value("desktop-entry").toString(), "quillet");
+    EXPECT_EQ(shown[0].hints.value("urgency").value<uchar>(), 1);
 
     // It stays for the session, and never wrote anything: not the file,
     // not a lock beside it.
@@ -232,6 +236,48 @@ TEST_F(RemindProgram, SaysWhyItCannotWorkAndEndsWithStatusOne)
         const QByteArray said = p.readAllStandardError();
         EXPECT_TRUE(said.startsWith("quillet: ")) << said.toStdString();
         EXPECT_TRUE(said.contains(r.said)) << said.toStdString();
+    }
+}
+
+TEST_F(RemindProgram, EndsWithStatusOneWhenItsFolderIsRemovedOrMovedAway)
+{
+    struct Row {
+        const char *name;
+        std::function<bool(const QString &folder, const QString &elsewhere)> act;
+        const char *said;
+    } rows[] = {
+        {"removed",
+         [](const QString &folder, const QString &) { return QDir(folder).removeRecursively(); },
+         "was removed"},
+        {"renamed",
+         [](const QString &folder, const QString &) {
+             return QDir().rename(folder, folder + " (old)");
+         },
+         "was renamed or moved"},
+        // As a file manager's "Move to Trash" does.
+        {"moved into another folder",
+         [](const QString &folder, const QString &elsewhere) {
+             return QDir().rename(folder, elsewhere + "/list");
+         },
+         "was renamed or moved"},
+    };
+    QTemporaryDir trash;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString folder = dir.filePath(QString("list %1").arg(r.name));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        testsupport::writeFile(folder + "/tasks.txt",
+                               testsupport::taskFile({dueIn(3600, "Rent")}, {rule(0, true)}));
+        QProcess p;
+        const int before = service->capabilityCalls();
+        start(p, folder);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service->capabilityCalls() > before; }, kGuardMs));
+        ASSERT_TRUE(r.act(folder, trash.path()));
+        ASSERT_TRUE(ended(p));
+        EXPECT_EQ(p.exitCode(), 1);
+        const QByteArray said = p.readAllStandardError();
+        EXPECT_TRUE(said.contains(r.said)) << said.toStdString();
+        QDir(trash.path() + "/list").removeRecursively();
     }
 }
 
