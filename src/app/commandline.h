@@ -8,6 +8,15 @@
 struct StartOptions {
     bool showAll = false;  // the task list at once, whatever is due
     bool remind = false;   // stay, and notify each task as it falls due
+    QString file;          // --file: the task file to use instead of the usual one
+
+    // A command from the terminal does its work and ends; no window.
+    enum Command { NoCommand, List, Add, ExportIcs, ImportIcs };
+    Command command = NoCommand;
+    bool recycled = false;  // --list: the recycled tasks
+    bool json = false;      // --list: as JSON
+    QString title, due, forWhom, note;  // --add
+    QString icsFile;                    // --export-ics, --import-ics; "-" is stdout
 };
 
 // Reads the options as GNU programs do. An exit status when the program

@@ -1,11 +1,14 @@
 // quillet: decides the start with QtCore alone. Most starts (at every
 // login) announce nothing and end here without loading the window
 // libraries; the others go on in quillet-windows, and --remind in
-// quillet-remind, with the same arguments.
+// quillet-remind, and the iCalendar commands in quillet-ics, with the same
+// arguments. Listing and adding from a terminal need QtCore alone and are
+// done here.
 #include "app/commandline.h"
 #include "app/display.h"
 #include "app/siblings.h"
 #include "app/startplan.h"
+#include "app/terminalcommands.h"
 #include "store/taskfile.h"
 
 #include <QByteArray>
@@ -47,6 +50,15 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = parseCommandLine(arguments, &options))
         return *code;
+    if (!settleTaskList(options))
+        return 1;
+    if (options.command == StartOptions::List)
+        return listTasks(options);
+    if (options.command == StartOptions::Add)
+        return addTask(options);
+    // iCalendar needs libical, which the other starts never map.
+    if (options.command == StartOptions::ExportIcs || options.command == StartOptions::ImportIcs)
+        return execHelper(QStringLiteral("quillet-ics"), argv);
     if (options.remind)
         return execHelper(QStringLiteral("quillet-remind"), argv);
     const StartPlan plan = planStart(options, displayAvailable());

@@ -2,6 +2,7 @@
 #include "app/display.h"
 #include "app/singlecopy.h"
 #include "app/startplan.h"
+#include "app/terminalcommands.h"
 #include "common/filereport.h"
 #include "common/icons.h"
 #include "common/messagebox.h"
@@ -45,6 +46,7 @@ public:
                 startup.loadPageInto(browser);
             };
             main = std::make_unique<frmMain>(std::move(hooks));
+            main->followFile();
         }
         main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
         main->show();
@@ -131,6 +133,8 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = parseCommandLine(argumentsOf(argc, argv), &options))
         return *code;
+    if (!settleTaskList(options))
+        return 1;
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End) {
         reportRefusal(plan);
@@ -153,7 +157,7 @@ int main(int argc, char **argv)
     // Through the held folder: the lock lies beside the file that was read,
     // whatever the folder is named now.
     SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
-                    QLatin1String(Module1::kTaskFileName));
+                    Module1::taskFileName());
     // The reminder names the task of a notification that was clicked.
     QByteArray task = qgetenv("QUILLET_SELECT_TASK");
     qunsetenv("QUILLET_SELECT_TASK");

@@ -7,6 +7,7 @@
 // notification service) or its folder is removed or moved away.
 #include "app/commandline.h"
 #include "app/siblings.h"
+#include "app/terminalcommands.h"
 #include "remind/desktopnotifications.h"
 #include "remind/realtimealarm.h"
 #include "remind/reminder.h"
@@ -81,7 +82,7 @@ int runReminder(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString folder = QDir::currentPath();
-    const QString taskFile = folder + QLatin1Char('/') + QLatin1String(Module1::kTaskFileName);
+    const QString taskFile = folder + QLatin1Char('/') + Module1::taskFileName();
     const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(folder);
     if (!id) {
         say(QStringLiteral("cannot read the folder %1").arg(folder));
@@ -123,7 +124,7 @@ int runReminder(int argc, char **argv)
         say(QStringLiteral("cannot set a timer: %1").arg(alarm.errorString()));
         return 1;
     }
-    Module1::FolderWatch watch(folder, QString::fromLatin1(Module1::kTaskFileName));
+    Module1::FolderWatch watch(folder, Module1::taskFileName());
     if (!watch.isValid()) {
         say(QStringLiteral("cannot watch %1: %2").arg(taskFile, watch.errorString()));
         return 1;
@@ -191,5 +192,14 @@ int runReminder(int argc, char **argv)
 int main(int argc, char **argv)
 {
     watchStandardOutput();
+    // The same list as the front program chose: --file, or the rule.
+    StartOptions options;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> code = parseCommandLine(arguments, &options))
+        return *code;
+    if (!settleTaskList(options))
+        return 1;
     return runReminder(argc, argv);
 }

@@ -10,3 +10,9 @@ class QWidget;
 // but not the old file's owner or attributes says so. True when `status`
 // failed.
 bool reportFileFailure(QWidget *parent, const Module1::FileStatus &status);
+
+// After a save by a window: the tasks' calendar UIDs (kept beside the file
+// once the list was exported) follow the edit, so that the next export
+// names each task as the last one did. A failure costs only that, and is
+// said on stderr.
+void keepTaskUids();

@@ -287,8 +287,10 @@ TaskFileReader g_reader = nullptr;
 Saved save(QWidget *parent)
 {
     const Module1::FileStatus status = Module1::saveTasks();
-    if (!reportFileFailure(parent, status))
+    if (!reportFileFailure(parent, status)) {
+        keepTaskUids();
         return Saved::Yes;
+    }
     if (status.code != Module1::FileStatus::ChangedOutside)
         return Saved::No;
     // What is on disk now wins over the edit, which the box said was lost.

@@ -388,6 +388,8 @@ bool frmMain::saveFile()
 {
     const Module1::FileStatus status = Module1::saveTasks();
     reportFileFailure(this, status);
+    if (status.ok())
+        keepTaskUids();
     // The file holds someone else's change: show that instead of ours.
     if (status.code == Module1::FileStatus::ChangedOutside)
         loadFile();

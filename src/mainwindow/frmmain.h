@@ -104,6 +104,12 @@ public:
     QAction *menu_delete2 = nullptr;
     QAction *menu_undelete = nullptr;
 
+    // Reads the task file again whenever something else changes it, while
+    // no editor or question is open; the selection stays on its task.
+    void followFile();
+    // What followFile does on a change.
+    void readOutsideChange();
+
     // Ends the program; tests replace it, since ending the event loop
     // would stop every later nested loop of the test run.
     std::function<void()> exitProgram = [] { QCoreApplication::exit(0); };
@@ -157,4 +163,5 @@ private:
     int m_timerHolds = 0;
     std::chrono::sys_days m_drawnOn{};
     std::optional<std::chrono::sys_days> m_redrawDay;  // while drawList colours the rows
+    QTimer *m_changeWaiting = nullptr;  // a change seen while a dialog was open
 };

@@ -352,18 +352,32 @@ std::optional<HeldFolder> &heldFolder()
     return held;
 }
 
+// Empty folder: the current one.
+struct ChosenList {
+    QString folder;
+    QByteArray name = kTaskFileName;
+};
+ChosenList &chosenList()
+{
+    static ChosenList chosen;
+    return chosen;
+}
+
 const HeldFolder &taskFolder()
 {
     std::optional<HeldFolder> &held = heldFolder();
     if (!held) {
         held.emplace();
-        held->fd = UniqueFd(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const QString &folder = chosenList().folder;
+        held->fd = UniqueFd(::open(folder.isEmpty() ? "." : QFile::encodeName(folder).constData(),
+                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         held->error = held->fd.valid() ? 0 : errno;
         // The name as text is for messages; a folder removed before the
         // start has none.
         char buffer[PATH_MAX];
-        held->shown =
-            ::getcwd(buffer, sizeof buffer) ? QFile::decodeName(buffer) : QStringLiteral(".");
+        held->shown = !folder.isEmpty()         ? folder
+                      : ::getcwd(buffer, sizeof buffer) ? QFile::decodeName(buffer)
+                                                        : QStringLiteral(".");
     }
     return *held;
 }
@@ -381,8 +395,8 @@ Located locateHeld()
 {
     const HeldFolder &held = taskFolder();
     Located l;
-    l.file = {held.fd.get(), QByteArray(kTaskFileName),
-              held.shown + QLatin1Char('/') + QLatin1String(kTaskFileName)};
+    const QByteArray &name = chosenList().name;
+    l.file = {held.fd.get(), name, held.shown + QLatin1Char('/') + QFile::decodeName(name)};
     l.error = held.error;
     l.held = true;
     return l;
@@ -623,6 +637,14 @@ QByteArray serializeTables()
 QString taskFilePath() { return locateHeld().file.shown; }
 
 void releaseTaskFolder() { heldFolder().reset(); }
+
+void useTaskList(const QString &folder, const QString &fileName)
+{
+    chosenList() = {folder, QFile::encodeName(fileName)};
+    heldFolder().reset();
+}
+
+QString taskFileName() { return QFile::decodeName(chosenList().name); }
 
 void forgetThisRun()
 {

@@ -27,6 +27,11 @@ QString taskFilePath();
 // another folder that later takes its name, and a name that is not valid
 // text still works. Released (tests), the next use holds the current one.
 void releaseTaskFolder();
+// The list this process works on (see listlocation.h), set before the
+// folder is first held; until then tasks.txt in the current folder.
+void useTaskList(const QString &folder, const QString &fileName);
+// The task file's name in the held folder.
+QString taskFileName();
 // A path that reaches the held folder whatever its name, for what must be
 // opened by path beside the task file (the lock).
 QString taskFolderAccessPath();

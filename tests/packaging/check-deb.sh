@@ -32,6 +32,13 @@ said=$("$root/usr/bin/quillet" --version)
 echo "$said"
 [ "$said" = "quillet $version" ] || fail "--version said '$said', the package is $version"
 
+echo "== its quillet --export-ics, through /usr/libexec/quillet/quillet-ics"
+mkdir -p "$tmp/list"
+"$root/usr/bin/quillet" --file "$tmp/list/" --add 'Packaged' --due 2026-12-24
+"$root/usr/bin/quillet" --file "$tmp/list/" --export-ics - | grep -qx 'SUMMARY:Packaged.' ||
+  fail "--export-ics did not run the package's quillet-ics"
+dpkg-deb -f "$deb" Depends | grep -q 'libical3' || fail "the package does not depend on libical3"
+
 # The entry names programs under /usr; here they are under the scratch root.
 menu=$root/usr/share/applications/quillet.desktop
 exec_line=$(sed -n 's/^Exec=//p' "$menu")

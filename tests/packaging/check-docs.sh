@@ -58,8 +58,15 @@ check_page() {
   [ -z "$paragraph" ] || contains "$all" "$(flat <<< "$paragraph")" || fail "$page lacks '$paragraph'"
 
   # And no option that the help does not name.
+  # A short option's text may follow it on its line: the option is then
+  # the help's option that starts the line.
+  local known found
   while IFS= read -r option; do
-    page_options+=("$option")
+    found=$option
+    for known in "${help_options[@]}"; do
+      [[ $option == "$known "* ]] && found=$known
+    done
+    page_options+=("$found")
   done < <(section "$text" OPTIONS | sed -n 's/^       \(-.*[^ ]\) *$/\1/p')
   [ "$(printf '%s\n' "${page_options[@]}" | sort)" = "$(printf '%s\n' "${help_options[@]}" | sort)" ] ||
     fail "$page lists the options '${page_options[*]}', --help '${help_options[*]}'"

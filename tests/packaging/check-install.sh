@@ -20,6 +20,7 @@ install_to() {
 install_to "$prefix"
 
 for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows libexec/quillet/quillet-remind \
+         libexec/quillet/quillet-ics \
          share/applications/quillet.desktop share/quillet/autostart/quillet.desktop \
          share/quillet/autostart/quillet-remind.desktop \
          share/icons/hicolor/scalable/apps/quillet.svg \
@@ -43,6 +44,11 @@ grep -qx "TryExec=$prefix/bin/quillet-launch" "$login" || fail "login TryExec"
 # Beside it, the reminders for the session.
 grep -qx "Exec=$prefix/bin/quillet-launch --remind" "$remind" || fail "reminder Exec: $(grep ^Exec "$remind")"
 grep -qx "TryExec=$prefix/bin/quillet-launch" "$remind" || fail "reminder TryExec"
+# The installed front program finds its iCalendar helper in libexec.
+mkdir -p "$tmp/list"
+"$prefix/bin/quillet" --file "$tmp/list/" --add 'Installed' --due 2026-12-24 || fail "--add"
+"$prefix/bin/quillet" --file "$tmp/list/" --export-ics - | grep -qx 'SUMMARY:Installed.' ||
+  fail "--export-ics through the installed quillet-ics"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.quillet.Quillet.metainfo.xml"
 
 # A prefix with a space and a dollar sign: the Exec path is quoted and escaped.

@@ -30,6 +30,11 @@ int main(int argc, char **argv)
     QTemporaryDir config;
     if (config.isValid())
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    // And the user's own task list, which a program started outside a
+    // folder with a list opens.
+    QTemporaryDir data;
+    if (data.isValid())
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new WorldReset);

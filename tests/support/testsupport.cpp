@@ -17,7 +17,7 @@ void resetWorld()
 {
     Module1::resetTables();
     // Each test holds the folder it makes current.
-    Module1::releaseTaskFolder();
+    Module1::useTaskList({}, QString::fromLatin1(Module1::kTaskFileName));
     Module1::setToday(Module1::Days{kToday});
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     MessageBox::clearNextAnswers();

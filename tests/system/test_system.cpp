@@ -607,6 +607,8 @@ TEST_P(MeetingPlace, ALaterStartHandsOverToTheRunningCopy)
                    mount.path()};
     }
 
+    // A list kept in this folder: a first run would use the user's list.
+    testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
     QProcess running;
     start(running, true, {"--show-all"});
     ASSERT_TRUE(waitForLock(running));
@@ -641,6 +643,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Program, AKilledCopyBlocksNoLaterStart)
 {
     // GIVEN a copy killed outright once it listens: its socket stays behind
+    // (a list kept in this folder: a first run would use the user's list)
+    testsupport::writeFile(tasksPath(), "; Quillet\r\n[Tasks]\r\n");
     QProcess killed;
     start(killed, true, {"--show-all"});
     ASSERT_TRUE(waitForLock(killed));

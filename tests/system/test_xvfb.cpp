@@ -274,3 +274,36 @@ TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)
 }
 
 }  // namespace
+
+TEST_F(OnXServer, ATaskAddedFromTheTerminalShowsInTheOpenList)
+{
+    // GIVEN the task list open on an empty list
+    testsupport::writeFile(taskFile(), withTodayRule({}, false));
+    startProgram({"--show-all"});
+    const xcb_window_t main = waitForWindow("Quillet");
+    ASSERT_NE(main, 0u);
+    ASSERT_TRUE(x.idle(main));
+    send(clickAt(main, 300, 150));  // the list takes the keyboard
+    keys(main, {"Home"});
+    ASSERT_FALSE(x.selectionBand(main).found()) << "an empty list has no row to select";
+
+    // WHEN a task is added from a terminal in the same folder
+    QProcess add;
+    startProgram({"--add", "From the terminal", "--due", "today"}, &add);
+    ASSERT_TRUE(ended(add, 10000));
+    ASSERT_EQ(add.exitCode(), 0) << add.readAllStandardError().toStdString();
+    QElapsedTimer shown;
+    shown.start();
+
+    // THEN the open list shows it (Home selects its row) without a restart
+    EXPECT_TRUE(waitUntil([&] {
+        keys(main, {"Home"});
+        return x.selectionBand(main).found();
+    })) << "the open list never showed the added task";
+    std::printf("[timing] the added task showed in the open list after %lld ms\n",
+                static_cast<long long>(shown.elapsed()));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    loadFileCopy();
+    ASSERT_EQ(Module1::taskCount, 1);
+    EXPECT_EQ(Module1::tasks[0].title, "From the terminal");
+}

@@ -1,0 +1,288 @@
+#include "app/terminalcommands.h"
+
+#include "store/listlocation.h"
+#include "store/ordering.h"
+#include "store/rules.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
+
+using namespace Module1;
+
+namespace {
+
+// Calendar fields of a day, for ISO text and checks.
+std::chrono::year_month_day civil(Days d) { return std::chrono::year_month_day{d}; }
+
+QString isoMoment(const Task &task)
+{
+    // Out-of-range fields carry over as the list and the page count them.
+    const qint64 seconds = timeSerial(task.hour, task.minute, task.second);
+    const qint64 dayShift = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const qint64 inDay = seconds - dayShift * 86400;
+    const auto ymd = civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
+    return QString::asprintf("%04d-%02u-%02uT%02lld:%02lld:%02lld", int(ymd.year()),
+                             unsigned(ymd.month()), unsigned(ymd.day()), inDay / 3600,
+                             inDay / 60 % 60, inDay % 60);
+}
+
+// The list's order: by due moment, as the main window opens.
+void sortAsTheList()
+{
+    sortMode = 2;
+    sortTasks();
+}
+
+bool colourWanted()
+{
+    // As no-color.org asks: any non-empty value turns colour off.
+    return ::isatty(STDOUT_FILENO) == 1 && qEnvironmentVariableIsEmpty("NO_COLOR");
+}
+
+int loadForReading()
+{
+    const FileStatus status = loadTasks();
+    if (status.ok() || status.code == FileStatus::Missing)
+        return 0;
+    std::fprintf(stderr, "quillet: %s\n", qPrintable(status.error));
+    return 1;
+}
+
+}  // namespace
+
+const char kWhenForms[] =
+    "2026-12-24, '2026-12-24 09:30', today, tomorrow, +N (days) or a weekday name "
+    "such as monday, each with an optional time HH:MM";
+
+bool settleTaskList(const StartOptions &options)
+{
+    const ListPlace place = chooseTaskList(options.file);
+    QString why;
+    if (!prepareListFolder(place, &why)) {
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(why));
+        return false;
+    }
+    useTaskList(place.folder, place.fileName);
+    return true;
+}
+
+QString tasksAsText(bool recycled, bool colour, Days today)
+{
+    QString out;
+    for (int i = 0; i < taskCount; ++i) {
+        Task &task = tasks[static_cast<size_t>(i)];
+        if (isDeleted(task) != recycled)
+            continue;
+        const QString line = QStringLiteral("%1, for %2, due %3: %4")
+                                 .arg(task.title, task.forWhom, dueMomentText(task),
+                                      daysLeftText(daysLeft(task, today)));
+        const RuleMatch match = matchRules(task, today);
+        if (!colour || (!match.colored && !match.bold.value_or(false))) {
+            out += line + QLatin1Char('\n');
+            continue;
+        }
+        QString start;
+        if (match.colored) {
+            const Rgb rgb = rgbOf(match.color);
+            start += QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
+        }
+        if (match.bold.value_or(false))
+            start += QStringLiteral("\x1b[1m");
+        out += start + line + QStringLiteral("\x1b[0m\n");
+    }
+    return out;
+}
+
+QByteArray tasksAsJson(bool recycled, Days today)
+{
+    QJsonArray list;
+    for (int i = 0; i < taskCount; ++i) {
+        Task &task = tasks[static_cast<size_t>(i)];
+        if (isDeleted(task) != recycled)
+            continue;
+        const RuleMatch match = matchRules(task, today);
+        QJsonObject o;
+        o[QLatin1String("title")] = task.title;
+        o[QLatin1String("for")] = task.forWhom;
+        o[QLatin1String("due")] = isoMoment(task);
+        o[QLatin1String("dueText")] = dueMomentText(task);
+        o[QLatin1String("daysLeft")] = daysLeft(task, today);
+        QString note = task.description;
+        o[QLatin1String("note")] = note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        o[QLatin1String("recycled")] = isDeleted(task);
+        if (match.colored) {
+            const Rgb rgb = rgbOf(match.color);
+            o[QLatin1String("color")] =
+                QString::asprintf("#%02x%02x%02x", rgb.red, rgb.green, rgb.blue);
+        } else {
+            o[QLatin1String("color")] = QJsonValue::Null;
+        }
+        o[QLatin1String("bold")] = match.bold.value_or(false);
+        o[QLatin1String("announced")] = match.announce;
+        list.append(o);
+    }
+    return QJsonDocument(list).toJson(QJsonDocument::Indented);
+}
+
+int listTasks(const StartOptions &options)
+{
+    if (const int failed = loadForReading())
+        return failed;
+    sortAsTheList();
+    const Days now = today();
+    if (options.json)
+        std::fputs(tasksAsJson(options.recycled, now).constData(), stdout);
+    else
+        std::fputs(tasksAsText(options.recycled, colourWanted(), now).toLocal8Bit().constData(),
+                   stdout);
+    return 0;
+}
+
+std::optional<DueMoment> parseWhen(const QString &when, Days today)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\s*(?:(\\d{4})-(\\d{2})-(\\d{2})|(today)|(tomorrow)|\\+(\\d{1,5})|"
+                       "([a-z]+))(?:(?:\\s+|T)(\\d{1,2}):(\\d{2}))?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(when);
+    if (!m.hasMatch())
+        return std::nullopt;
+    Days day = today;
+    if (m.hasCaptured(1)) {
+        const std::chrono::year_month_day ymd{std::chrono::year{m.captured(1).toInt()},
+                                              std::chrono::month(m.captured(2).toUInt()),
+                                              std::chrono::day(m.captured(3).toUInt())};
+        if (!ymd.ok())
+            return std::nullopt;
+        day = Days(ymd);
+    } else if (m.hasCaptured(5)) {
+        day = today + std::chrono::days(1);
+    } else if (m.hasCaptured(6)) {
+        day = today + std::chrono::days(m.captured(6).toInt());
+    } else if (m.hasCaptured(7)) {
+        // The whole word must be the day's name or its first three letters.
+        static const char *const names[] = {"sunday",   "monday", "tuesday", "wednesday",
+                                            "thursday", "friday", "saturday"};
+        const QString word = m.captured(7).toLower();
+        int wanted = -1;
+        for (int i = 0; i < 7; ++i) {
+            if (QLatin1String(names[i]) == word || QLatin1String(names[i]).left(3) == word)
+                wanted = i;
+        }
+        if (wanted < 0)
+            return std::nullopt;
+        const unsigned now = std::chrono::weekday(today).c_encoding();
+        int ahead = (wanted - int(now) + 7) % 7;
+        day = today + std::chrono::days(ahead == 0 ? 7 : ahead);
+    }
+    const auto ymd = civil(day);
+    // The file keeps the year in 16 bits; the editor's year box has four digits.
+    if (int(ymd.year()) < 1 || int(ymd.year()) > 9999)
+        return std::nullopt;
+    DueMoment due{int(ymd.year()), int(unsigned(ymd.month())), int(unsigned(ymd.day()))};
+    if (m.hasCaptured(8)) {
+        due.hour = m.captured(8).toInt();
+        due.minute = m.captured(9).toInt();
+        if (due.hour > 23 || due.minute > 59)
+            return std::nullopt;
+    }
+    return due;
+}
+
+QString listFullText()
+{
+    return QStringLiteral("The task list is full: it holds %1 tasks, the most it can keep. "
+                          "Delete a recycled task for good to make room.")
+        .arg(kTaskSlots);
+}
+
+bool appendTask(Task task)
+{
+    if (taskCount >= kTaskSlots)
+        return false;
+    task.deleted = QStringLiteral("N");
+    task.dueText = makeDueText(task);
+    task.sortKey = makeSortKey(task);
+    tasks[static_cast<size_t>(taskCount)] = std::move(task);
+    ++taskCount;
+    return true;
+}
+
+int changeTaskList(const std::function<QString()> &change)
+{
+    // A writer that changes the file again and again is not waited for
+    // forever.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const FileStatus loaded = loadTasks();
+        if (!loaded.ok() && loaded.code != FileStatus::Missing) {
+            std::fprintf(stderr, "quillet: %s\n", qPrintable(loaded.error));
+            return 1;
+        }
+        if (const QString refused = change(); !refused.isEmpty()) {
+            std::fprintf(stderr, "quillet: %s\n", qPrintable(refused));
+            return 2;
+        }
+        const FileStatus saved = saveTasks();
+        if (saved.code == FileStatus::ChangedOutside)
+            continue;
+        if (!saved.ok()) {
+            std::fprintf(stderr, "quillet: %s\n", qPrintable(saved.error));
+            return 1;
+        }
+        if (!saved.notice.isEmpty())
+            std::fprintf(stderr, "quillet: %s\n", qPrintable(saved.notice));
+        return 0;
+    }
+    std::fprintf(stderr, "quillet: %s keeps changing; the task was not added\n",
+                 qPrintable(taskFilePath()));
+    return 1;
+}
+
+int addTask(const StartOptions &options)
+{
+    const std::optional<DueMoment> due = parseWhen(options.due, today());
+    if (!due) {
+        std::fprintf(stderr,
+                     "quillet: --due '%s' is not a due moment Quillet reads; use %s\n"
+                     "Try 'quillet --help' for more information.\n",
+                     qPrintable(options.due), kWhenForms);
+        return 2;
+    }
+    for (const auto &[text, name] : {std::pair{&options.title, "title"},
+                                     std::pair{&options.forWhom, "--for text"},
+                                     std::pair{&options.note, "--note text"}}) {
+        if (text->size() > kLongestField) {
+            std::fprintf(stderr, "quillet: the %s is longer than %d characters\n", name,
+                         kLongestField);
+            return 2;
+        }
+    }
+    if (options.title.trimmed().isEmpty()) {
+        std::fprintf(stderr, "quillet: --add needs a title\n");
+        return 2;
+    }
+    Task task;
+    task.title = options.title;
+    task.forWhom = options.forWhom;
+    task.year = qint16(due->year);
+    task.month = qint16(due->month);
+    task.day = qint16(due->day);
+    task.hour = qint16(due->hour);
+    task.minute = qint16(due->minute);
+    // The editor keeps line breaks as CR LF.
+    QString note = options.note;
+    note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    task.description = note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    const int status = changeTaskList([&]() -> QString {
+        return appendTask(task) ? QString() : listFullText();
+    });
+    // A full list is no mistake in the command line.
+    return status == 2 ? 1 : status;
+}

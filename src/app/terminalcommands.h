@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/commandline.h"
+#include "store/dates.h"
+#include "store/tables.h"
+#include "store/taskfile.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The commands typed in a terminal that need QtCore alone: they run in the
+// front program and end. Each returns the exit status.
+
+// Chooses the task list for this process (--file, the current folder's
+// tasks.txt, or the user's list) and makes the user's list folder on a
+// first run. False, said on stderr, when that folder could not be made.
+bool settleTaskList(const StartOptions &options);
+
+// --list: the current (or recycled) tasks in the list's order.
+int listTasks(const StartOptions &options);
+// --add: one task through the same load, checks and save as the editor.
+int addTask(const StartOptions &options);
+
+// The lines --list prints, in the tables' order: title, for, due text,
+// days left, each line in its rule's colour (and bold) when `colour`.
+QString tasksAsText(bool recycled, bool colour, Module1::Days today);
+// The same tasks as a JSON array, dates in ISO 8601 local time.
+QByteArray tasksAsJson(bool recycled, Module1::Days today);
+
+// A due moment: a calendar date and a time of day.
+struct DueMoment {
+    int year, month, day, hour = 0, minute = 0;
+};
+// WHEN as --due takes it: 2026-12-24, 2026-12-24 09:30, today, tomorrow,
+// +N (days), or a weekday name (the next such day after today); each may
+// be followed by a time HH:MM. Nothing for any other text.
+std::optional<DueMoment> parseWhen(const QString &when, Module1::Days today);
+extern const char kWhenForms[];
+
+// Loads the list, lets `change` alter the tables (it returns an error text
+// to refuse, said on stderr with status 2), and saves. A file changed
+// elsewhere between the load and the save is read again and the change made
+// again, so nothing written meanwhile is lost. The status: 0, 1 when the
+// file could not be read or saved, 2 when `change` refused.
+int changeTaskList(const std::function<QString()> &change);
+
+// Fills a fresh slot past the last task with `task`; false when the table
+// is full (the editor's own limit).
+bool appendTask(Module1::Task task);
+// The message when it is full.
+QString listFullText();
+// The longest text a field takes: what the editor's boxes take.
+inline constexpr int kLongestField = 32767;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "store/tables.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace Module1 {
+
+// Each task's UID for calendars (iCalendar), stable while the task lives.
+// The task file has no room for it and must stay as it is, so the UIDs are
+// kept beside it, in a hidden file (".tasks.txt.uids"), each with a
+// fingerprint of its task: title, for whom, due moment, description. A
+// task is known again by its fingerprint; one that was edited since (by
+// the windows, by hand, by another program) by the entry that shares most
+// of it (the title or the due moment at least). Recycling and restoring
+// change no fingerprint; sorting changes no task.
+
+// The parts of a task that say which task it is, each hashed.
+struct TaskPrint {
+    QByteArray title, forWhom, due, description;
+    bool operator==(const TaskPrint &) const = default;
+};
+TaskPrint printOf(const Task &task);
+
+struct KnownUid {
+    QString uid;
+    TaskPrint print;
+};
+
+// A UID for each print: an exact entry first, then the entry that shares
+// most of its print (title and due count twice as much as for and the
+// description; at least one of title and due must agree), each entry used
+// once; otherwise a new UID.
+QStringList assignUids(const std::vector<TaskPrint> &tasks, const std::vector<KnownUid> &known);
+
+QString newTaskUid();
+
+// The file that keeps the UIDs of a task file at `taskFile`.
+QString uidFilePath(const QString &taskFile);
+std::vector<KnownUid> readUidFile(const QString &path);
+// Replaced whole (a temporary file and a rename); false with the reason.
+bool writeUidFile(const QString &path, const QStringList &uids, QString *why);
+
+// The UIDs of tasks[0..taskCount) of the held list, in table order, kept
+// in its UID file (made on the first call). False with the reason when the
+// file could not be written; the UIDs are still given.
+bool taskUids(QStringList *uids, QString *why);
+// After a save: the UID file follows the tables, when there is one. A list
+// never exported gets none.
+bool refreshTaskUids(QString *why);
+// Remembers `uids` for tasks[0..taskCount) in the held list's UID file.
+bool rememberTaskUids(const QStringList &uids, QString *why);
+
+}  // namespace Module1

@@ -1,0 +1,244 @@
+// The commands typed in a terminal, in one process: which list a start
+// uses, the due moments --add reads, what --list prints, and the UIDs that
+// keep a task known to calendars.
+#include "app/commandline.h"
+#include "app/terminalcommands.h"
+#include "store/listlocation.h"
+#include "store/ordering.h"
+#include "store/taskids.h"
+
+#include "support/taskfilebuilder.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using testsupport::dueOn;
+using testsupport::rule;
+using testsupport::taskFile;
+using namespace Module1;
+
+// A temporary folder made current, and another as the user's data folder.
+class InFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(work.isValid() && data.isValid());
+        previous = QDir::currentPath();
+        savedData = qgetenv("XDG_DATA_HOME");
+        QDir::setCurrent(work.path());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    }
+    void TearDown() override
+    {
+        QDir::setCurrent(previous);
+        qputenv("XDG_DATA_HOME", savedData);
+    }
+    QTemporaryDir work, data;
+    QString previous;
+    QByteArray savedData;
+};
+
+TEST_F(InFolder, EachStartUsesTheFolderListOnlyWhenTheFolderHasOne)
+{
+    const QString here = QDir::currentPath();
+    const ListPlace user{data.path() + "/quillet", "tasks.txt"};
+    // No list here: the user's, never a new one in this folder.
+    EXPECT_EQ(chooseTaskList({}), user);
+    QString why;
+    ASSERT_TRUE(prepareListFolder(user, &why)) << why.toStdString();
+    EXPECT_TRUE(QFileInfo(user.folder).isDir());
+    EXPECT_FALSE(QFile::exists("tasks.txt"));
+
+    struct {
+        const char *name;
+        QString file;
+        ListPlace expected;
+    } const cases[] = {
+        {"--file names a file", "other/list.txt", {here + "/other", "list.txt"}},
+        {"--file names a folder", here + "/", {here, "tasks.txt"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(chooseTaskList(c.file), c.expected);
+    }
+    // Whatever stands here as tasks.txt (even a folder, refused later) is this folder's list.
+    ASSERT_TRUE(QDir().mkdir("tasks.txt"));
+    EXPECT_EQ(chooseTaskList({}), (ListPlace{{}, "tasks.txt"}));
+}
+
+TEST(Due, EachFormAndEachRefusal)
+{
+    // Tuesday 2026-12-08.
+    const Days today = Days{testsupport::kToday};
+    struct {
+        const char *when;
+        std::optional<DueMoment> due;
+    } const cases[] = {
+        {"2026-12-24", DueMoment{2026, 12, 24, 0, 0}},
+        {"2026-12-24 09:30", DueMoment{2026, 12, 24, 9, 30}},
+        {"2026-12-24T23:59", DueMoment{2026, 12, 24, 23, 59}},
+        {"today", DueMoment{2026, 12, 8, 0, 0}},
+        {"Tomorrow 7:05", DueMoment{2026, 12, 9, 7, 5}},
+        {"+0", DueMoment{2026, 12, 8, 0, 0}},
+        {"+30", DueMoment{2027, 1, 7, 0, 0}},
+        {"friday", DueMoment{2026, 12, 11, 0, 0}},
+        {"mon", DueMoment{2026, 12, 14, 0, 0}},
+        {"tuesday", DueMoment{2026, 12, 15, 0, 0}},  // today's weekday: a week ahead
+        {"2028-02-29", DueMoment{2028, 2, 29, 0, 0}},
+        {"2026-02-29", std::nullopt},
+        {"2026-13-01", std::nullopt},
+        {"2026-12-24 24:00", std::nullopt},
+        {"2026-12-24 09:60", std::nullopt},
+        {"24.12.2026", std::nullopt},
+        {"12/24/2026", std::nullopt},
+        {"yesterday", std::nullopt},
+        {"-1", std::nullopt},
+        {"+", std::nullopt},
+        {"+9999999", std::nullopt},
+        {"fri day", std::nullopt},
+        {"next week", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.when);
+        const std::optional<DueMoment> got = parseWhen(QString::fromUtf8(c.when), today);
+        ASSERT_EQ(got.has_value(), c.due.has_value());
+        if (got) {
+            EXPECT_EQ(std::tie(got->year, got->month, got->day, got->hour, got->minute),
+                      std::tie(c.due->year, c.due->month, c.due->day, c.due->hour, c.due->minute));
+        }
+    }
+}
+
+TEST(CommandLine, CommandsAndTheirOptions)
+{
+    struct {
+        QStringList arguments;
+        std::optional<int> ends;
+        StartOptions::Command command;
+    } const cases[] = {
+        {{"q", "--list"}, std::nullopt, StartOptions::List},
+        {{"q", "--list", "--json", "--recycled"}, std::nullopt, StartOptions::List},
+        {{"q", "--add", "T", "--due", "today", "--for", "Me", "--note", "N"}, std::nullopt,
+         StartOptions::Add},
+        {{"q", "--export-ics", "-"}, std::nullopt, StartOptions::ExportIcs},
+        {{"q", "--import-ics", "a.ics", "--file", "x.txt"}, std::nullopt, StartOptions::ImportIcs},
+        {{"q", "--add", "T"}, 2, {}},
+        {{"q", "--due", "today"}, 2, {}},
+        {{"q", "--json"}, 2, {}},
+        {{"q", "--list", "--add", "T", "--due", "today"}, 2, {}},
+        {{"q", "--list", "--show-all"}, 2, {}},
+        {{"q", "--add", "A", "--add", "B", "--due", "today"}, 2, {}},
+        {{"q", "--file"}, 2, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        StartOptions options;
+        EXPECT_EQ(parseCommandLine(c.arguments, &options), c.ends);
+        if (!c.ends) {
+            EXPECT_EQ(options.command, c.command);
+        }
+    }
+}
+
+// Rules: within 2 days red with popup, within 10 days green.
+void loadListWithRules()
+{
+    const QDate today(2026, 12, 8);
+    auto late = dueOn("Late", today.addDays(-1));
+    late.forWhom = "Ann";
+    auto soon = dueOn("Soon", today.addDays(1));
+    soon.description = "two|~lines";
+    const QByteArray file = taskFile({dueOn("Far", today.addDays(40)), soon, late,
+                                      dueOn("Week", today.addDays(7)),
+                                      dueOn("Gone", today.addDays(1), "Y")},
+                                     {rule(2, true, 0x0000FF), rule(10, false, 0x00FF00)});
+    ASSERT_TRUE(readTasks(file).ok());
+    sortMode = 2;
+    sortTasks();
+}
+
+TEST(List, TextColourAndJsonFollowTheRules)
+{
+    loadListWithRules();
+    const Days today = Days{testsupport::kToday};
+    EXPECT_EQ(tasksAsText(false, false, today),
+              "Late, for Ann, due December 07/26 at 9:05:00 AM: Late!\n"
+              "Soon, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n"
+              "Week, for Me, due December 15/26 at 9:05:00 AM: 7 days left\n"
+              "Far, for Me, due January 17/27 at 9:05:00 AM: 40 days left\n");
+    EXPECT_EQ(tasksAsText(true, false, today),
+              "Gone, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n");
+    // Late and Soon count under the red rule (in the list's weight: overdue
+    // or due within a day is bold); Week under the green one; Far under none.
+    const QStringList coloured = tasksAsText(false, true, today).split('\n');
+    EXPECT_EQ(coloured[0].toStdString(),
+              "\x1b[38;2;255;0;0m\x1b[1mLate, for Ann, due December 07/26 at 9:05:00 AM: Late!\x1b[0m");
+    EXPECT_TRUE(coloured[1].startsWith("\x1b[38;2;255;0;0m")) << coloured[1].toStdString();
+    EXPECT_TRUE(coloured[2].startsWith("\x1b[38;2;0;255;0mWeek")) << coloured[2].toStdString();
+    EXPECT_TRUE(coloured[3].startsWith("Far")) << coloured[3].toStdString();
+
+    const QJsonArray json = QJsonDocument::fromJson(tasksAsJson(false, today)).array();
+    ASSERT_EQ(json.size(), 4);
+    const QJsonObject soon = json[1].toObject();
+    EXPECT_EQ(soon["title"].toString(), "Soon");
+    EXPECT_EQ(soon["for"].toString(), "Me");
+    EXPECT_EQ(soon["due"].toString(), "2026-12-09T09:05:00");
+    EXPECT_EQ(soon["daysLeft"].toInt(), 1);
+    EXPECT_EQ(soon["note"].toString(), "two\nlines");
+    EXPECT_EQ(soon["color"].toString(), "#ff0000");
+    EXPECT_TRUE(soon["announced"].toBool());
+    EXPECT_FALSE(soon["recycled"].toBool());
+    EXPECT_TRUE(json[3].toObject()["color"].isNull());
+    EXPECT_FALSE(json[3].toObject()["announced"].toBool());
+}
+
+TEST(TaskUids, KnownAgainThroughEditsAndCopies)
+{
+    const auto print = [](const char *title, const char *due, const char *forWhom = "Me",
+                          const char *note = "") {
+        Task t;
+        t.title = title;
+        t.forWhom = forWhom;
+        t.description = note;
+        const QDate d = QDate::fromString(due, Qt::ISODate);
+        t.year = qint16(d.year());
+        t.month = qint16(d.month());
+        t.day = qint16(d.day());
+        return printOf(t);
+    };
+    const std::vector<KnownUid> known{
+        {"a", print("Rent", "2026-12-01")},
+        {"b", print("Rent", "2026-12-01")},  // the same task twice: two UIDs
+        {"c", print("Dentist", "2026-12-24", "Me", "card")},
+        {"d", print("Call Bob", "2026-12-10", "Ann")},
+        {"e", print("Removed", "2026-12-30")},
+    };
+    const QStringList uids = assignUids(
+        {
+            print("Call Robert", "2026-12-10", "Ann"),    // retitled
+            print("Rent", "2026-12-01"),                  // sorted elsewhere
+            print("Dentist", "2027-01-05", "Me", "card"),  // moved
+            print("Rent", "2026-12-01"),
+            print("New", "2027-02-02"),
+        },
+        known);
+    ASSERT_EQ(uids.size(), 5);
+    EXPECT_EQ(uids[0], "d");
+    EXPECT_EQ(uids[1], "a");
+    EXPECT_EQ(uids[2], "c");
+    EXPECT_EQ(uids[3], "b");
+    EXPECT_TRUE(uids[4].endsWith("@quillet") && uids[4] != "e") << uids[4].toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""The terminal commands through the built program: which list each start
+uses, --add's refusals, --list on a terminal and through a pipe."""
+import os
+import pty
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+QUILLET = os.path.abspath(os.environ.get("QUILLET_BINARY") or sys.argv.pop(1))
+
+HEADER = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n"
+
+
+def task_lines(title, day=24, month=12, year=2026):
+    return ("ttl=%s\r\nfor=Me\r\nday=%d\r\nmon=%d\r\nyea=%d\r\nhou=9\r\nmin=0\r\nsec=0\r\n"
+            "del=N\r\ndes=\r\nact=addtask\r\n\r\n" % (title, day, month, year))
+
+
+def task_file(titles, rules=""):
+    return (HEADER + "".join(task_lines(t) for t in titles) + "[Alerts]\r\n\r\n" + rules +
+            "\r\n").encode()
+
+
+# Tasks due within 30 days red, announced at start.
+RED = "val=30\r\nunt=d\r\nclr=255\r\nalr=on\r\nact=addalert\r\n\r\n"
+
+
+class Commands(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quillet-terminal-")
+        self.folder = os.path.join(self.dir, "here")
+        os.mkdir(self.folder)
+        self.user_list = os.path.join(self.dir, "data", "quillet", "tasks.txt")
+        self.env = dict(os.environ, HOME=self.dir, XDG_DATA_HOME=os.path.join(self.dir, "data"),
+                        XDG_RUNTIME_DIR=self.dir, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "NO_COLOR"):
+            self.env.pop(name, None)
+        # The day the other tests run on, so that the rules colour alike.
+        faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+        if os.path.exists(faketime):
+            self.env.update(LD_PRELOAD=faketime, FAKETIME="@2026-12-08 12:00:00",
+                            FAKETIME_DONT_FAKE_MONOTONIC="1")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def run_quillet(self, *args, env=None):
+        return subprocess.run([QUILLET, *args], cwd=self.folder, env=env or self.env,
+                              capture_output=True, timeout=60)
+
+    def titles(self, path):
+        with open(path, "rb") as f:
+            return [l[4:].decode() for l in f.read().split(b"\r\n") if l.startswith(b"ttl=")]
+
+    def test_each_start_uses_the_folder_list_only_where_there_is_one(self):
+        # No list here: the user's own, and nothing made in this folder.
+        self.assertEqual(self.run_quillet("--add", "Mine", "--due", "today").returncode, 0)
+        self.assertEqual(self.titles(self.user_list), ["Mine"])
+        plain = self.run_quillet()  # no display: the first run can only say so
+        self.assertEqual(os.listdir(self.folder), [], plain.stderr.decode())
+        self.assertIn(b"Mine", self.run_quillet("--list").stdout)
+        # A list here is this folder's.
+        with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
+            f.write(task_file(["Kept here"]))
+        self.assertEqual(self.run_quillet("--add", "Here", "--due", "+1").returncode, 0)
+        self.assertEqual(self.titles(os.path.join(self.folder, "tasks.txt")), ["Kept here", "Here"])
+        self.assertEqual(self.titles(self.user_list), ["Mine"])
+        # --file names any other.
+        other = os.path.join(self.dir, "other.txt")
+        self.assertEqual(self.run_quillet("--file", other, "--add", "There", "--due", "mon").returncode, 0)
+        self.assertEqual(self.titles(other), ["There"])
+        self.assertEqual(self.run_quillet("--file", other, "--list").stdout.count(b"\n"), 1)
+
+    def test_add_refuses_what_it_cannot_keep_and_leaves_the_file(self):
+        path = os.path.join(self.folder, "tasks.txt")
+        with open(path, "wb") as f:
+            f.write(task_file(["First"]))
+        with open(path, "rb") as f:
+            before = f.read()
+        cases = [
+            (["--add", "T", "--due", "someday"], 2, b"today, tomorrow"),
+            (["--add", "T", "--due", "2026-02-30"], 2, b"2026-12-24"),
+            (["--add", "T"], 2, b"--due"),
+            (["--add", "", "--due", "today"], 2, b"title"),
+            (["--add", "x" * 32768, "--due", "today"], 2, b"longer"),
+            (["--add", "T", "--due", "today", "--note", "n" * 32768], 2, b"longer"),
+        ]
+        for args, status, said in cases:
+            with self.subTest(args=[a[:20] for a in args]):
+                run = self.run_quillet(*args)
+                self.assertEqual(run.returncode, status)
+                self.assertIn(said, run.stderr)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), before)
+        # A full list: the editor's own limit, and nothing written.
+        with open(path, "wb") as f:
+            f.write(task_file(["T%d" % i for i in range(1001)]))
+        with open(path, "rb") as f:
+            before = f.read()
+        run = self.run_quillet("--add", "One more", "--due", "today")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn(b"full", run.stderr)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), before)
+
+    def on_terminal(self, *args, env):
+        """Standard output a terminal, as a user sees it."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            try:
+                os.chdir(self.folder)
+                os.execve(QUILLET, [QUILLET, *args], env)
+            finally:
+                os._exit(127)
+        out = b""
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+        os.waitpid(pid, 0)
+        os.close(fd)
+        return out
+
+    def test_list_is_coloured_on_a_terminal_only(self):
+        with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
+            f.write(task_file(["Soon"], RED))
+        red = b"\x1b[38;2;255;0;0m"
+        self.assertIn(red, self.on_terminal("--list", env=self.env))
+        self.assertNotIn(b"\x1b", self.on_terminal("--list", env=dict(self.env, NO_COLOR="1")))
+        piped = self.run_quillet("--list").stdout
+        self.assertNotIn(b"\x1b", piped)
+        self.assertTrue(piped.startswith(b"Soon, for Me, due "), piped)
+
+
+if __name__ == "__main__":
+    unittest.main()
