@@ -197,3 +197,10 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     }
     return std::nullopt;
 }
+
+void printTasksText(QString text)
+{
+    text.replace(QChar(0), QChar::ReplacementCharacter);
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}

@@ -28,3 +28,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
 // could not be written ends the program with "quillet: write error: <the
 // system's reason>" on stderr and status 1, never 0. Call first in main.
 void watchStandardOutput();
+
+// Prints task texts on standard output whole: a NUL in a title is shown as
+// the page shows a character it cannot, and does not end the output.
+void printTasksText(QString text);

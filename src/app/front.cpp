@@ -42,16 +42,9 @@ int execHelper(const QString &name, char **argv)
 
 int main(int argc, char **argv)
 {
-    watchStandardOutput();
-    Module1::ignoreFileSizeSignal();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     StartOptions options;
-    if (const std::optional<int> code = parseCommandLine(arguments, &options))
+    if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    if (!settleTaskList(options))
-        return 1;
     if (options.command == StartOptions::List)
         return listTasks(options);
     if (options.command == StartOptions::Add)

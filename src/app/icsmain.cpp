@@ -118,16 +118,9 @@ int importTasks(const QString &source)
 
 int main(int argc, char **argv)
 {
-    watchStandardOutput();
-    ignoreFileSizeSignal();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     StartOptions options;
-    if (const std::optional<int> code = parseCommandLine(arguments, &options))
+    if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    if (!settleTaskList(options))
-        return 1;
     switch (options.command) {
     case StartOptions::ExportIcs: return exportTasks(options.icsFile);
     case StartOptions::ImportIcs: return importTasks(options.icsFile);

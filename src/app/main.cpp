@@ -115,26 +115,14 @@ private:
     bool rulesSaved = false;
 };
 
-QStringList argumentsOf(int argc, char **argv)
-{
-    QStringList out;
-    for (int i = 0; i < argc; ++i)
-        out << QString::fromLocal8Bit(argv[i]);
-    return out;
-}
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    watchStandardOutput();
-    // Under a file size limit a write fails instead of killing the program.
-    Module1::ignoreFileSizeSignal();
     StartOptions options;
-    if (const std::optional<int> code = parseCommandLine(argumentsOf(argc, argv), &options))
+    if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    if (!settleTaskList(options))
-        return 1;
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End) {
         reportRefusal(plan);

@@ -191,15 +191,9 @@ int runReminder(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    watchStandardOutput();
     // The same list as the front program chose: --file, or the rule.
     StartOptions options;
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    if (const std::optional<int> code = parseCommandLine(arguments, &options))
+    if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    if (!settleTaskList(options))
-        return 1;
     return runReminder(argc, argv);
 }

@@ -19,8 +19,6 @@ QString announcedAsText(Days today)
                    .arg(task.title, task.forWhom, dueMomentText(task),
                         daysLeftText(daysLeft(task, today)));
     }
-    // A NUL in a title: shown as the page shows a character it cannot.
-    out.replace(QChar(0), QChar::ReplacementCharacter);
     return out;
 }
 
@@ -56,9 +54,7 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
     }
     if (!displayAvailable) {
         if (plan.page.page.announced) {
-            // Whole, whatever the titles hold: a NUL must not end the output.
-            const QByteArray text = announcedAsText(today()).toLocal8Bit();
-            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+            printTasksText(announcedAsText(today()));
             return plan;
         }
         std::fprintf(stderr, "quillet: no display to show the task list on\n");

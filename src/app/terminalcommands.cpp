@@ -73,6 +73,20 @@ bool settleTaskList(const StartOptions &options)
     return true;
 }
 
+std::optional<int> beginProgram(int argc, char **argv, StartOptions *options)
+{
+    watchStandardOutput();
+    ignoreFileSizeSignal();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> code = parseCommandLine(arguments, options))
+        return code;
+    if (!settleTaskList(*options))
+        return 1;
+    return std::nullopt;
+}
+
 QString tasksAsText(bool recycled, bool colour, Days today)
 {
     QString out;
@@ -140,8 +154,7 @@ int listTasks(const StartOptions &options)
     if (options.json)
         std::fputs(tasksAsJson(options.recycled, now).constData(), stdout);
     else
-        std::fputs(tasksAsText(options.recycled, colourWanted(), now).toLocal8Bit().constData(),
-                   stdout);
+        printTasksText(tasksAsText(options.recycled, colourWanted(), now));
     return 0;
 }
 

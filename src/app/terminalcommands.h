@@ -19,6 +19,11 @@
 // first run. False, said on stderr, when that folder could not be made.
 bool settleTaskList(const StartOptions &options);
 
+// What each of the programs does first: standard output watched, a file
+// size limit made an ordinary write error, the command line read and the
+// task list chosen. The exit status when the program ends there.
+std::optional<int> beginProgram(int argc, char **argv, StartOptions *options);
+
 // --list: the current (or recycled) tasks in the list's order.
 int listTasks(const StartOptions &options);
 // --add: one task through the same load, checks and save as the editor.

@@ -141,6 +141,13 @@ class Commands(unittest.TestCase):
         self.assertNotIn(b"\x1b", piped)
         self.assertTrue(piped.startswith(b"Soon, for Me, due "), piped)
 
+    def test_list_prints_every_task_whatever_a_title_holds(self):
+        with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
+            f.write(task_file(["Before\0after", "Next"]))
+        out = self.run_quillet("--list").stdout
+        self.assertIn("Before\ufffdafter, for Me".encode(), out)
+        self.assertIn(b"Next, for Me", out)
+
 
 if __name__ == "__main__":
     unittest.main()
