@@ -347,7 +347,6 @@ int rewrite(int fd, QByteArrayView bytes, off_t oldSize)
 ReplaceResult rewriteInPlace(const FolderFile &target, QByteArrayView bytes, const ReadResult &old)
 {
     ReplaceResult r;
-    r.inPlace = true;
     UniqueFd fd(::openat(target.folder, target.name.constData(),
                          O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st { };

@@ -79,7 +79,6 @@ struct ReplaceResult {
     enum Outcome { Replaced, Failed, ChangedMeanwhile } outcome = Failed;
     QString why;     // the reason, when Failed
     QString notice;  // when written: what of the old file could not be kept
-    bool inPlace = false;  // the old file was rewritten rather than replaced
 };
 
 // Replaces whatever stands at `target` with a new file holding `bytes`,
