@@ -1,7 +1,7 @@
 // quillet-remind: `quillet --remind`, exec'd by the front program so that
 // the plain start, at every login, maps no D-Bus library. It stays for the
-// session and sends a desktop notification when a task of the folder it
-// started in falls due. QtCore and QtDBus only; it never writes the task
+// session and sends a desktop notification when a task of its list (the
+// one every other command uses) falls due. QtCore and QtDBus only; it never writes the task
 // file and takes no lock. The exit status: 0 when another reminder already
 // serves this folder, 1 when it cannot work (no session bus, no
 // notification service) or its folder is removed or moved away.
@@ -12,10 +12,12 @@
 #include "remind/realtimealarm.h"
 #include "remind/reminder.h"
 #include "store/folderwatch.h"
+#include "store/listlocation.h"
 #include "store/safefile.h"
 #include "store/taskfile.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
@@ -33,24 +35,35 @@ constexpr int kPutOffMinutes = 10;
 
 void say(const QString &text) { std::fprintf(stderr, "quillet: %s\n", qPrintable(text)); }
 
-QString identityText(const Module1::FolderIdentity &id)
+// The list's identity as a bus name element: its folder's device and
+// inode, and for a list not named tasks.txt a digest of its name, so that
+// two lists of one folder each get their reminder.
+QString identityText(const Module1::FolderIdentity &id, const QString &fileName)
 {
-    return QStringLiteral("d%1_i%2").arg(quint64(id.device)).arg(quint64(id.inode));
+    QString text = QStringLiteral("d%1_i%2").arg(quint64(id.device)).arg(quint64(id.inode));
+    if (fileName != QLatin1String(Module1::kTaskFileName))
+        text += QStringLiteral("_n") +
+                QString::fromLatin1(QCryptographicHash::hash(QFile::encodeName(fileName),
+                                                             QCryptographicHash::Sha256)
+                                        .toHex()
+                                        .left(16));
+    return text;
 }
 
-// Where the tasks put off for this folder are kept: this user's state
+// Where the tasks put off for this list are kept: this user's state
 // folder, never beside the task file.
-QString putOffFile(const Module1::FolderIdentity &id)
+QString putOffFile(const QString &identity)
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (!QDir::isAbsolutePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/quillet/put-off-") + identityText(id);
+    return state + QStringLiteral("/quillet/put-off-") + identity;
 }
 
-// What "quillet --show-all" in the folder does, with the task of the
+// What "quillet --show-all --file LIST" does, with the task of the
 // notification selected: the list opens, or the running copy shows it.
-void openList(const QString &folder, const QByteArray &task, const QString &activationToken)
+void openList(const QString &folder, const QString &taskFile, const QByteArray &task,
+              const QString &activationToken)
 {
     QProcess process;
     process.setProgram(siblingProgram(QStringLiteral("quillet-windows")));
@@ -58,7 +71,8 @@ void openList(const QString &folder, const QByteArray &task, const QString &acti
         say(QStringLiteral("quillet-windows is not installed beside quillet-remind"));
         return;
     }
-    process.setArguments({QStringLiteral("--show-all")});
+    // The list named whole: the folder's own tasks.txt may not be it.
+    process.setArguments({QStringLiteral("--show-all"), QStringLiteral("--file"), taskFile});
     process.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Whatever this process was started with is spent.
@@ -78,11 +92,13 @@ void openList(const QString &folder, const QByteArray &task, const QString &acti
         say(QStringLiteral("cannot start %1: %2").arg(process.program(), process.errorString()));
 }
 
-int runReminder(int argc, char **argv)
+int runReminder(int argc, char **argv, const StartOptions &options)
 {
     QCoreApplication app(argc, argv);
-    const QString folder = QDir::currentPath();
-    const QString taskFile = folder + QLatin1Char('/') + Module1::taskFileName();
+    // The list the other commands chose; its folder is not held (below).
+    const Module1::ListPlace place = Module1::chooseTaskList(options.file);
+    const QString folder = place.folder.isEmpty() ? QDir::currentPath() : place.folder;
+    const QString taskFile = folder + QLatin1Char('/') + place.fileName;
     const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(folder);
     if (!id) {
         say(QStringLiteral("cannot read the folder %1").arg(folder));
@@ -105,7 +121,8 @@ int runReminder(int argc, char **argv)
     // One reminder per folder, whatever name it is reached by: a bus name
     // of the folder's identity, which the bus frees when the process ends
     // however it ends.
-    const QString name = QStringLiteral("io.github.quillet.Quillet.Reminder.") + identityText(*id);
+    const QString identity = identityText(*id, place.fileName);
+    const QString name = QStringLiteral("io.github.quillet.Quillet.Reminder.") + identity;
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed =
         bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
                                          QDBusConnectionInterface::DontAllowReplacement);
@@ -124,21 +141,20 @@ int runReminder(int argc, char **argv)
         say(QStringLiteral("cannot set a timer: %1").arg(alarm.errorString()));
         return 1;
     }
-    Module1::FolderWatch watch(folder, Module1::taskFileName());
+    Module1::FolderWatch watch(folder, place.fileName);
     if (!watch.isValid()) {
         say(QStringLiteral("cannot watch %1: %2").arg(taskFile, watch.errorString()));
         return 1;
     }
 
     remind::DesktopNotifications notifications(bus);
-    remind::Reminder reminder(
-        {
-            [] { return QDateTime::currentDateTime(); },
-            [&](const remind::Notice &notice) { notifications.send(notice); },
-            [&](std::optional<QDateTime> at) { alarm.setAt(at); },
-            [](const QString &message) { say(message); },
-        },
-        taskFile, putOffFile(*id));
+    remind::Reminder reminder({
+                                  [] { return QDateTime::currentDateTime(); },
+                                  [&](const remind::Notice &notice) { notifications.send(notice); },
+                                  [&](std::optional<QDateTime> at) { alarm.setAt(at); },
+                                  [](const QString &message) { say(message); },
+                              },
+                              taskFile, putOffFile(identity));
     QObject::connect(&alarm, &remind::RealtimeAlarm::rang, [&] { reminder.wake(); });
     QObject::connect(&watch, &Module1::FolderWatch::changed, [&] {
         reminder.fileChanged();
@@ -165,7 +181,7 @@ int runReminder(int argc, char **argv)
                      });
     QObject::connect(&notifications, &remind::DesktopNotifications::openRequested,
                      [&](const QByteArray &task, const QString &token) {
-                         openList(folder, task, token);
+                         openList(folder, taskFile, task, token);
                      });
     QObject::connect(&notifications, &remind::DesktopNotifications::laterRequested,
                      [&](const QByteArray &task, remind::DesktopNotifications::Later when) {
@@ -195,5 +211,5 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    return runReminder(argc, argv);
+    return runReminder(argc, argv, options);
 }

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -66,6 +67,9 @@ protected:
             env.remove(name);
         env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
         env.insert("XDG_RUNTIME_DIR", runtime.path());
+        // The user's own list, for a folder that has none.
+        env.insert("XDG_DATA_HOME", dataHome.path());
+        env.insert("XDG_STATE_HOME", dataHome.filePath("state"));
         env.insert("LANG", "en_US.UTF-8");
     }
 
@@ -79,11 +83,11 @@ protected:
         }
     }
 
-    void start(QProcess &p, const QString &folder)
+    void start(QProcess &p, const QString &folder, const QStringList &more = {})
     {
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(folder);
-        p.start(QStringLiteral(QUILLET_BINARY), {"--remind"});
+        p.start(QStringLiteral(QUILLET_BINARY), QStringList{"--remind"} + more);
         ASSERT_TRUE(p.waitForStarted(5000));
     }
 
@@ -117,6 +121,7 @@ protected:
 public:  // set up differently by table rows
     QTemporaryDir dir;
     QTemporaryDir runtime;
+    QTemporaryDir dataHome;
     testsupport::PrivateBus bus;
     std::unique_ptr<testsupport::FakeNotificationService> service;
     QProcessEnvironment env;
@@ -154,6 +159,47 @@ TEST_F(RemindProgram, ATaskIsNotifiedWhenItFallsDueOnceAndARecycledOneNever)
     EXPECT_EQ(testsupport::readFile(tasksPath()), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"tasks.txt"});
+}
+
+// The list is the one --list and --add use, not whatever the folder holds.
+TEST_F(RemindProgram, RemindsOfTheListEveryOtherCommandUses)
+{
+    struct Row {
+        const char *name;
+        QString list;         // where the task is
+        QStringList options;  // besides --remind, started in dir
+    } rows[] = {
+        {"a folder without tasks.txt: the user's list", dataHome.filePath("quillet/tasks.txt"), {}},
+        {"--file PATH",
+         dir.filePath("lists/plans.txt"),
+         {"--file", dir.filePath("lists/plans.txt")}},
+        {"--file FOLDER, without a slash",
+         dir.filePath("lists/tasks.txt"),
+         {"--file", dir.filePath("lists")}},
+    };
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("lists")));
+    ASSERT_TRUE(QDir().mkpath(dataHome.filePath("quillet")));
+    int reminders = 0;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const TaskLines task = dueIn(3, QStringLiteral("Due in %1").arg(r.name));
+        testsupport::writeFile(r.list, testsupport::taskFile({task}, {rule(0, true)}));
+        auto p = std::make_unique<QProcess>();
+        start(*p, dir.path(), r.options);
+        ASSERT_TRUE(ready(++reminders)) << p->readAllStandardError().toStdString();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto shown = service->shown();
+                return std::any_of(shown.begin(), shown.end(),
+                                   [&](const auto &s) { return s.summary == task.title; });
+            },
+            kGuardMs))
+            << p->readAllStandardError().toStdString();
+        EXPECT_EQ(p->state(), QProcess::Running);
+        p->kill();
+        p->waitForFinished(3000);
+        QFile::remove(r.list);
+    }
 }
 
 TEST_F(RemindProgram, FollowsTheFileAsTheListSavesIt)
