@@ -27,7 +27,8 @@ QString isoMoment(const Task &task)
     const qint64 seconds = timeSerial(task.hour, task.minute, task.second);
     const qint64 dayShift = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
     const qint64 inDay = seconds - dayShift * 86400;
-    const auto ymd = civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
+    const auto ymd =
+        civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
     return QString::asprintf("%04d-%02u-%02uT%02lld:%02lld:%02lld", int(ymd.year()),
                              unsigned(ymd.month()), unsigned(ymd.day()), inDay / 3600,
                              inDay / 60 % 60, inDay % 60);
@@ -38,6 +39,24 @@ void sortAsTheList()
 {
     sortMode = 2;
     sortTasks();
+}
+
+// A task text as a terminal may take it: control characters (C0 but NUL,
+// which is printed as U+FFFD, DEL and C1) shown as octal escapes, as
+// `ls -b` shows them, so that a title from a shared folder or a calendar
+// can neither clear the screen nor set the window's title.
+QString visible(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != 0) || (u >= 0x7f && u <= 0x9f))
+            out += QStringLiteral("\\%1").arg(unsigned(u), 3, 8, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 bool colourWanted()
@@ -95,8 +114,8 @@ QString tasksAsText(bool recycled, bool colour, Days today)
         if (isDeleted(task) != recycled)
             continue;
         const QString line = QStringLiteral("%1, for %2, due %3: %4")
-                                 .arg(task.title, task.forWhom, dueMomentText(task),
-                                      daysLeftText(daysLeft(task, today)));
+                                 .arg(visible(task.title), visible(task.forWhom),
+                                      dueMomentText(task), daysLeftText(daysLeft(task, today)));
         const RuleMatch match = matchRules(task, today);
         if (!colour || (!match.colored && !match.bold.value_or(false))) {
             out += line + QLatin1Char('\n');
@@ -105,7 +124,8 @@ QString tasksAsText(bool recycled, bool colour, Days today)
         QString start;
         if (match.colored) {
             const Rgb rgb = rgbOf(match.color);
-            start += QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
+            start +=
+                QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
         }
         if (match.bold.value_or(false))
             start += QStringLiteral("\x1b[1m");
@@ -211,8 +231,9 @@ std::optional<DueMoment> parseWhen(const QString &when, Days today)
 
 QString listFullText()
 {
-    return QStringLiteral("The task list is full: it holds %1 tasks, the most it can keep. "
-                          "Delete a recycled task for good to make room.")
+    return QStringLiteral(
+               "The task list is full: it holds %1 tasks, the most it can keep. "
+               "Delete a recycled task for good to make room.")
         .arg(kTaskSlots);
 }
 
@@ -268,9 +289,9 @@ int addTask(const StartOptions &options)
                      qPrintable(options.due), kWhenForms);
         return 2;
     }
-    for (const auto &[text, name] : {std::pair{&options.title, "title"},
-                                     std::pair{&options.forWhom, "--for text"},
-                                     std::pair{&options.note, "--note text"}}) {
+    for (const auto &[text, name] :
+         {std::pair{&options.title, "title"}, std::pair{&options.forWhom, "--for text"},
+          std::pair{&options.note, "--note text"}}) {
         if (text->size() > kLongestField) {
             std::fprintf(stderr, "quillet: the %s is longer than %d characters\n", name,
                          kLongestField);
@@ -293,9 +314,8 @@ int addTask(const StartOptions &options)
     QString note = options.note;
     note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     task.description = note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    const int status = changeTaskList([&]() -> QString {
-        return appendTask(task) ? QString() : listFullText();
-    });
+    const int status =
+        changeTaskList([&]() -> QString { return appendTask(task) ? QString() : listFullText(); });
     // A full list is no mistake in the command line.
     return status == 2 ? 1 : status;
 }

@@ -192,7 +192,8 @@ TEST_F(ReminderTest, EveryTaskAtItsMomentWhateverTheRulesAndOnceMoreWhenAPopupRu
         // Listed already when the reminder starts: the page said it.
         {"a popup rule that lists it today", {rule(7, true)}, {due}},
         // Only the day before: after the 0-day rule the 1-day one does not count.
-        {"a popup rule after a smaller interval", {rule(0, false), rule(1, true)},
+        {"a popup rule after a smaller interval",
+         {rule(0, false), rule(1, true)},
          {midnight(1), due}},
         {"a popup rule for what is a day overdue", {rule(-1, true)}, {due, midnight(3)}},
     };
@@ -414,6 +415,41 @@ TEST_F(ReminderTest, APutOffTaskComesBackThenEvenToAReminderStartedLater)
     EXPECT_EQ(sent, Sent{"Rent"});
     // Kept beside the user's state, never in the task file.
     EXPECT_EQ(testsupport::readFile(folder().filePath("tasks.txt")), tasksBefore);
+}
+
+// What a put-off brings back is the task as it is then.
+TEST_F(ReminderTest, APutOffTaskComesBackOnlyWhileItIsStillCurrent)
+{
+    struct Row {
+        const char *name;
+        std::vector<TaskLines> meanwhile;  // the list when the put-off ends
+        Sent back;
+    } rows[] = {
+        {"unchanged", {dueAt("Rent", at(9, 30))}, {"Rent"}},
+        {"recycled", {dueAt("Rent", at(9, 30), "Y")}, {}},
+        {"edited", {dueAt("Rent the flat", at(9, 30))}, {}},
+        {"removed", {}, {}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        made.reset();
+        sent.clear();
+        notices.clear();
+        QFile::remove(folder().filePath("state/put-off"));
+        clock = at(9, 0);
+        writeTasks({dueAt("Rent", at(9, 30))});
+        reminder().start();
+        wakeAt(at(9, 30));
+        ASSERT_EQ(notices.size(), 1u);
+        clock = at(9, 31);
+        reminder().putOff(notices.back().task, at(9, 41));
+        sent.clear();
+        notices.clear();
+        writeTasks(r.meanwhile);
+        reminder().fileChanged();
+        wakeAt(at(9, 41));
+        EXPECT_EQ(sent, r.back);
+    }
 }
 
 }  // namespace

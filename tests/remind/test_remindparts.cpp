@@ -1,10 +1,10 @@
 // The reminder's links to the system: the alarm, the file watch and the
 // desktop's notification service (a stand-in on a private bus).
 #include "remind/desktopnotifications.h"
-#include "store/folderwatch.h"
 #include "remind/printers.h"
 #include "remind/realtimealarm.h"
 #include "remind/sessionbus.h"
+#include "store/folderwatch.h"
 #include "support/testsupport.h"
 
 #include <QCoreApplication>
@@ -19,8 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -122,6 +122,11 @@ TEST_F(FolderWatchTest, EveryChangeOfTheFileCountsAndNoOtherFile)
          true},
         {"another file beside the link's target", linked,
          [](FolderWatchTest &t) { writeFile(t.elsewhere("notes.txt"), "x"); }, false},
+        // Each name counts in its own folder only.
+        {"a file named as the link's target beside the link", linked,
+         [](FolderWatchTest &t) { writeFile(t.list("real.txt"), "x"); }, false},
+        {"a file named as the list beside the link's target", linked,
+         [](FolderWatchTest &t) { writeFile(t.elsewhere("tasks.txt"), "x"); }, false},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
@@ -202,13 +207,19 @@ TEST_F(NotificationsTest, SendsTheTaskWithItsUrgencyAndActionsAndKeepsItUntilThe
         QString body;
         QVariantMap hints;
     } rows[] = {
-        {{"actions", "body"}, false, "for Ann & <Bo>\nline",
+        {{"actions", "body"},
+         false,
+         "for Ann & <Bo>\nline",
          {{"desktop-entry", "quillet"}, {"urgency", QVariant::fromValue(uchar(1))}}},
         // Where the service reads markup, the task's own text stays text.
-        {{"actions", "body", "body-markup"}, true, "for Ann &amp; &lt;Bo&gt;\nline",
+        {{"actions", "body", "body-markup"},
+         true,
+         "for Ann &amp; &lt;Bo&gt;\nline",
          {{"desktop-entry", "quillet"}, {"urgency", QVariant::fromValue(uchar(2))}}},
         // Where it keeps notifications, ours stay until the user acts.
-        {{"actions", "body", "persistence"}, false, "for Ann & <Bo>\nline",
+        {{"actions", "body", "persistence"},
+         false,
+         "for Ann & <Bo>\nline",
          {{"desktop-entry", "quillet"},
           {"urgency", QVariant::fromValue(uchar(1))},
           {"resident", true}}},
@@ -227,8 +238,8 @@ TEST_F(NotificationsTest, SendsTheTaskWithItsUrgencyAndActionsAndKeepsItUntilThe
         EXPECT_EQ(s.icon, "quillet");
         EXPECT_EQ(s.summary, "Pay <the> rent");
         EXPECT_EQ(s.body, r.body);
-        EXPECT_EQ(s.actions, (QStringList{"default", "Open", "snooze", "Snooze", "tomorrow",
-                                          "Tomorrow"}));
+        EXPECT_EQ(s.actions,
+                  (QStringList{"default", "Open", "snooze", "Snooze", "tomorrow", "Tomorrow"}));
         EXPECT_EQ(s.hints, r.hints);
         EXPECT_EQ(s.timeout, 0);  // never expires
     }

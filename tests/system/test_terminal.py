@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The terminal commands through the built program: which list each start
 uses, --add's refusals, --list on a terminal and through a pipe."""
+import json
 import os
 import pty
 import shutil
@@ -14,13 +15,14 @@ QUILLET = os.path.abspath(os.environ.get("QUILLET_BINARY") or sys.argv.pop(1))
 HEADER = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n"
 
 
-def task_lines(title, day=24, month=12, year=2026):
+def task_lines(title, day=24, month=12, year=2026, deleted="N"):
     return ("ttl=%s\r\nfor=Me\r\nday=%d\r\nmon=%d\r\nyea=%d\r\nhou=9\r\nmin=0\r\nsec=0\r\n"
-            "del=N\r\ndes=\r\nact=addtask\r\n\r\n" % (title, day, month, year))
+            "del=%s\r\ndes=\r\nact=addtask\r\n\r\n" % (title, day, month, year, deleted))
 
 
-def task_file(titles, rules=""):
-    return (HEADER + "".join(task_lines(t) for t in titles) + "[Alerts]\r\n\r\n" + rules +
+def task_file(titles, rules="", recycled=()):
+    return (HEADER + "".join(task_lines(t) for t in titles) +
+            "".join(task_lines(t, deleted="Y") for t in recycled) + "[Alerts]\r\n\r\n" + rules +
             "\r\n").encode()
 
 
@@ -147,6 +149,39 @@ class Commands(unittest.TestCase):
         out = self.run_quillet("--list").stdout
         self.assertIn("Before\ufffdafter, for Me".encode(), out)
         self.assertIn(b"Next, for Me", out)
+
+    def test_list_never_sends_a_title_s_control_characters(self):
+        # As a shared folder's or a calendar's task may hold them: clear the
+        # screen, set the window's title, ring, delete, a C1 CSI.
+        titles = {"\x1b[2Jcleared": b"\\033[2Jcleared", "\x1b]0;owned\x07t": b"\\033]0;owned\\007t",
+                  "bell\x07": b"bell\\007", "del\x7f": b"del\\177", "c1\u009b2J": b"c1\\2332J",
+                  "tab\tbed": b"tab\\011bed"}
+        with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
+            f.write(task_file(list(titles), RED))
+        for how, out in (("terminal", self.on_terminal("--list", env=self.env)),
+                         ("pipe", self.run_quillet("--list").stdout)):
+            with self.subTest(how=how):
+                # Only the colour's own sequences and line ends remain.
+                plain = out.replace(b"\x1b[38;2;255;0;0m", b"").replace(b"\x1b[0m", b"")
+                for control in list(range(0, 9)) + list(range(11, 13)) + list(range(14, 32)) + [127]:
+                    self.assertNotIn(bytes([control]), plain, control)
+                self.assertNotIn("\u009b".encode(), plain)
+                for shown in titles.values():
+                    self.assertIn(shown, plain)
+        # The JSON stays exact.
+        listed = json.loads(self.run_quillet("--list", "--json").stdout)
+        self.assertEqual(sorted(t["title"] for t in listed), sorted(titles))
+
+    def test_list_shows_the_view_asked_for(self):
+        with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
+            f.write(task_file(["Current"], recycled=["Recycled"]))
+        for args, wanted in ((["--list"], ["Current"]), (["--list", "--recycled"], ["Recycled"])):
+            with self.subTest(args=args):
+                text = self.run_quillet(*args).stdout.decode()
+                self.assertEqual([l.split(",")[0] for l in text.splitlines()], wanted)
+                listed = json.loads(self.run_quillet(*args, "--json").stdout)
+                self.assertEqual([t["title"] for t in listed], wanted)
+                self.assertEqual({t["recycled"] for t in listed}, {args[-1] == "--recycled"})
 
 
 if __name__ == "__main__":
