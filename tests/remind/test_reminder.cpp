@@ -449,6 +449,9 @@ TEST_F(ReminderTest, APutOffTaskComesBackOnlyWhileItIsStillCurrent)
         reminder().fileChanged();
         wakeAt(at(9, 41));
         EXPECT_EQ(sent, r.back);
+        // Past its due moment by then: urgent.
+        for (const remind::Notice &n : notices)
+            EXPECT_TRUE(n.critical) << n.summary.toStdString();
     }
 }
 

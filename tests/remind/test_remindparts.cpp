@@ -151,6 +151,24 @@ TEST_F(FolderWatchTest, EveryChangeOfTheFileCountsAndNoOtherFile)
     }
 }
 
+TEST_F(FolderWatchTest, AFileWrittenOnAndOnIsStillToldOfWhileItIsWritten)
+{
+    writeFile(list(), "a\r\n");
+    Module1::FolderWatch watch(dir.filePath("list"), "tasks.txt");
+    QSignalSpy changed(&watch, &Module1::FolderWatch::changed);
+    // A writer that never pauses as long as the watch waits for quiet.
+    QTimer writer;
+    writer.setInterval(20);
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        QFile f(list());
+        if (f.open(QIODevice::Append))
+            f.write("b");
+    });
+    writer.start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, kGuardMs));
+    EXPECT_TRUE(writer.isActive());
+}
+
 TEST_F(FolderWatchTest, FollowsTheFolderWhenRenamedAndSaysWhenItIsRemoved)
 {
     writeFile(list(), "a\r\n");
