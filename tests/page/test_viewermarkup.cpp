@@ -76,6 +76,8 @@ const MarkupCase kCases[] = {
     {"Cdata", "<![CDATA[<table>]]>", false},
     {"GreaterThanInValue", "<b title=\"a>b\">x</b>", false},
     {"EscapedSingleQuote", "<b title='it\\'s'>x</b>", false},
+    // A value that ends at once for a naive reader runs on for Qt's.
+    {"BackslashBeforeTheClosingQuote", "<font color='red\\' face='x'>y</font>", false},
     {"Unterminated", "<b", false},
     {"SlashInName", "<b/x>y</b>", false},
 };

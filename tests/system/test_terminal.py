@@ -139,6 +139,8 @@ class Commands(unittest.TestCase):
         red = b"\x1b[38;2;255;0;0m"
         self.assertIn(red, self.on_terminal("--list", env=self.env))
         self.assertNotIn(b"\x1b", self.on_terminal("--list", env=dict(self.env, NO_COLOR="1")))
+        # Only a value turns it off, as no-color.org says.
+        self.assertIn(red, self.on_terminal("--list", env=dict(self.env, NO_COLOR="")))
         piped = self.run_quillet("--list").stdout
         self.assertNotIn(b"\x1b", piped)
         self.assertTrue(piped.startswith(b"Soon, for Me, due "), piped)
