@@ -476,7 +476,8 @@ TEST_F(FrmTaskTest, AFileChangedElsewhereIsReadAgainAndTheEditPutOnItsTask)
     QTest::mouseClick(dlg.Command1, Qt::LeftButton);
 
     // Nothing to tell: both changes are in the file.
-    EXPECT_FALSE(MessageBox::lastShown().has_value()) << MessageBox::lastShown()->text.toStdString();
+    EXPECT_FALSE(MessageBox::lastShown().has_value())
+        << MessageBox::lastShown()->text.toStdString();
     const TaskLines typed = with(kRent, &TaskLines::title, "Pay rent!");
     EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({kDentist, typed}, {kRule}));
     EXPECT_FALSE(dlg.isVisible());
@@ -486,6 +487,75 @@ TEST_F(FrmTaskTest, AFileChangedElsewhereIsReadAgainAndTheEditPutOnItsTask)
     ASSERT_TRUE(dlg.savedTask().has_value());
     EXPECT_EQ(dlg.savedTask()->title, "Pay rent!");
     EXPECT_EQ(taskCount, 2);
+}
+
+TEST_F(FrmTaskTest, AListThatKeepsChangingIsNotWaitedForForever)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    open(1);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_End);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    // GIVEN another writer that changes the file again whenever it was read
+    static int changes;
+    changes = 0;
+    const auto changeOnceMore = [] {
+        const std::string title = "Change " + std::to_string(changes);
+        testsupport::writeFile(
+            taskFilePath(),
+            dialogtest::taskFile({kRent, with(kDentist, &TaskLines::title, title.c_str())}, {}));
+    };
+    changeOnceMore();
+    dialogsupport::setTaskFileReader([](const QString &) {
+        const FileStatus read = loadTasks();
+        ++changes;
+        testsupport::writeFile(taskFilePath(), dialogtest::taskFile({kRent}, {}) + "; " +
+                                                   QByteArray::number(changes) + "\r\n");
+        return read;
+    });
+
+    // THEN Ok gives up after a few rounds, the edit kept in the editor
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.Command1), HasSubstr("keeps changing"));
+    EXPECT_EQ(changes, 5);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.txtTitle->text(), "Pay rent!");
+    EXPECT_EQ(redraws, 0);
+
+    // AND once the file is left alone, Ok saves it
+    dialogsupport::setTaskFileReader(nullptr);
+    MessageBox::clearLastShown();
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+    EXPECT_FALSE(MessageBox::lastShown().has_value())
+        << MessageBox::lastShown()->text.toStdString();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(tasksOnDisk(),
+              dialogtest::taskFile({with(kRent, &TaskLines::title, "Pay rent!")}, {}));
+}
+
+TEST_F(FrmTaskTest, AnEditWhoseTaskLeftAFullListCanOnlyBeDropped)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    open(1);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_End);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    // GIVEN the task gone and the list full elsewhere
+    std::vector<TaskLines> full;
+    for (int i = 0; i < kTaskSlots; ++i)
+        full.push_back(with(kDentist, &TaskLines::title, std::to_string(i).c_str()));
+    const QByteArray elsewhere = dialogtest::taskFile(full, {});
+    writeTasks(elsewhere);
+
+    // THEN Ok says so and can do nothing more, the text still shown
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.Command1), HasSubstr("cannot be saved as a new task"));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.Command1->isEnabled());
+    EXPECT_EQ(dlg.txtTitle->text(), "Pay rent!");
+    // AND Cancel drops it; nothing of it ever reaches the list
+    QTest::keyClicks(dlg.txtTitle, "?");
+    QTest::mouseClick(dlg.Command2, Qt::LeftButton);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(taskCount, kTaskSlots);
+    EXPECT_EQ(serializeTables(), elsewhere);
+    EXPECT_EQ(tasksOnDisk(), elsewhere);
 }
 
 TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
@@ -621,6 +691,8 @@ struct Case {
     std::vector<TaskLines> fileAfter;  // after Ok (once more when it stayed open)
     const char *selectedAfter;         // the selected task's title afterwards
 };
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 class ListChangedOutside : public dialogtest::InTempDir,
                            public ::testing::WithParamInterface<Case> {

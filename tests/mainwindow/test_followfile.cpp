@@ -86,6 +86,8 @@ struct FlagCase {
     const char *selectedAfter;                      // nullptr: nothing selected
 };
 
+void PrintTo(const FlagCase &c, std::ostream *os) { *os << c.name; }
+
 class FollowFlag : public FollowFile, public ::testing::WithParamInterface<FlagCase> { };
 
 // Due `days` after the pinned today at 9:00, as the window's own tasks are.
