@@ -181,7 +181,7 @@ enum class Saved {
     Yes,
     No,              // nothing written; the tables keep the edits
     ReadAgain,       // the file was changed elsewhere: not written, read again instead
-    ChangedOutside,  // as ReadAgain, but neither told nor read: the caller does both
+    ChangedOutside,  // as ReadAgain, but neither told nor read: the caller decides
 };
 Saved save(QWidget *parent, bool readAgain = true);
 // Reads the task file back, with the box on failure; true when it failed.
