@@ -38,7 +38,7 @@ public:
     {
         if (!main) {
             frmMainHooks hooks;
-            hooks.showTaskEditor = [this](qint16 n) { showTaskEditor(n); };
+            hooks.showTaskEditor = [this](qint16 n) { return showTaskEditor(n); };
             hooks.showRuleEditor = [this] { showRuleEditor(); };
             hooks.showAlertPage = [this](PageViewer *browser) {
                 startup.makepage();
@@ -75,21 +75,19 @@ public:
     frmStartup startup;
 
 private:
-    void showTaskEditor(qint16 n)
+    TaskEditorResult showTaskEditor(qint16 n)
     {
         if (!task) {
             task = new frmTask(main.get());
             task->setOnSaved([this] { main->drawList(); });
         }
         // The edit commands pass the selected task; new_task the count it
-        // has just raised, which no row can be selected at.
+        // has just raised, which no row can be selected at. After the
+        // editor, the main window redraws what a cancel or a file changed
+        // outside read back.
         task->prepare(n, n != main->selectedTask());
         task->exec();
-        // Cancel reads the file back in its own order: redraw, so that the
-        // rows and the selection name the slots the tasks now hold and the
-        // next command acts on the task the user sees selected.
-        if (task->selected == -1)
-            main->drawList();
+        return {task->savedTask(), task->readAgain()};
     }
 
     void showRuleEditor()

@@ -284,9 +284,11 @@ namespace {
 TaskFileReader g_reader = nullptr;
 }
 
-Saved save(QWidget *parent)
+Saved save(QWidget *parent, bool readAgain)
 {
     const Module1::FileStatus status = Module1::saveTasks();
+    if (!readAgain && status.code == Module1::FileStatus::ChangedOutside)
+        return Saved::ChangedOutside;
     if (!reportFileFailure(parent, status)) {
         keepTaskUids();
         return Saved::Yes;

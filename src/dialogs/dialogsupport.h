@@ -179,10 +179,11 @@ void fitCaptions(QWidget *dialog, const QList<QWidget *> &captioned,
 // Writes the task file, with the box on failure.
 enum class Saved {
     Yes,
-    No,         // nothing written; the tables keep the edits
-    ReadAgain,  // the file was changed elsewhere: not written, read again instead
+    No,              // nothing written; the tables keep the edits
+    ReadAgain,       // the file was changed elsewhere: not written, read again instead
+    ChangedOutside,  // as ReadAgain, but neither told nor read: the caller decides
 };
-Saved save(QWidget *parent);
+Saved save(QWidget *parent, bool readAgain = true);
 // Reads the task file back, with the box on failure; true when it failed.
 bool reloadFailed(QWidget *parent);
 

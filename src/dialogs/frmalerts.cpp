@@ -283,6 +283,7 @@ void frmAlerts::okClicked()
     case dialogsupport::Saved::Yes: break;
     case dialogsupport::Saved::No: return;  // still open with every edit in it
     case dialogsupport::Saved::ReadAgain:
+    case dialogsupport::Saved::ChangedOutside:  // not asked for
         // Closed as a cancel is: the caller redraws the list it read.
         m_before.reset();
         QDialog::reject();

@@ -2,10 +2,12 @@
 
 #include "dialogsupport.h"
 
+#include "common/messagebox.h"
 #include "common/twips.h"
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/taskfile.h"
+#include "store/taskkey.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
@@ -23,6 +25,9 @@ namespace {
 using Design = dialogsupport::ControlDesign<frmTask>;
 using Label7Element = dialogsupport::LabelArrayElement<frmTask>;
 constexpr Qt::Alignment kCentred = Qt::AlignHCenter;
+// A list that another writer changes again and again is not waited for
+// forever.
+constexpr int kSaveAttempts = 5;
 
 // The form as designed, in the order of creation.
 const Design kControls[] = {
@@ -208,9 +213,11 @@ void frmTask::prepare(qint16 Index, bool newTask)
     selected = Index;
     Task *t = current();
     m_before.reset();
+    m_readAgain = false;
+    m_saved.reset();
     if (t)
-        m_before =
-            Snapshot{selected - 1, *t, static_cast<qint16>(Module1::taskCount - (newTask ? 1 : 0))};
+        m_before = Snapshot{selected - 1, *t,
+                            static_cast<qint16>(Module1::taskCount - (newTask ? 1 : 0)), newTask};
     // A number outside the table cannot be edited; the boxes show nothing.
     const Task blank;
     const Task &shown = t ? *t : blank;
@@ -237,16 +244,78 @@ void frmTask::setOnSaved(std::function<void()> drawList) { m_onSaved = std::move
 
 void frmTask::okClicked()
 {
-    switch (dialogsupport::save(this)) {
-    case dialogsupport::Saved::Yes: break;
-    case dialogsupport::Saved::No: return;  // still open with every edit in it
-    case dialogsupport::Saved::ReadAgain:
-        // Closed as a cancel is: the caller redraws the list it read.
-        selected = -1;
-        m_before.reset();
-        QDialog::reject();
-        return;
+    m_saved.reset();
+    for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
+        switch (dialogsupport::save(this, false)) {
+        case dialogsupport::Saved::Yes: finishOk(); return;
+        case dialogsupport::Saved::No:
+        case dialogsupport::Saved::ReadAgain:  // not asked for
+            return;                            // still open with every edit in it
+        case dialogsupport::Saved::ChangedOutside: break;
+        }
+        if (!moveEditToListReadAgain())
+            return;
     }
+    MessageBox::error(this, QStringLiteral("Quillet"),
+                      tr("%1 keeps changing outside Quillet, so your edit was not saved.\r\n"
+                         "It is still in the editor: Ok tries again, Cancel drops it.")
+                          .arg(Module1::taskFilePath()));
+}
+
+bool frmTask::moveEditToListReadAgain()
+{
+    using namespace Module1;
+    const Task *t = current();
+    if (!t || !m_before)
+        return false;
+    const Task typed = *t;
+    // A file that cannot be read now leaves the tables, edit included, as
+    // they were: Ok tries again.
+    if (dialogsupport::reloadFailed(this))
+        return false;
+    m_readAgain = true;
+    const bool wasNew = m_before->newTask;
+    // The task as the editor found it, if no one changed or recycled it.
+    if (const int slot = wasNew ? -1 : findSameTask(m_before->task); slot >= 0) {
+        m_before = Snapshot{slot, tasks[size_t(slot)], taskCount, false};
+        Task edited = typed;
+        edited.deleted = tasks[size_t(slot)].deleted;
+        tasks[size_t(slot)] = edited;
+        selected = static_cast<qint16>(slot + 1);
+        return true;
+    }
+    if (taskCount >= kTaskSlots) {
+        // The boxes keep the text; nothing takes it any more.
+        m_before.reset();
+        selected = 0;
+        Command1->setEnabled(false);
+        MessageBox::error(this, QStringLiteral("Quillet"),
+                          tr("%1 was changed outside Quillet while you edited this task, and "
+                             "it is now full: your edit cannot be saved as a new task.\r\n"
+                             "Cancel drops it.")
+                              .arg(taskFilePath()));
+        return false;
+    }
+    // A new task joins the list as it is now; an edit whose task is gone
+    // or was changed there becomes one, so that neither version is lost.
+    const int fresh = taskCount;
+    m_before = Snapshot{fresh, tasks[size_t(fresh)], taskCount, true};
+    tasks[size_t(fresh)] = typed;
+    ++taskCount;
+    selected = static_cast<qint16>(fresh + 1);
+    if (wasNew)
+        return true;
+    MessageBox::information(
+        this, QStringLiteral("Quillet"),
+        tr("%1 was changed outside Quillet while you edited this task, and this task was "
+           "changed or removed there.\r\n"
+           "Your edit is still in the editor: Ok saves it as a new task, Cancel drops it.")
+            .arg(taskFilePath()));
+    return false;
+}
+
+void frmTask::finishOk()
+{
     if (dialogsupport::reloadFailed(this)) {
         // The file holds the edits; only the derived texts are stale.
         if (Task *t = current()) {
@@ -254,6 +323,9 @@ void frmTask::okClicked()
             t->sortKey = Module1::makeSortKey(*t);
         }
     }
+    // Taken before the list's redraw sorts the table under it.
+    if (const Task *t = current())
+        m_saved = *t;
     m_before.reset();
     done(QDialog::Accepted);
     if (m_onSaved)

@@ -34,6 +34,13 @@ public:
     // The task number being edited; -1 after "&Cancel".
     qint16 selected = 0;
 
+    // Whether this showing met a task file changed outside and read it
+    // again: the tables' slots then differ from those the caller's rows name.
+    bool readAgain() const { return m_readAgain; }
+    // What the task the last "&Ok" saved holds (to find it again whatever
+    // slot it now has); nothing when this showing saved nothing.
+    const std::optional<Module1::Task> &savedTask() const { return m_saved; }
+
     QLabel *Label1 = nullptr;
     QLineEdit *txtTitle = nullptr;
     QLabel *Label2 = nullptr;
@@ -71,16 +78,26 @@ private:
     void connectTextBox(QLineEdit *box, QString Module1::Task::*field);
     void connectNumberBox(QLineEdit *box, qint16 Module1::Task::*field);
     void okClicked();
+    // After a save refused because the file changed outside: reads it again
+    // and puts the typed task into it, on the same task when that is still
+    // there as the editor found it, else as a new task. False when the
+    // editor stays open (it said why).
+    bool moveEditToListReadAgain();
+    void finishOk();
 
     std::function<void()> m_onSaved;
     bool m_filling = false;  // prepare is filling the boxes from the record
     // The record as prepare found it and the count before a new task
     // raised it, put back when a cancel cannot read the file, so abandoned
     // edits are never saved later by another command.
+    // It is also what identifies the edited task in a list read again.
     struct Snapshot {
         int slot = 0;
         Module1::Task task;
         qint16 count = 0;
+        bool newTask = false;
     };
     std::optional<Snapshot> m_before;
+    bool m_readAgain = false;
+    std::optional<Module1::Task> m_saved;
 };

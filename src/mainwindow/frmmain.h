@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwindow/formlayout.h"
+#include "store/tables.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -23,10 +24,19 @@ class PageViewer;
 class SplitterBar;
 class TaskListCanvas;
 
+// What a showing of the task editor did, as far as the list cares.
+struct TaskEditorResult {
+    // What the task "&Ok" saved holds; nothing when the editor saved nothing.
+    std::optional<Module1::Task> saved;
+    // The editor read the task file again, changed outside meanwhile: the
+    // tables' slots are no longer those the rows name.
+    bool readAgain = false;
+};
+
 // What the main window needs from the dialogs and the alert page; the
 // program wires these, tests pass fakes.
 struct frmMainHooks {
-    std::function<void(qint16 taskNumber)>
+    std::function<TaskEditorResult(qint16 taskNumber)>
         showTaskEditor;                    // prepare + modal exec of the task editor
     std::function<void()> showRuleEditor;  // drawAlert(0) + modal exec of the rule editor
     std::function<void(PageViewer *browser)>
@@ -146,6 +156,15 @@ private:
     void openSelectedRow();
     void deleteSelectedRow();
     void showListView(bool deleted);
+    // Opens the task editor on task `number` and puts the selection where
+    // the user expects it afterwards.
+    void editTask(qint16 number);
+    // The selected task's record, to find it again once the tables change.
+    std::optional<Module1::Task> selectedRecord() const;
+    // drawList with the selection on the task that holds what `task` holds,
+    // in slot `preferred` - 1 when that slot still holds it (the tables may
+    // have been read again in another order); none when no task does.
+    void drawListSelecting(const std::optional<Module1::Task> &task, qint16 preferred = 0);
     double statusBarTop() const;
     double outerWidth() const;
     // Save or load with one message box on failure.

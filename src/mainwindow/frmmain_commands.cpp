@@ -4,6 +4,7 @@
 #include "common/messagebox.h"
 #include "store/store.h"
 
+#include <QPlainTextEdit>
 #include <QStringList>
 #include <QTimer>
 
@@ -46,7 +47,7 @@ void frmMain::new_task()
     if (isDeleted(task))
         task.deleted = QStringLiteral("N");
     if (m_hooks.showTaskEditor)
-        m_hooks.showTaskEditor(taskCount);
+        editTask(taskCount);
     else
         loadFile();
 }
@@ -56,8 +57,7 @@ void frmMain::menu_modify_Click()
     if (m_selectedTask < 1)
         return;
     const TimerHold hold(*this);
-    if (m_hooks.showTaskEditor)
-        m_hooks.showTaskEditor(m_selectedTask);
+    editTask(m_selectedTask);
 }
 
 void frmMain::menu_modify2_Click()
@@ -66,8 +66,34 @@ void frmMain::menu_modify2_Click()
     // Only reached after a row was selected; task 0 has no slot.
     if (m_selectedTask < 1)
         return;
-    if (m_hooks.showTaskEditor)
-        m_hooks.showTaskEditor(m_selectedTask);
+    editTask(m_selectedTask);
+}
+
+void frmMain::editTask(qint16 number)
+{
+    if (!m_hooks.showTaskEditor)
+        return;
+    // new_task passes the count it has just raised, which no row names.
+    const bool editsSelected = number == m_selectedTask;
+    const std::optional<Module1::Task> before = selectedRecord();
+    const qint16 beforeNumber = m_selectedTask;
+    const QString pane = txtDescription->toPlainText();
+    const TaskEditorResult result = m_hooks.showTaskEditor(number);
+    // A save of the list as it was: the editor redrew it.
+    if (result.saved && !result.readAgain)
+        return;
+    // Otherwise the tables were read from the file, which may have changed
+    // meanwhile: the selection stays on its task, found by what it holds,
+    // never by a slot that may now hold another. An edited task is the
+    // selected one, as saved.
+    if (result.saved && editsSelected) {
+        drawListSelecting(result.saved);
+    } else {
+        drawListSelecting(before, beforeNumber);
+        // A cancel changed nothing the user sees: the pane stays as it was.
+        if (!result.saved && !result.readAgain)
+            txtDescription->setPlainText(pane);
+    }
 }
 
 void frmMain::deleteTask()

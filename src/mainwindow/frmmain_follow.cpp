@@ -4,6 +4,7 @@
 
 #include "store/folderwatch.h"
 #include "store/store.h"
+#include "store/taskkey.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -15,12 +16,12 @@ void frmMain::followFile()
 {
     if (m_changeWaiting)
         return;
-    auto *watch = new Module1::FolderWatch(Module1::taskFolderAccessPath(),
-                                           Module1::taskFileName(), this);
+    auto *watch =
+        new Module1::FolderWatch(Module1::taskFolderAccessPath(), Module1::taskFileName(), this);
     if (!watch->isValid()) {
         // The list still works; it just does not see outside changes.
-        std::fprintf(stderr, "quillet: cannot watch %s: %s\n",
-                     qPrintable(Module1::taskFilePath()), qPrintable(watch->errorString()));
+        std::fprintf(stderr, "quillet: cannot watch %s: %s\n", qPrintable(Module1::taskFilePath()),
+                     qPrintable(watch->errorString()));
         return;
     }
     // While an editor or a question is open it owns the tables; its own
@@ -42,31 +43,28 @@ void frmMain::readOutsideChange()
         m_changeWaiting->start();
         return;
     }
-    using namespace Module1;
-    std::optional<Task> selected;
+    const std::optional<Module1::Task> selected = selectedRecord();
     const qint16 before = m_selectedTask;
-    if (before > 0 && before <= taskCount)
-        selected = tasks[static_cast<size_t>(before - 1)];
     if (!loadFile())
         return;
-    // The same task by what it holds, in its old slot when that still
-    // holds it: the file's order may differ from the list's.
-    const auto sameTask = [&](const Task &t) {
-        return t.title == selected->title && t.forWhom == selected->forWhom &&
-               t.year == selected->year && t.month == selected->month && t.day == selected->day &&
-               t.hour == selected->hour && t.minute == selected->minute &&
-               t.second == selected->second && t.description == selected->description &&
-               t.deleted == selected->deleted;
-    };
+    // The file's order may differ from the list's.
+    drawListSelecting(selected, before);
+}
+
+std::optional<Module1::Task> frmMain::selectedRecord() const
+{
+    if (m_selectedTask < 1 || m_selectedTask > Module1::taskCount)
+        return std::nullopt;
+    return Module1::tasks[static_cast<size_t>(m_selectedTask - 1)];
+}
+
+void frmMain::drawListSelecting(const std::optional<Module1::Task> &task, qint16 preferred)
+{
     qint16 found = 0;
-    if (selected) {
-        sortTasks();
-        if (before <= taskCount && sameTask(tasks[static_cast<size_t>(before - 1)]))
-            found = before;
-        for (qint16 i = 0; i < taskCount && found == 0; ++i) {
-            if (sameTask(tasks[static_cast<size_t>(i)]))
-                found = static_cast<qint16>(i + 1);
-        }
+    if (task) {
+        // In the order drawList leaves, so that the slot is the one it shows.
+        Module1::sortTasks();
+        found = static_cast<qint16>(Module1::findSameTask(*task, preferred - 1) + 1);
     }
     m_selectedTask = found;
     if (found == 0)

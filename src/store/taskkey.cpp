@@ -62,4 +62,22 @@ int findTask(const QByteArray &key)
     return -1;
 }
 
+bool sameTask(const Task &a, const Task &b)
+{
+    return a.title == b.title && a.forWhom == b.forWhom && a.year == b.year && a.month == b.month &&
+           a.day == b.day && a.hour == b.hour && a.minute == b.minute && a.second == b.second &&
+           a.description == b.description && a.deleted == b.deleted;
+}
+
+int findSameTask(const Task &record, int preferred)
+{
+    if (preferred >= 0 && preferred < taskCount && sameTask(tasks[size_t(preferred)], record))
+        return preferred;
+    for (int i = 0; i < taskCount; ++i) {
+        if (sameTask(tasks[size_t(i)], record))
+            return i;
+    }
+    return -1;
+}
+
 }  // namespace Module1

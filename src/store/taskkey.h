@@ -22,4 +22,15 @@ bool isTaskKey(const QByteArray &text);
 // The slot of the task with that key, or -1.
 int findTask(const QByteArray &key);
 
+// Whether two records hold the same task: every field the file keeps for
+// it is equal, the recycled flag included (unlike a key: a task recycled
+// elsewhere is no longer the one a window shows). The derived texts are
+// not compared.
+bool sameTask(const Task &a, const Task &b);
+
+// The slot of a task that holds what `record` holds, or -1; `preferred`
+// first when it holds it, so that of identical tasks the one in its old
+// place is found.
+int findSameTask(const Task &record, int preferred = -1);
+
 }  // namespace Module1

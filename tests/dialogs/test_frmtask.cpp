@@ -4,6 +4,8 @@
 #include "dialogtestutil.h"
 
 #include "common/messagebox.h"
+#include "mainwindow/frmmain.h"
+#include "mainwindow/tasklistcanvas.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
 
@@ -18,10 +20,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 using namespace Module1;
 using dialogtest::retype;
@@ -34,6 +41,12 @@ namespace {
 const TaskLines kRent{"Pay rent", "Me", 1, 4, 2026, 9, 0, 0, "N", "Bank transfer|~Ref 12"};
 const TaskLines kDentist{"Dentist", "Anna", 14, 12, 2026, 15, 30, 0, "N", ""};
 const RuleLines kRule{3, "d", 255, true};
+
+TaskLines with(TaskLines t, QString TaskLines::*field, const char *value)
+{
+    t.*field = QString::fromUtf8(value);
+    return t;
+}
 
 class FrmTaskTest : public dialogtest::InTempDir {
 protected:
@@ -451,24 +464,98 @@ TEST_F(FrmTaskTest, EnterInABoxDoesNotPressOk)
     EXPECT_EQ(redraws, 1);
 }
 
-TEST_F(FrmTaskTest, AFileChangedElsewhereIsReadAgainNotOverwritten)
+TEST_F(FrmTaskTest, AFileChangedElsewhereIsReadAgainAndTheEditPutOnItsTask)
 {
     loadFile(dialogtest::taskFile({kRent}, {}));
     open(1);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_End);
     QTest::keyClicks(dlg.txtTitle, "!");
     const QByteArray elsewhere = dialogtest::taskFile({kDentist, kRent}, {kRule});
     writeTasks(elsewhere);
-    MessageBox::setNextAnswer(QMessageBox::Ok);
 
     QTest::mouseClick(dlg.Command1, Qt::LeftButton);
 
-    ASSERT_TRUE(MessageBox::lastShown().has_value());
-    EXPECT_THAT(MessageBox::lastShown()->text.toStdString(), HasSubstr("changed outside Quillet"));
-    EXPECT_EQ(testsupport::readFile(filePath()), elsewhere);
+    // Nothing to tell: both changes are in the file.
+    EXPECT_FALSE(MessageBox::lastShown().has_value())
+        << MessageBox::lastShown()->text.toStdString();
+    const TaskLines typed = with(kRent, &TaskLines::title, "Pay rent!");
+    EXPECT_EQ(tasksOnDisk(), dialogtest::taskFile({kDentist, typed}, {kRule}));
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(dlg.selected, -1) << "closed as a cancel, so the list is redrawn";
+    EXPECT_EQ(redraws, 1);
+    EXPECT_TRUE(dlg.readAgain());
+    EXPECT_EQ(dlg.selected, 2) << "the task's slot in the file as read again";
+    ASSERT_TRUE(dlg.savedTask().has_value());
+    EXPECT_EQ(dlg.savedTask()->title, "Pay rent!");
     EXPECT_EQ(taskCount, 2);
-    EXPECT_EQ(tasks[0].title, "Dentist");
+}
+
+TEST_F(FrmTaskTest, AListThatKeepsChangingIsNotWaitedForForever)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    open(1);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_End);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    // GIVEN another writer that changes the file again whenever it was read
+    static int changes;
+    changes = 0;
+    const auto changeOnceMore = [] {
+        const std::string title = "Change " + std::to_string(changes);
+        testsupport::writeFile(
+            taskFilePath(),
+            dialogtest::taskFile({kRent, with(kDentist, &TaskLines::title, title.c_str())}, {}));
+    };
+    changeOnceMore();
+    dialogsupport::setTaskFileReader([](const QString &) {
+        const FileStatus read = loadTasks();
+        ++changes;
+        testsupport::writeFile(taskFilePath(), dialogtest::taskFile({kRent}, {}) + "; " +
+                                                   QByteArray::number(changes) + "\r\n");
+        return read;
+    });
+
+    // THEN Ok gives up after a few rounds, the edit kept in the editor
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.Command1), HasSubstr("keeps changing"));
+    EXPECT_EQ(changes, 5);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.txtTitle->text(), "Pay rent!");
+    EXPECT_EQ(redraws, 0);
+
+    // AND once the file is left alone, Ok saves it
+    dialogsupport::setTaskFileReader(nullptr);
+    MessageBox::clearLastShown();
+    QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+    EXPECT_FALSE(MessageBox::lastShown().has_value())
+        << MessageBox::lastShown()->text.toStdString();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(tasksOnDisk(),
+              dialogtest::taskFile({with(kRent, &TaskLines::title, "Pay rent!")}, {}));
+}
+
+TEST_F(FrmTaskTest, AnEditWhoseTaskLeftAFullListCanOnlyBeDropped)
+{
+    loadFile(dialogtest::taskFile({kRent}, {}));
+    open(1);
+    QTest::keyClick(dlg.txtTitle, Qt::Key_End);
+    QTest::keyClicks(dlg.txtTitle, "!");
+    // GIVEN the task gone and the list full elsewhere
+    std::vector<TaskLines> full;
+    for (int i = 0; i < kTaskSlots; ++i)
+        full.push_back(with(kDentist, &TaskLines::title, std::to_string(i).c_str()));
+    const QByteArray elsewhere = dialogtest::taskFile(full, {});
+    writeTasks(elsewhere);
+
+    // THEN Ok says so and can do nothing more, the text still shown
+    EXPECT_THAT(dialogtest::clickPastBox(dlg.Command1), HasSubstr("cannot be saved as a new task"));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.Command1->isEnabled());
+    EXPECT_EQ(dlg.txtTitle->text(), "Pay rent!");
+    // AND Cancel drops it; nothing of it ever reaches the list
+    QTest::keyClicks(dlg.txtTitle, "?");
+    QTest::mouseClick(dlg.Command2, Qt::LeftButton);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(taskCount, kTaskSlots);
+    EXPECT_EQ(serializeTables(), elsewhere);
+    EXPECT_EQ(tasksOnDisk(), elsewhere);
 }
 
 TEST_F(FrmTaskTest, FailedSaveKeepsTheDialogOpenWithTheEdits)
@@ -576,3 +663,190 @@ INSTANTIATE_TEST_SUITE_P(Numbers, TaskNumberTest,
                                            NumberInTable{0, false}, NumberInTable{-5, false}));
 
 }  // namespace
+
+// The list changed outside while the editor is open, through the main
+// window and the editor wired as the program wires them.
+namespace outside {
+
+using testsupport::dueOn;
+
+const QDate kDay(2026, 12, 8);
+const TaskLines kAlpha = dueOn("Alpha", kDay.addDays(1));
+const TaskLines kBravo = dueOn("Bravo", kDay.addDays(2));
+const TaskLines kCharlie = dueOn("Charlie", kDay.addDays(3));
+// Due today: sorts before every other task, so the rows shift.
+const TaskLines kAdded = dueOn("Added", kDay);
+
+// Bravo as the user leaves it in the editor: "!" typed after the title.
+const TaskLines kTyped = with(kBravo, &TaskLines::title, "Bravo!");
+// A new task typed: the title only, on a slot never used.
+const TaskLines kNew{"Echo", "", 0, 0, 0, 0, 0, 0, "", ""};
+
+struct Case {
+    const char *name;
+    bool newTask;                      // else Bravo, the selected task, is edited
+    std::vector<TaskLines> elsewhere;  // what another program writes meanwhile
+    bool cancel;                       // Cancel instead of Ok
+    bool staysOpen;                    // Ok is refused with a word why, the text kept
+    std::vector<TaskLines> fileAfter;  // after Ok (once more when it stayed open)
+    const char *selectedAfter;         // the selected task's title afterwards
+};
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+class ListChangedOutside : public dialogtest::InTempDir,
+                           public ::testing::WithParamInterface<Case> {
+protected:
+    void SetUp() override
+    {
+        InTempDir::SetUp();
+        writeTasks(dialogtest::taskFile({kAlpha, kBravo, kCharlie}, {}));
+        frmMainHooks hooks;
+        hooks.showTaskEditor = [this](qint16 n) {
+            editor->prepare(n, n != window->selectedTask());
+            editor->exec();
+            return TaskEditorResult{editor->savedTask(), editor->readAgain()};
+        };
+        window = std::make_unique<frmMain>(std::move(hooks));
+        editor = new frmTask(window.get());
+        editor->setOnSaved([this] { window->drawList(); });
+    }
+    void TearDown() override
+    {
+        window.reset();
+        InTempDir::TearDown();
+    }
+
+    QString selectedTitle() const
+    {
+        const qint16 n = window->selectedTask();
+        return n > 0 ? tasks[size_t(n - 1)].title : QString();
+    }
+    int rowOf(const QString &title) const
+    {
+        for (int k = 1; k < window->lstContainer->elementCount(); ++k) {
+            if (window->lstContainer->row(k).cell(ListColumn::Title).caption == title)
+                return k;
+        }
+        return -1;
+    }
+
+    std::unique_ptr<frmMain> window;
+    frmTask *editor = nullptr;  // owned by the window
+};
+
+TEST_P(ListChangedOutside, KeepsWhatWasTypedAndTheSelectionOnItsTask)
+{
+    const Case &c = GetParam();
+    // GIVEN Bravo selected (row 2) and the editor open on it, or on a new task
+    window->highlight(static_cast<qint16>(rowOf("Bravo")));
+    ASSERT_EQ(selectedTitle(), "Bravo");
+    const QByteArray elsewhere = dialogtest::taskFile(c.elsewhere, {});
+    bool ran = false;
+    QTimer::singleShot(0, editor, [&] {
+        ran = true;
+        ASSERT_TRUE(editor->isVisible());
+        // WHEN the user types, the file changes outside, and Ok (or Cancel)
+        QTest::keyClick(editor->txtTitle, Qt::Key_End);
+        QTest::keyClicks(editor->txtTitle, c.newTask ? "Echo" : "!");
+        writeTasks(elsewhere);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        QTest::mouseClick(c.cancel ? editor->Command2 : editor->Command1, Qt::LeftButton);
+        if (c.staysOpen) {
+            // THEN the editor says why and keeps the typed text
+            ASSERT_TRUE(editor->isVisible());
+            ASSERT_TRUE(MessageBox::lastShown().has_value());
+            EXPECT_THAT(MessageBox::lastShown()->text.toStdString(),
+                        HasSubstr("changed or removed there"));
+            EXPECT_THAT(MessageBox::lastShown()->text.toStdString(),
+                        HasSubstr("Ok saves it as a new task, Cancel drops it"));
+            EXPECT_EQ(editor->txtTitle->text(), "Bravo!");
+            EXPECT_EQ(tasksOnDisk(), elsewhere) << "nothing written yet";
+            MessageBox::clearLastShown();
+            QTest::mouseClick(editor->Command1, Qt::LeftButton);
+        }
+        if (editor->isVisible()) {
+            ADD_FAILURE() << "the editor is still open";
+            editor->reject();
+        }
+    });
+    if (c.newTask)
+        window->menu_new->trigger();
+    else
+        window->menu_modify->trigger();
+    ASSERT_TRUE(ran);
+
+    // THEN the file holds the outside change and the edit on its own task
+    EXPECT_EQ(tasksOnDisk().toStdString(),
+              (c.cancel ? elsewhere : dialogtest::taskFile(c.fileAfter, {})).toStdString());
+    EXPECT_FALSE(MessageBox::lastShown().has_value())
+        << MessageBox::lastShown()->text.toStdString();
+    // AND the list shows the file, the selection on the task it was on
+    const std::vector<TaskLines> &listed = c.cancel ? c.elsewhere : c.fileAfter;
+    EXPECT_EQ(window->lstContainer->elementCount() - 1,
+              std::count_if(listed.begin(), listed.end(),
+                            [](const TaskLines &t) { return t.deleted != "Y"; }));
+    EXPECT_EQ(selectedTitle(), c.selectedAfter);
+    EXPECT_EQ(window->lstContainer->selectedRow(), rowOf(c.selectedAfter));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListChangedOutside,
+    ::testing::Values(
+        // quillet --add: a task appended that sorts first.
+        Case{"EditWhileATaskIsAdded",
+             false,
+             {kAlpha, kBravo, kCharlie, kAdded},
+             false,
+             false,
+             {kAlpha, kTyped, kCharlie, kAdded},
+             "Bravo!"},
+        // A sync tool writes the tasks in its own order.
+        Case{"EditWhileTheListIsReordered",
+             false,
+             {kCharlie, kAdded, kBravo, kAlpha},
+             false,
+             false,
+             {kCharlie, kAdded, kTyped, kAlpha},
+             "Bravo!"},
+        // Bravo itself changed there: both versions kept.
+        Case{"EditedTaskChangedElsewhere",
+             false,
+             {kAlpha, with(kBravo, &TaskLines::forWhom, "Anna"), kCharlie},
+             false,
+             true,
+             {kAlpha, with(kBravo, &TaskLines::forWhom, "Anna"), kCharlie, kTyped},
+             "Bravo!"},
+        Case{"EditedTaskRecycledElsewhere",
+             false,
+             {kAlpha, with(kBravo, &TaskLines::deleted, "Y"), kCharlie},
+             false,
+             true,
+             {kAlpha, with(kBravo, &TaskLines::deleted, "Y"), kCharlie, kTyped},
+             "Bravo!"},
+        Case{"EditedTaskRemovedElsewhere",
+             false,
+             {kAlpha, kCharlie},
+             false,
+             true,
+             {kAlpha, kCharlie, kTyped},
+             "Bravo!"},
+        // A new task joins the list as it is now; Bravo stays selected.
+        Case{"NewTaskWhileTheListIsReordered",
+             true,
+             {kAdded, kCharlie, kBravo, kAlpha},
+             false,
+             false,
+             {kAdded, kCharlie, kBravo, kAlpha, kNew},
+             "Bravo"},
+        // Cancel reads the file back as ever, the typed text dropped.
+        Case{"CancelWhileTheListIsReordered",
+             false,
+             {kCharlie, kAdded, kBravo, kAlpha},
+             true,
+             false,
+             {},
+             "Bravo"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace outside

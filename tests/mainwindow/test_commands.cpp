@@ -150,6 +150,7 @@ TEST_F(MainWindowTest, NewTaskReusesTheSlotAsCurrent)
         edited = n;
         deletedSeen = tasks[static_cast<size_t>(n - 1)].deleted;
         Module1::loadTasks();  // Cancel
+        return TaskEditorResult{};
     };
     frmMain &w = open(hooks);
     tasks[1].title = "left over";
@@ -164,7 +165,10 @@ TEST_F(MainWindowTest, NewTaskRefusedWhenTheTableIsFull)
 {
     bool opened = false;
     frmMainHooks hooks;
-    hooks.showTaskEditor = [&](qint16) { opened = true; };
+    hooks.showTaskEditor = [&](qint16) {
+        opened = true;
+        return TaskEditorResult{};
+    };
     frmMain &w = open(hooks);
     for (int i = 0; i < Module1::kTaskSlots; ++i)
         tasks[static_cast<size_t>(i)].title = QString::number(i);
@@ -182,7 +186,10 @@ TEST_F(MainWindowTest, EditFromTheMenuNeedsASelection)
     addTask("A", "", 1);
     int opened = 0;
     frmMainHooks hooks;
-    hooks.showTaskEditor = [&](qint16) { ++opened; };
+    hooks.showTaskEditor = [&](qint16) {
+        ++opened;
+        return TaskEditorResult{};
+    };
     frmMain &w = open(hooks);
     w.menu_modify->trigger();
     EXPECT_EQ(opened, 0);
@@ -226,7 +233,10 @@ frmMainHooks alertHooks(int *shown)
         browser->showPage(page);
         ++*shown;
     };
-    hooks.showTaskEditor = [](qint16) { Module1::loadTasks(); };
+    hooks.showTaskEditor = [](qint16) {
+        Module1::loadTasks();
+        return TaskEditorResult{};
+    };
     return hooks;
 }
 
@@ -485,7 +495,10 @@ TEST_F(MainWindowTest, NoRedrawWhileADialogIsOpen)
     addTask("A", "", 1);
     std::vector<bool> timerRunning;
     frmMainHooks hooks;
-    hooks.showTaskEditor = [&](qint16) { timerRunning.push_back(window().Timer1->isActive()); };
+    hooks.showTaskEditor = [&](qint16) {
+        timerRunning.push_back(window().Timer1->isActive());
+        return TaskEditorResult{};
+    };
     hooks.showRuleEditor = [&] { timerRunning.push_back(window().Timer1->isActive()); };
     frmMain &w = open(hooks);
     w.highlight(1);

@@ -9,6 +9,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 using testsupport::dueOn;
@@ -31,7 +34,8 @@ protected:
     static void writeElsewhere(bool keepBravo = true)
     {
         const QDate today(2026, 12, 8);
-        std::vector<testsupport::TaskLines> lines{dueOn("Zulu", today), dueOn("Yankee", today.addDays(1)),
+        std::vector<testsupport::TaskLines> lines{dueOn("Zulu", today),
+                                                  dueOn("Yankee", today.addDays(1)),
                                                   dueOn("Charlie", today.addDays(3))};
         if (keepBravo)
             lines.push_back(dueOn("Bravo", today.addDays(2)));
@@ -71,6 +75,112 @@ TEST_F(FollowFile, ASelectedTaskRemovedElsewhereLeavesNothingSelected)
     EXPECT_EQ(w.selectedTask(), 0);
     EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty());
 }
+
+// A task whose recycled flag differs is another task: the selection never
+// lands on it, wherever it stands.
+struct FlagCase {
+    const char *name;
+    bool recycledView;                              // the view the selection is made in
+    const char *selected;                           // its title
+    std::vector<testsupport::TaskLines> elsewhere;  // what another program writes
+    const char *selectedAfter;                      // nullptr: nothing selected
+};
+
+void PrintTo(const FlagCase &c, std::ostream *os) { *os << c.name; }
+
+class FollowFlag : public FollowFile, public ::testing::WithParamInterface<FlagCase> { };
+
+// Due `days` after the pinned today at 9:00, as the window's own tasks are.
+testsupport::TaskLines dueIn(const char *title, int days, const char *deleted = "N")
+{
+    testsupport::TaskLines t = dueOn(title, QDate(2026, 12, 8).addDays(days), deleted);
+    t.minute = 0;
+    return t;
+}
+
+TEST_P(FollowFlag, TheSelectionStaysOnlyOnTheTaskAsItWas)
+{
+    const FlagCase &c = GetParam();
+    // GIVEN Alpha, Bravo, Charlie current (slots 1 to 3) and Delta recycled
+    addTask("Alpha", "Me", 1);
+    addTask("Bravo", "Me", 2, "N", "Bravo's note");
+    addTask("Charlie", "Me", 3);
+    addTask("Delta", "Me", 4, "Y", "Delta's note");
+    frmMain &w = open();
+    w.show();
+    w.followFile();
+    if (c.recycledView)
+        w.Image1_Click(2);
+    w.highlight(static_cast<qint16>(rowOf(c.selected)));
+    ASSERT_EQ(selectedTitle(), c.selected);
+
+    // WHEN another program rewrites the file
+    testsupport::writeFile("tasks.txt", taskFile(c.elsewhere, {}));
+
+    // THEN the list shows it, the selection on the same task or on none
+    const auto read = [] {
+        for (int i = 0; i < Module1::taskCount; ++i) {
+            if (Module1::tasks[size_t(i)].title == "Zulu")
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY(read());
+    EXPECT_EQ(rowOf("Zulu"), c.recycledView ? -1 : 1);
+    EXPECT_EQ(rowCount(), c.recycledView ? 1 : 3);
+    if (c.selectedAfter) {
+        EXPECT_EQ(selectedTitle(), c.selectedAfter);
+        EXPECT_EQ(Module1::tasks[size_t(w.selectedTask() - 1)].deleted, c.recycledView ? "Y" : "N");
+        EXPECT_EQ(w.lstContainer->selectedRow(), rowOf(c.selectedAfter));
+        EXPECT_EQ(w.txtDescription->toPlainText(), QString(c.selectedAfter) + "'s note");
+    } else {
+        EXPECT_EQ(w.selectedTask(), 0) << selectedTitle().toStdString();
+        EXPECT_LT(w.lstContainer->selectedRow(), 1);
+        EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty());
+    }
+}
+
+testsupport::TaskLines withNote(testsupport::TaskLines t, const char *note)
+{
+    t.description = QString::fromUtf8(note);
+    return t;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FollowFlag,
+    ::testing::Values(
+        // Recycled elsewhere: it left the view, so nothing is selected.
+        FlagCase{"RecycledElsewhere",
+                 false,
+                 "Bravo",
+                 {dueIn("Zulu", 0), dueIn("Alpha", 1),
+                  withNote(dueIn("Bravo", 2, "Y"), "Bravo's note"), dueIn("Charlie", 3),
+                  withNote(dueIn("Delta", 4, "Y"), "Delta's note")},
+                 nullptr},
+        // A recycled copy of Bravo now stands in Bravo's old slot, Bravo
+        // itself one further: the selection stays on the current one.
+        FlagCase{"ARecycledCopyInItsSlot",
+                 false,
+                 "Bravo",
+                 {dueIn("Zulu", 1), withNote(dueIn("Bravo", 2, "Y"), "Bravo's note"),
+                  withNote(dueIn("Bravo", 2), "Bravo's note"), dueIn("Charlie", 3)},
+                 "Bravo"},
+        // Restored elsewhere, seen from the recycled view.
+        FlagCase{"RestoredElsewhere",
+                 true,
+                 "Delta",
+                 {dueIn("Zulu", 0), dueIn("Alpha", 1), dueIn("Charlie", 3),
+                  withNote(dueIn("Delta", 4), "Delta's note"), dueIn("Echo", 5, "Y")},
+                 nullptr},
+        // The same in the recycled view: a current copy in its old slot.
+        FlagCase{"ACurrentCopyInItsSlot",
+                 true,
+                 "Delta",
+                 {dueIn("Zulu", 0), dueIn("Alpha", 1), dueIn("Charlie", 3),
+                  withNote(dueIn("Delta", 4), "Delta's note"),
+                  withNote(dueIn("Delta", 4, "Y"), "Delta's note")},
+                 "Delta"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(FollowFile, NothingIsReadWhileADialogIsOpenAndAllOfItAfter)
 {

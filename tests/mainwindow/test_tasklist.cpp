@@ -421,7 +421,10 @@ TEST_F(MainWindowTest, ReturnDoubleClickAndDeleteActOnTheSelectedRow)
     addTask("B", "", 3);
     std::vector<qint16> edited;
     frmMainHooks hooks;
-    hooks.showTaskEditor = [&](qint16 n) { edited.push_back(n); };
+    hooks.showTaskEditor = [&](qint16 n) {
+        edited.push_back(n);
+        return TaskEditorResult{};
+    };
     frmMain &w = open(std::move(hooks));
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

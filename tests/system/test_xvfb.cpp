@@ -273,6 +273,56 @@ TEST_F(OnXServer, NewTaskTypedIntoTheEditorIsSavedInTheFileFormat)
     EXPECT_EQ(app.state(), QProcess::Running);
 }
 
+TEST_F(OnXServer, AnEditOkedAfterAnAddFromTheTerminalLandsOnItsTask)
+{
+    // GIVEN the list open on three tasks, Bravo (row 2) selected
+    testsupport::writeFile(taskFile(), withTodayRule({dueOn("Alpha", kToday.addDays(1)),
+                                                      dueOn("Bravo", kToday.addDays(2)),
+                                                      dueOn("Charlie", kToday.addDays(3))},
+                                                     false));
+    startProgram({"--show-all"});
+    const xcb_window_t main = waitForWindow("Quillet");
+    ASSERT_NE(main, 0u);
+    ASSERT_TRUE(x.idle(main));
+    send(clickAt(main, 300, 150));  // below the rows: the list takes the keyboard
+    keys(main, {"Home"});
+    ASSERT_TRUE(waitUntil([&] { return x.selectionBand(main).found(); })) << "Home selected no row";
+    const int rowOneTop = x.selectionBand(main).top;
+    keys(main, {"Down"});
+    ASSERT_TRUE(waitUntil([&] { return x.selectionBand(main).top > rowOneTop; }));
+    const int rowHeight = x.selectionBand(main).top - rowOneTop;
+
+    // WHEN the user opens the editor on it and types
+    keys(main, {"Return"});
+    const xcb_window_t editor = waitForWindow("New / Edit task");
+    ASSERT_NE(editor, 0u);
+    keys(editor, {"End"});
+    type("!");
+    ASSERT_TRUE(x.idle(editor));
+    // AND a task due today, which sorts first, is added from a terminal
+    QProcess add;
+    startProgram({"--add", "Added", "--due", "today"}, &add);
+    ASSERT_TRUE(ended(add, 10000));
+    ASSERT_EQ(add.exitCode(), 0) << add.readAllStandardError().toStdString();
+    // AND Ok is pressed
+    keys(editor, {"alt+o"});
+
+    // THEN the editor closes without a word
+    EXPECT_TRUE(waitForWindowGone("New / Edit task"));
+    // AND the file holds the added task and the edit on Bravo
+    loadFileCopy();
+    QStringList titles;
+    for (int i = 0; i < Module1::taskCount; ++i)
+        titles << Module1::tasks[size_t(i)].title;
+    EXPECT_EQ(titles.join(',').toStdString(), "Alpha,Bravo!,Charlie,Added");
+    // AND the selection is on Bravo!, now row 3
+    EXPECT_TRUE(waitUntil([&] {
+        return x.idle(main) && x.selectionBand(main).top == rowOneTop + 2 * rowHeight;
+    })) << "selected at "
+        << x.selectionBand(main).top << ", row 3 at " << rowOneTop + 2 * rowHeight;
+    EXPECT_EQ(app.state(), QProcess::Running);
+}
+
 }  // namespace
 
 TEST_F(OnXServer, ATaskAddedFromTheTerminalShowsInTheOpenList)
