@@ -1,5 +1,6 @@
 #include "app/terminalcommands.h"
 
+#include "store/listchange.h"
 #include "store/listlocation.h"
 #include "store/ordering.h"
 #include "store/rules.h"
@@ -27,7 +28,8 @@ QString isoMoment(const Task &task)
     const qint64 seconds = timeSerial(task.hour, task.minute, task.second);
     const qint64 dayShift = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
     const qint64 inDay = seconds - dayShift * 86400;
-    const auto ymd = civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
+    const auto ymd =
+        civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
     return QString::asprintf("%04d-%02u-%02uT%02lld:%02lld:%02lld", int(ymd.year()),
                              unsigned(ymd.month()), unsigned(ymd.day()), inDay / 3600,
                              inDay / 60 % 60, inDay % 60);
@@ -105,7 +107,8 @@ QString tasksAsText(bool recycled, bool colour, Days today)
         QString start;
         if (match.colored) {
             const Rgb rgb = rgbOf(match.color);
-            start += QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
+            start +=
+                QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
         }
         if (match.bold.value_or(false))
             start += QStringLiteral("\x1b[1m");
@@ -211,8 +214,9 @@ std::optional<DueMoment> parseWhen(const QString &when, Days today)
 
 QString listFullText()
 {
-    return QStringLiteral("The task list is full: it holds %1 tasks, the most it can keep. "
-                          "Delete a recycled task for good to make room.")
+    return QStringLiteral(
+               "The task list is full: it holds %1 tasks, the most it can keep. "
+               "Delete a recycled task for good to make room.")
         .arg(kTaskSlots);
 }
 
@@ -228,34 +232,14 @@ bool appendTask(Task task)
     return true;
 }
 
-int changeTaskList(const std::function<QString()> &change)
+int applyChange(const std::function<QString()> &change, const std::function<QString()> &afterSaved)
 {
-    // A writer that changes the file again and again is not waited for
-    // forever.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const FileStatus loaded = loadTasks();
-        if (!loaded.ok() && loaded.code != FileStatus::Missing) {
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(loaded.error));
-            return 1;
-        }
-        if (const QString refused = change(); !refused.isEmpty()) {
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(refused));
-            return 2;
-        }
-        const FileStatus saved = saveTasks();
-        if (saved.code == FileStatus::ChangedOutside)
-            continue;
-        if (!saved.ok()) {
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(saved.error));
-            return 1;
-        }
-        if (!saved.notice.isEmpty())
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(saved.notice));
-        return 0;
-    }
-    std::fprintf(stderr, "quillet: %s keeps changing; the task was not added\n",
-                 qPrintable(taskFilePath()));
-    return 1;
+    const ChangeResult result = changeTaskList(change, afterSaved);
+    if (!result.message.isEmpty())
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(result.message));
+    for (const QString &notice : result.notices)
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(notice));
+    return int(result.status);
 }
 
 int addTask(const StartOptions &options)
@@ -268,9 +252,9 @@ int addTask(const StartOptions &options)
                      qPrintable(options.due), kWhenForms);
         return 2;
     }
-    for (const auto &[text, name] : {std::pair{&options.title, "title"},
-                                     std::pair{&options.forWhom, "--for text"},
-                                     std::pair{&options.note, "--note text"}}) {
+    for (const auto &[text, name] :
+         {std::pair{&options.title, "title"}, std::pair{&options.forWhom, "--for text"},
+          std::pair{&options.note, "--note text"}}) {
         if (text->size() > kLongestField) {
             std::fprintf(stderr, "quillet: the %s is longer than %d characters\n", name,
                          kLongestField);
@@ -293,9 +277,8 @@ int addTask(const StartOptions &options)
     QString note = options.note;
     note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     task.description = note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    const int status = changeTaskList([&]() -> QString {
-        return appendTask(task) ? QString() : listFullText();
-    });
+    const int status =
+        applyChange([&]() -> QString { return appendTask(task) ? QString() : listFullText(); });
     // A full list is no mistake in the command line.
     return status == 2 ? 1 : status;
 }

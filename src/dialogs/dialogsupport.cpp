@@ -3,6 +3,7 @@
 #include "common/filereport.h"
 #include "common/messagebox.h"
 #include "common/twips.h"
+#include "store/listchange.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -286,11 +287,9 @@ TaskFileReader g_reader = nullptr;
 
 Saved save(QWidget *parent)
 {
-    const Module1::FileStatus status = Module1::saveTasks();
-    if (!reportFileFailure(parent, status)) {
-        keepTaskUids();
+    const Module1::FileStatus status = Module1::saveTasksAndUids();
+    if (!reportFileFailure(parent, status))
         return Saved::Yes;
-    }
     if (status.code != Module1::FileStatus::ChangedOutside)
         return Saved::No;
     // What is on disk now wins over the edit, which the box said was lost.

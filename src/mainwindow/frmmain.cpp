@@ -2,12 +2,12 @@
 
 #include "common/filereport.h"
 #include "common/messagebox.h"
-#include "page/pageviewer.h"
 #include "common/twips.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"
 #include "mainwindow/splitterbar.h"
 #include "mainwindow/tasklistcanvas.h"
+#include "page/pageviewer.h"
 #include "store/store.h"
 
 #include <QCloseEvent>
@@ -386,10 +386,8 @@ void frmMain::saveWindowGeometry()
 
 bool frmMain::saveFile()
 {
-    const Module1::FileStatus status = Module1::saveTasks();
+    const Module1::FileStatus status = Module1::saveTasksAndUids();
     reportFileFailure(this, status);
-    if (status.ok())
-        keepTaskUids();
     // The file holds someone else's change: show that instead of ours.
     if (status.code == Module1::FileStatus::ChangedOutside)
         loadFile();

@@ -4,8 +4,8 @@
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
-#include "store/testhooks.h"
 #include "store/tables.h"
+#include "store/testhooks.h"
 
 #include <QDir>
 #include <QFile>
@@ -375,7 +375,7 @@ const HeldFolder &taskFolder()
         // The name as text is for messages; a folder removed before the
         // start has none.
         char buffer[PATH_MAX];
-        held->shown = !folder.isEmpty()         ? folder
+        held->shown = !folder.isEmpty()                 ? folder
                       : ::getcwd(buffer, sizeof buffer) ? QFile::decodeName(buffer)
                                                         : QStringLiteral(".");
     }
@@ -590,6 +590,16 @@ FileStatus saveTo(const Located &at, bool syncDirectory)
     return status;
 }
 
+// Two writers that both compared before either replaced would each drop
+// the other's change.
+FileStatus saveLocked(const Located &at, bool syncDirectory)
+{
+    const ListLock lock(at.file.folder, at.file.name, at.file.shown);
+    if (!lock.held())
+        return {FileStatus::Busy, lock.busyText()};
+    return saveTo(at, syncDirectory);
+}
+
 }  // namespace
 
 QByteArray serializeTables()
@@ -665,7 +675,8 @@ void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 FileStatus readTasks(QByteArrayView bytes)
 {
     if (isUtf16(bytes))
-        return {FileStatus::NotTaskFile, QStringLiteral("is a UTF-16 text file, not a Quillet task file")};
+        return {FileStatus::NotTaskFile,
+                QStringLiteral("is a UTF-16 text file, not a Quillet task file")};
     // Files written here always end lines with CR LF; a file without any CR
     // was converted by an editor or a checkout, and its lines end at LF.
     const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
@@ -688,11 +699,17 @@ FileStatus loadTasks() { return loadFrom(locateHeld()); }
 
 FileStatus loadTasks(const QString &path) { return loadFrom(locatePath(path)); }
 
-FileStatus saveTasks() { return saveTo(locateHeld(), true); }
+FileStatus saveTasks() { return saveLocked(locateHeld(), true); }
 
 FileStatus saveTasks(const QString &path, bool syncDirectory)
 {
-    return saveTo(locatePath(path), syncDirectory);
+    return saveLocked(locatePath(path), syncDirectory);
+}
+
+ListLock lockTaskList()
+{
+    const Located at = locateHeld();
+    return ListLock(at.file.folder, at.file.name, at.file.shown);
 }
 
 }  // namespace Module1
