@@ -8,6 +8,7 @@
 #include "mainwindow/splitterbar.h"
 #include "mainwindow/tasklistcanvas.h"
 #include "page/pageviewer.h"
+#include "store/listchange.h"
 #include "store/store.h"
 
 #include <QCloseEvent>

@@ -1,5 +1,6 @@
 #include "store/listchange.h"
 
+#include "store/listlock.h"
 #include "store/taskids.h"
 
 namespace Module1 {
@@ -43,7 +44,7 @@ FileStatus saveTasksAndUids()
 {
     const ListLock lock = lockTaskList();
     if (!lock.held())
-        return {FileStatus::Busy, lock.busyText()};
+        return {FileStatus::WriteFailed, lock.busyText()};
     FileStatus status = saveTasks();
     QString why;
     if (status.ok() && !refreshTaskUids(&why)) {

@@ -43,4 +43,9 @@ private:
     bool m_outermost = false;
 };
 
+// The lock of the list this process works on (taskfile.h: the held
+// folder's task file), waited for. saveTasks takes the lock of the list it
+// saves the same way, and fails (WriteFailed, with busyText) without it.
+ListLock lockTaskList();
+
 }  // namespace Module1

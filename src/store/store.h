@@ -1,7 +1,6 @@
 #pragma once
 
 #include "store/dates.h"
-#include "store/listchange.h"
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/rules.h"

@@ -1,6 +1,7 @@
 #include "store/taskfile.h"
 
 #include "store/dates.h"
+#include "store/listlock.h"
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
@@ -596,7 +597,7 @@ FileStatus saveLocked(const Located &at, bool syncDirectory)
 {
     const ListLock lock(at.file.folder, at.file.name, at.file.shown);
     if (!lock.held())
-        return {FileStatus::Busy, lock.busyText()};
+        return {FileStatus::WriteFailed, lock.busyText()};
     return saveTo(at, syncDirectory);
 }
 

@@ -3,7 +3,6 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include "store/listlock.h"
 #include "store/tables.h"
 
 #include <utility>
@@ -47,7 +46,6 @@ struct FileStatus {
         TooManyRules,
         WriteFailed,
         ChangedOutside,
-        Busy,  // another process held the list's lock (listlock.h) for the whole wait
     };
     FileStatus() = default;
     FileStatus(Code c, QString why = {}) : code(c), error(std::move(why)) { }
@@ -78,15 +76,10 @@ FileStatus loadTasks(const QString &path);
 // user.* attributes (what could not be kept is in `notice`). When the file
 // no longer holds what this process last read or wrote there, nothing is
 // written (ChangedOutside): the caller reads it again. A link is written
-// through only when it belongs to this user or to root. The compare and
-// the replace are made inside the list's lock (Busy when another writer
-// kept it); a save inside a change (listchange.h) is inside its lock.
-// syncDirectory=false skips the directory fsync (benchmarks only).
+// through only when it belongs to this user or to root. syncDirectory=false
+// skips the directory fsync (benchmarks only).
 FileStatus saveTasks();
 FileStatus saveTasks(const QString &path, bool syncDirectory = true);
-
-// Takes the held list's lock (listlock.h), waiting for another writer.
-ListLock lockTaskList();
 
 // The file's bytes for the current tables (what saveTasks writes).
 QByteArray serializeTables();
