@@ -38,7 +38,7 @@ public:
             const QString title = QStringLiteral("%1 %2").arg(prefix).arg(i);
             p->start(QStringLiteral(QUILLET_BINARY),
                      QStringList{"--add", title, "--due", "2027-01-15 10:00"} + more);
-            m_runs.push_back({title, std::move(p)});
+            m_runs.push_back({title, std::move(p), {}});
         }
     }
 
