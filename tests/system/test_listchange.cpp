@@ -121,6 +121,17 @@ TEST_F(Writers, AListHeldByAnotherWriterIsLeftAsItWas)
                                   QByteArray::number(::getpid()) + ")"))
         << busy.err.toStdString();
     EXPECT_EQ(readFile(tasksPath()), before);
+    // AND so does an import, which leaves the UIDs beside the list alone too
+    testsupport::writeFile(dir.filePath("in.ics"),
+                           "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n"
+                           "BEGIN:VTODO\r\nUID:one@test\r\nSUMMARY:Imported\r\n"
+                           "DUE:20270115T090000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    const Ended import = run({"--import-ics", "in.ics"});
+    EXPECT_EQ(import.code, 1) << import.err.toStdString();
+    EXPECT_TRUE(import.err.contains("is being changed by another Quillet"))
+        << import.err.toStdString();
+    EXPECT_EQ(readFile(tasksPath()), before);
+    EXPECT_FALSE(QFile::exists(dir.filePath(".tasks.txt.uids")));
 
     // AND another list in the same folder has a lock of its own
     const Ended other = add("Elsewhere", {"--file", "other.txt"});
@@ -130,7 +141,9 @@ TEST_F(Writers, AListHeldByAnotherWriterIsLeftAsItWas)
     // AND once it is let go, the add goes through
     ::close(held);
     EXPECT_EQ(add("Second").code, 0);
-    EXPECT_EQ(titlesIn(readFile(tasksPath())), (QStringList{"First", "Second"}));
+    EXPECT_EQ(run({"--import-ics", "in.ics"}).code, 0);
+    EXPECT_EQ(titlesIn(readFile(tasksPath())), (QStringList{"First", "Second", "Imported"}));
+    EXPECT_TRUE(readFile(dir.filePath(".tasks.txt.uids")).contains("\none@test "));
 }
 
 // What stands at a name, as ls -l tells it.
