@@ -4,8 +4,8 @@
 #include "app/terminalcommands.h"
 #include "ics/icscalendar.h"
 #include "store/ordering.h"
-#include "store/taskfile.h"
 #include "store/taskids.h"
+#include "store/taskfile.h"
 
 #include <QFile>
 #include <QHash>

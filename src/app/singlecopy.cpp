@@ -33,7 +33,8 @@ constexpr qint64 kLongestRequest = 64;
 
 SingleCopy::SingleCopy(const QString &taskFile, uid_t trustedPeer)
     : m_taskFile(taskFile), m_trustedPeer(trustedPeer)
-{ }
+{
+}
 
 SingleCopy::~SingleCopy()
 {
@@ -114,7 +115,10 @@ void SingleCopy::onShowTask(std::function<void(const QByteArray &task)> showTask
     m_showTask = std::move(showTask);
 }
 
-void SingleCopy::askToShowTask(const QByteArray &task) { m_task = task; }
+void SingleCopy::askToShowTask(const QByteArray &task)
+{
+    m_task = task;
+}
 
 bool SingleCopy::answer(const QByteArray &request)
 {

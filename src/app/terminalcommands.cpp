@@ -28,8 +28,7 @@ QString isoMoment(const Task &task)
     const qint64 seconds = timeSerial(task.hour, task.minute, task.second);
     const qint64 dayShift = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
     const qint64 inDay = seconds - dayShift * 86400;
-    const auto ymd =
-        civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
+    const auto ymd = civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
     return QString::asprintf("%04d-%02u-%02uT%02lld:%02lld:%02lld", int(ymd.year()),
                              unsigned(ymd.month()), unsigned(ymd.day()), inDay / 3600,
                              inDay / 60 % 60, inDay % 60);
@@ -107,8 +106,7 @@ QString tasksAsText(bool recycled, bool colour, Days today)
         QString start;
         if (match.colored) {
             const Rgb rgb = rgbOf(match.color);
-            start +=
-                QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
+            start += QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
         }
         if (match.bold.value_or(false))
             start += QStringLiteral("\x1b[1m");
@@ -214,9 +212,8 @@ std::optional<DueMoment> parseWhen(const QString &when, Days today)
 
 QString listFullText()
 {
-    return QStringLiteral(
-               "The task list is full: it holds %1 tasks, the most it can keep. "
-               "Delete a recycled task for good to make room.")
+    return QStringLiteral("The task list is full: it holds %1 tasks, the most it can keep. "
+                          "Delete a recycled task for good to make room.")
         .arg(kTaskSlots);
 }
 
@@ -252,9 +249,9 @@ int addTask(const StartOptions &options)
                      qPrintable(options.due), kWhenForms);
         return 2;
     }
-    for (const auto &[text, name] :
-         {std::pair{&options.title, "title"}, std::pair{&options.forWhom, "--for text"},
-          std::pair{&options.note, "--note text"}}) {
+    for (const auto &[text, name] : {std::pair{&options.title, "title"},
+                                     std::pair{&options.forWhom, "--for text"},
+                                     std::pair{&options.note, "--note text"}}) {
         if (text->size() > kLongestField) {
             std::fprintf(stderr, "quillet: the %s is longer than %d characters\n", name,
                          kLongestField);

@@ -5,8 +5,8 @@
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
-#include "store/tables.h"
 #include "store/testhooks.h"
+#include "store/tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -376,7 +376,7 @@ const HeldFolder &taskFolder()
         // The name as text is for messages; a folder removed before the
         // start has none.
         char buffer[PATH_MAX];
-        held->shown = !folder.isEmpty()                 ? folder
+        held->shown = !folder.isEmpty()         ? folder
                       : ::getcwd(buffer, sizeof buffer) ? QFile::decodeName(buffer)
                                                         : QStringLiteral(".");
     }
