@@ -63,7 +63,7 @@ int importTasks(const QString &source)
     }
     int added = 0, updated = 0, tooLong = 0;
     QStringList uids;
-    const int status = changeTaskList([&]() -> QString {
+    const auto change = [&]() -> QString {
         added = updated = tooLong = 0;
         QString why;
         taskUids(&uids, &why);
@@ -98,13 +98,15 @@ int importTasks(const QString &source)
             ++added;
         }
         return {};
-    });
-    if (status != 0)
+    };
+    // The file holds the tasks; their UIDs (the calendar's own) beside it,
+    // before any other writer may change the list.
+    const auto rememberUids = [&]() -> QString {
+        QString why;
+        return rememberTaskUids(uids, &why) ? QString() : why;
+    };
+    if (const int status = applyChange(change, rememberUids); status != 0)
         return status == 2 ? 1 : status;
-    // The file holds the tasks; their UIDs (the calendar's own) beside it.
-    QString why;
-    if (!rememberTaskUids(uids, &why))
-        say(why);
     std::printf("%d added, %d updated", added, updated);
     if (calendar.withoutDue > 0)
         std::printf(", %d without a due date skipped", calendar.withoutDue);

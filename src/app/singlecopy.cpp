@@ -4,8 +4,6 @@
 #include "store/taskkey.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -17,7 +15,6 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace {
 
@@ -31,46 +28,6 @@ constexpr char kShown[] = "shown\n";
 constexpr int kListenMs = 900;
 constexpr int kAnswerMs = 5000;
 constexpr qint64 kLongestRequest = 64;
-
-// Where this user's copies meet: <runtime dir>/quillet when it is private;
-// else (XDG_RUNTIME_DIR unset or open to others) a folder of our own in
-// the temporary folder, made 0700 and checked as QStandardPaths does for
-// its own fallback. Never a bare name in a folder others can write to.
-int openMeetingFolder(QString *name, QString *why)
-{
-    const QString runtime = Module1::privateRuntimeFolder();
-    if (!runtime.isEmpty()) {
-        const int fd = Module1::openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
-        if (fd >= 0) {
-            *name = runtime;
-            return fd;
-        }
-    }
-    *name = QDir::tempPath() + QStringLiteral("/quillet-%1").arg(::geteuid());
-    return Module1::openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
-}
-
-// The process holding a flock on the file behind `fd`, as the kernel lists
-// it (a lock file's own content could say anything); 0 when none is listed.
-qint64 flockHolder(int fd)
-{
-    struct stat st { };
-    QFile list(QStringLiteral("/proc/locks"));
-    if (::fstat(fd, &st) != 0 || !list.open(QIODevice::ReadOnly))
-        return 0;
-    // "1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", the
-    // device numbers in hex; a waiter's line has "->" after the number.
-    const QByteArray file =
-        QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
-        QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
-        QByteArray::number(quint64(st.st_ino));
-    for (const QByteArray &line : list.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 5 && fields[1] == "FLOCK" && fields[5] == file)
-            return fields[4].toLongLong();
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -99,7 +56,7 @@ void SingleCopy::findMeetingPlace()
             QStringLiteral("%1 could not be looked at: %2").arg(folder, qt_error_string(errno));
         return;
     }
-    m_folder = openMeetingFolder(&m_folderName, &m_meetingError);
+    m_folder = Module1::openLockFolder(&m_folderName, &m_meetingError);
     if (m_folder < 0)
         return;
     m_socketName = QByteArray("copy-") + QByteArray::number(quint64(id->device), 16) + '-' +
@@ -121,23 +78,15 @@ SingleCopy::Lock SingleCopy::takeLock()
         return Lock::Unavailable;
     }
     const QByteArray name = m_socketName + ".lock";
-    // O_NONBLOCK, O_NOFOLLOW and the check after: whatever stands at the
-    // name, opening it neither waits nor leads elsewhere, and only a
-    // regular file is locked.
-    m_lock = ::openat(m_folder, name.constData(),
-                      O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    struct stat st { };
     QString why;
-    if (m_lock < 0)
+    m_lock = Module1::openLockFile(m_folder, name, &why);
+    if (m_lock >= 0) {
+        if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0)
+            return Lock::Taken;
+        if (errno == EWOULDBLOCK)
+            return Lock::Held;
         why = qt_error_string(errno);
-    else if (::fstat(m_lock, &st) != 0 || !S_ISREG(st.st_mode))
-        why = QStringLiteral("not a regular file");
-    else if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0)
-        return Lock::Taken;
-    else if (errno == EWOULDBLOCK)
-        return Lock::Held;
-    else
-        why = qt_error_string(errno);
+    }
     m_listenError = QStringLiteral("%1/%2 could not be locked: %3")
                         .arg(m_folderName, QString::fromLatin1(name), why);
     if (m_lock >= 0)
@@ -190,7 +139,7 @@ bool SingleCopy::answer(const QByteArray &request)
     return true;
 }
 
-qint64 SingleCopy::holder() const { return m_lock >= 0 ? flockHolder(m_lock) : 0; }
+qint64 SingleCopy::holder() const { return m_lock >= 0 ? Module1::flockHolder(m_lock) : 0; }
 
 bool SingleCopy::trusts(int socket) const
 {

@@ -1,5 +1,6 @@
 #include "app/terminalcommands.h"
 
+#include "store/listchange.h"
 #include "store/listlocation.h"
 #include "store/ordering.h"
 #include "store/rules.h"
@@ -249,34 +250,14 @@ bool appendTask(Task task)
     return true;
 }
 
-int changeTaskList(const std::function<QString()> &change)
+int applyChange(const std::function<QString()> &change, const std::function<QString()> &afterSaved)
 {
-    // A writer that changes the file again and again is not waited for
-    // forever.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const FileStatus loaded = loadTasks();
-        if (!loaded.ok() && loaded.code != FileStatus::Missing) {
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(loaded.error));
-            return 1;
-        }
-        if (const QString refused = change(); !refused.isEmpty()) {
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(refused));
-            return 2;
-        }
-        const FileStatus saved = saveTasks();
-        if (saved.code == FileStatus::ChangedOutside)
-            continue;
-        if (!saved.ok()) {
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(saved.error));
-            return 1;
-        }
-        if (!saved.notice.isEmpty())
-            std::fprintf(stderr, "quillet: %s\n", qPrintable(saved.notice));
-        return 0;
-    }
-    std::fprintf(stderr, "quillet: %s keeps changing; the task was not added\n",
-                 qPrintable(taskFilePath()));
-    return 1;
+    const ChangeResult result = changeTaskList(change, afterSaved);
+    if (!result.message.isEmpty())
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(result.message));
+    for (const QString &notice : result.notices)
+        std::fprintf(stderr, "quillet: %s\n", qPrintable(notice));
+    return int(result.status);
 }
 
 int addTask(const StartOptions &options)
@@ -315,7 +296,7 @@ int addTask(const StartOptions &options)
     note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     task.description = note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     const int status =
-        changeTaskList([&]() -> QString { return appendTask(task) ? QString() : listFullText(); });
+        applyChange([&]() -> QString { return appendTask(task) ? QString() : listFullText(); });
     // A full list is no mistake in the command line.
     return status == 2 ? 1 : status;
 }

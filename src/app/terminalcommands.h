@@ -45,12 +45,13 @@ struct DueMoment {
 std::optional<DueMoment> parseWhen(const QString &when, Module1::Days today);
 extern const char kWhenForms[];
 
-// Loads the list, lets `change` alter the tables (it returns an error text
-// to refuse, said on stderr with status 2), and saves. A file changed
-// elsewhere between the load and the save is read again and the change made
-// again, so nothing written meanwhile is lost. The status: 0, 1 when the
-// file could not be read or saved, 2 when `change` refused.
-int changeTaskList(const std::function<QString()> &change);
+// One change of the list through the store's transaction
+// (store/listchange.h), told on stderr: why it was not made, or what beside
+// it could not be kept. The status: 0 when the change is in the file, 1
+// when the file could not be read or saved or another writer kept it
+// locked, 2 when `change` refused.
+int applyChange(const std::function<QString()> &change,
+                const std::function<QString()> &afterSaved = {});
 
 // Fills a fresh slot past the last task with `task`; false when the table
 // is full (the editor's own limit).

@@ -1,9 +1,6 @@
 #include "common/filereport.h"
 
 #include "common/messagebox.h"
-#include "store/taskids.h"
-
-#include <cstdio>
 
 bool reportFileFailure(QWidget *parent, const Module1::FileStatus &status)
 {
@@ -13,11 +10,4 @@ bool reportFileFailure(QWidget *parent, const Module1::FileStatus &status)
         return false;
     MessageBox::error(parent, QStringLiteral("Quillet"), status.error);
     return true;
-}
-
-void keepTaskUids()
-{
-    QString why;
-    if (!Module1::refreshTaskUids(&why))
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(why));
 }

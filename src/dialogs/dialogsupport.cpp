@@ -3,6 +3,7 @@
 #include "common/filereport.h"
 #include "common/messagebox.h"
 #include "common/twips.h"
+#include "store/listchange.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -286,13 +287,11 @@ TaskFileReader g_reader = nullptr;
 
 Saved save(QWidget *parent, bool readAgain)
 {
-    const Module1::FileStatus status = Module1::saveTasks();
+    const Module1::FileStatus status = Module1::saveTasksAndUids();
     if (!readAgain && status.code == Module1::FileStatus::ChangedOutside)
         return Saved::ChangedOutside;
-    if (!reportFileFailure(parent, status)) {
-        keepTaskUids();
+    if (!reportFileFailure(parent, status))
         return Saved::Yes;
-    }
     if (status.code != Module1::FileStatus::ChangedOutside)
         return Saved::No;
     // What is on disk now wins over the edit, which the box said was lost.

@@ -8,6 +8,7 @@
 #include "mainwindow/navigationpane.h"
 #include "mainwindow/splitterbar.h"
 #include "mainwindow/tasklistcanvas.h"
+#include "store/listchange.h"
 #include "store/store.h"
 
 #include <QCloseEvent>
@@ -386,10 +387,8 @@ void frmMain::saveWindowGeometry()
 
 bool frmMain::saveFile()
 {
-    const Module1::FileStatus status = Module1::saveTasks();
+    const Module1::FileStatus status = Module1::saveTasksAndUids();
     reportFileFailure(this, status);
-    if (status.ok())
-        keepTaskUids();
     // The file holds someone else's change: show that instead of ours.
     if (status.code == Module1::FileStatus::ChangedOutside)
         loadFile();

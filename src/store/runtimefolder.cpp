@@ -1,12 +1,15 @@
 #include "store/runtimefolder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QList>
 #include <QStandardPaths>
 
 #include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace Module1 {
@@ -46,6 +49,58 @@ QString privateRuntimeFolder()
         return {};
     ::close(fd);
     return folder;
+}
+
+int openLockFolder(QString *name, QString *why)
+{
+    const QString runtime = privateRuntimeFolder();
+    if (!runtime.isEmpty()) {
+        const int fd = openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
+        if (fd >= 0) {
+            *name = runtime;
+            return fd;
+        }
+    }
+    *name = QDir::tempPath() + QStringLiteral("/quillet-%1").arg(::geteuid());
+    return openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
+}
+
+int openLockFile(int folder, const QByteArray &name, QString *why)
+{
+    // O_RDONLY is enough for flock, and creates nothing through a link.
+    const int fd = ::openat(folder, name.constData(),
+                            O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *why = qt_error_string(errno);
+        return -1;
+    }
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        *why = S_ISREG(st.st_mode) ? QStringLiteral("not this user's file")
+                                   : QStringLiteral("not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+qint64 flockHolder(int fd)
+{
+    struct stat st { };
+    QFile list(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &st) != 0 || !list.open(QIODevice::ReadOnly))
+        return 0;
+    // "1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", the
+    // device numbers in hex; a waiter's line has "->" after the number.
+    const QByteArray file = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(quint64(st.st_ino));
+    for (const QByteArray &line : list.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields[1] == "FLOCK" && fields[5] == file)
+            return fields[4].toLongLong();
+    }
+    return 0;
 }
 
 }  // namespace Module1

@@ -1,6 +1,7 @@
 #include "store/taskfile.h"
 
 #include "store/dates.h"
+#include "store/listlock.h"
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
@@ -590,6 +591,16 @@ FileStatus saveTo(const Located &at, bool syncDirectory)
     return status;
 }
 
+// Two writers that both compared before either replaced would each drop
+// the other's change.
+FileStatus saveLocked(const Located &at, bool syncDirectory)
+{
+    const ListLock lock(at.file.folder, at.file.name, at.file.shown);
+    if (!lock.held())
+        return {FileStatus::WriteFailed, lock.busyText()};
+    return saveTo(at, syncDirectory);
+}
+
 }  // namespace
 
 QByteArray serializeTables()
@@ -665,7 +676,8 @@ void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 FileStatus readTasks(QByteArrayView bytes)
 {
     if (isUtf16(bytes))
-        return {FileStatus::NotTaskFile, QStringLiteral("is a UTF-16 text file, not a Quillet task file")};
+        return {FileStatus::NotTaskFile,
+                QStringLiteral("is a UTF-16 text file, not a Quillet task file")};
     // Files written here always end lines with CR LF; a file without any CR
     // was converted by an editor or a checkout, and its lines end at LF.
     const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
@@ -688,11 +700,17 @@ FileStatus loadTasks() { return loadFrom(locateHeld()); }
 
 FileStatus loadTasks(const QString &path) { return loadFrom(locatePath(path)); }
 
-FileStatus saveTasks() { return saveTo(locateHeld(), true); }
+FileStatus saveTasks() { return saveLocked(locateHeld(), true); }
 
 FileStatus saveTasks(const QString &path, bool syncDirectory)
 {
-    return saveTo(locatePath(path), syncDirectory);
+    return saveLocked(locatePath(path), syncDirectory);
+}
+
+ListLock lockTaskList()
+{
+    const Located at = locateHeld();
+    return ListLock(at.file.folder, at.file.name, at.file.shown);
 }
 
 }  // namespace Module1

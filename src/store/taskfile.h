@@ -71,13 +71,13 @@ FileStatus readTasks(QByteArrayView bytes);
 FileStatus loadTasks();
 FileStatus loadTasks(const QString &path);
 
-// Writes both tables whole through an atomic replace; on failure the old
-// file stays as it was, and the new one keeps its owner, group, mode and
-// user.* attributes (what could not be kept is in `notice`). When the file
-// no longer holds what this process last read or wrote there, nothing is
-// written (ChangedOutside): the caller reads it again. A link is written
-// through only when it belongs to this user or to root. syncDirectory=false
-// skips the directory fsync (benchmarks only).
+// Writes both tables whole through an atomic replace, inside the list's
+// lock (listlock.h; WriteFailed when another writer kept it). On failure the
+// old file stays as it was; the new one keeps owner, group, mode and user.*
+// attributes (what could not be kept is in `notice`). A file that no longer
+// holds what this process last read or wrote is not written (ChangedOutside):
+// the caller reads it again. Only a link of this user's or root's is written
+// through. syncDirectory=false skips the folder's fsync (benchmarks only).
 FileStatus saveTasks();
 FileStatus saveTasks(const QString &path, bool syncDirectory = true);
 
