@@ -67,7 +67,7 @@ TEST(DueMoment, IsTheDueDateWithCarryOverAtTheTimeTheListWrites)
     };
     for (const Row &r : rows) {
         const Module1::Task t = taskWith(r.day, r.month, r.year, r.hour, r.minute, r.second);
-        EXPECT_EQ(remind::dueMoment(t), r.expected)
+        EXPECT_EQ(Module1::dueMoment(t), r.expected)
             << r.day << "." << r.month << "." << r.year << " " << r.hour << ":" << r.minute << ":"
             << r.second;
     }
