@@ -77,6 +77,25 @@ def vcalendar(prodid, *todos, zone=BERLIN):
     return text.replace("\n", "\r\n")
 
 
+# A zone by a name only the calendar defines, as Outlook writes it.
+OUTLOOK_ZONE = """BEGIN:VTIMEZONE
+TZID:W. Europe Standard Time
+BEGIN:STANDARD
+DTSTART:16010101T030000
+TZOFFSETFROM:+0200
+TZOFFSETTO:+0100
+RRULE:FREQ=YEARLY;INTERVAL=1;BYDAY=-1SU;BYMONTH=10
+END:STANDARD
+BEGIN:DAYLIGHT
+DTSTART:16010101T020000
+TZOFFSETFROM:+0100
+TZOFFSETTO:+0200
+RRULE:FREQ=YEARLY;INTERVAL=1;BYDAY=-1SU;BYMONTH=3
+END:DAYLIGHT
+END:VTIMEZONE
+"""
+
+OUTLOOK = "-//Microsoft Corporation//Outlook 16.0 MIMEDIR//EN"
 THUNDERBIRD = "-//Mozilla.org/NONSGML Mozilla Calendar V1.1//EN"
 NEXTCLOUD = "-//Nextcloud Tasks v0.15.0"
 TODOMAN = "-//todoman//NONSGML 4.4.0//EN"
@@ -125,6 +144,14 @@ IMPORTS = [
                "UID:gap-3\nSUMMARY:Utc\nDUE:20270328T013000Z\n"),
      "3 added", [task("Zoned", "2027-03-28T03:30:00"), task("Floating", "2027-03-28T03:15:00"),
                  task("Utc", "2027-03-28T03:30:00")]),
+    ("in a zone only the calendar's VTIMEZONE defines, the gap too",
+     vcalendar(OUTLOOK,
+               "UID:ol-1\nSUMMARY:Winter\nDUE;TZID=W. Europe Standard Time:20261224T093000\n",
+               "UID:ol-2\nSUMMARY:Summer\nDUE;TZID=W. Europe Standard Time:20270701T140000\n",
+               "UID:ol-3\nSUMMARY:Skipped\nDUE;TZID=W. Europe Standard Time:20270328T023000\n",
+               zone=OUTLOOK_ZONE),
+     "3 added", [task("Winter", "2026-12-24T09:30:00"), task("Summer", "2027-07-01T14:00:00"),
+                 task("Skipped", "2027-03-28T03:30:00")]),
     ("far years, past libical's own and past its time zone rules",
      vcalendar(TODOMAN, "UID:far-1\nSUMMARY:Summer 2040\nDUE:20400701T120000Z\n",
                "UID:far-2\nSUMMARY:Year 3001\nDUE;TZID=Europe/Berlin:30010701T140000\n",
