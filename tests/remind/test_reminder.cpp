@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -71,6 +72,23 @@ TEST(DueMoment, IsTheDueDateWithCarryOverAtTheTimeTheListWrites)
             << r.day << "." << r.month << "." << r.year << " " << r.hour << ":" << r.minute << ":"
             << r.second;
     }
+}
+
+// A wall time the clocks skip is the moment other calendars read for it (the
+// offset from before the change), so the reminder comes when their alarms
+// do; Qt alone gives no moment at all, and the task was never notified.
+TEST(DueMoment, ATimeTheClocksSkipComesAsMuchLaterAsTheGapIsLong)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    // In UTC before the zone goes back: a local time is read in the zone of the day.
+    const QDateTime moment = Module1::dueMoment(taskWith(28, 3, 2027, 2, 30, 0)).toUTC();
+    const QDateTime around = Module1::dueMoment(taskWith(28, 3, 2027, 1, 59, 0)).toUTC();
+    qputenv("TZ", zone);
+    tzset();
+    EXPECT_EQ(moment, QDateTime(QDate(2027, 3, 28), QTime(1, 30), Qt::UTC));
+    EXPECT_EQ(around, QDateTime(QDate(2027, 3, 28), QTime(0, 59), Qt::UTC));
 }
 
 TEST(DueMoment, BodyIsTheListsDueTextForWhomWhenSetAndTheDescriptionsFirstLines)
