@@ -151,12 +151,18 @@ qint64 naiveSeconds(const QDate &date, const QTime &time)
 QDateTime momentAt(const QDate &date, const QTime &time, const QTimeZone *zone)
 {
     const QDateTime plain = zone ? QDateTime(date, time, *zone) : QDateTime(date, time);
-    if (plain.isValid() || !date.isValid() || !time.isValid())
+    if (!date.isValid() || !time.isValid())
         return plain;
-    // Qt gives nothing for a skipped time: take the offset of a day before,
-    // which no two changes of the clocks are ever that close to.
+    // The offset of a day before, which no two changes of the clocks are
+    // ever that close to: Qt gives nothing for a skipped time, and the
+    // second of a time that comes twice.
     const qint64 wall = naiveSeconds(date, time);
-    return inZone(wall - offsetAt(wall - kSecondsPerDay, zone), zone);
+    const QDateTime before = inZone(wall - offsetAt(wall - kSecondsPerDay, zone), zone);
+    if (!plain.isValid())
+        return before;
+    if (before < plain && before.date() == date && before.time() == time)
+        return before;
+    return plain;
 }
 
 QDateTime dueMoment(const Task &task)
