@@ -110,6 +110,8 @@ int importTasks(const QString &source)
     std::printf("%d added, %d updated", added, updated);
     if (calendar.withoutDue > 0)
         std::printf(", %d without a due date skipped", calendar.withoutDue);
+    if (calendar.recurring > 0)
+        std::printf(", %d recurring to-dos taken as single tasks", calendar.recurring);
     if (tooLong > 0)
         std::printf(", %d with a text too long skipped", tooLong);
     std::printf("\n");

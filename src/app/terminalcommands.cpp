@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,15 +25,13 @@ std::chrono::year_month_day civil(Days d) { return std::chrono::year_month_day{d
 
 QString isoMoment(const Task &task)
 {
-    // Out-of-range fields carry over as the list and the page count them.
-    const qint64 seconds = timeSerial(task.hour, task.minute, task.second);
-    const qint64 dayShift = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    const qint64 inDay = seconds - dayShift * 86400;
-    const auto ymd =
-        civil(dateSerial(task.year, task.month, task.day) + std::chrono::days(dayShift));
-    return QString::asprintf("%04d-%02u-%02uT%02lld:%02lld:%02lld", int(ymd.year()),
-                             unsigned(ymd.month()), unsigned(ymd.day()), inDay / 3600,
-                             inDay / 60 % 60, inDay % 60);
+    // The store's one due moment; a wall time the clocks skip is given as
+    // the moment it names, as the calendar export and the reminder take it.
+    const WallTime wall = dueWallTime(task);
+    const QDateTime moment = dueMoment(task);
+    if (!moment.isValid() || moment.date().year() < 1 || moment.date().year() > 9999)
+        return isoText(wall);
+    return isoText({fromQDate(moment.date()), moment.time().msecsSinceStartOfDay() / 1000});
 }
 
 // The list's order: by due moment, as the main window opens.
@@ -217,8 +216,11 @@ std::optional<DueMoment> parseWhen(const QString &when, Days today)
         day = today + std::chrono::days(ahead == 0 ? 7 : ahead);
     }
     const auto ymd = civil(day);
-    // The file keeps the year in 16 bits; the editor's year box has four digits.
-    if (int(ymd.year()) < 1 || int(ymd.year()) > 9999)
+    // The editor's year box has four digits; a day in from both ends, so that
+    // a calendar reader that works in UTC (Python's) reads the moment in any
+    // zone, and the export gives it back as it was typed.
+    using namespace std::chrono;
+    if (day < sys_days(year{1} / January / 2) || day > sys_days(year{9999} / December / 30))
         return std::nullopt;
     DueMoment due{int(ymd.year()), int(unsigned(ymd.month())), int(unsigned(ymd.day()))};
     if (m.hasCaptured(8)) {
@@ -270,9 +272,24 @@ int addTask(const StartOptions &options)
                      qPrintable(options.due), kWhenForms);
         return 2;
     }
-    for (const auto &[text, name] :
-         {std::pair{&options.title, "title"}, std::pair{&options.forWhom, "--for text"},
-          std::pair{&options.note, "--note text"}}) {
+    // A wall time the clocks skip would be read an hour off by every
+    // calendar, and differently by each.
+    const QDate date(due->year, due->month, due->day);
+    if (const std::optional<QTime> next = skippedUntil(date, QTime(due->hour, due->minute))) {
+        const QString format =
+            next->second() == 0 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss");
+        std::fprintf(stderr,
+                     "quillet: --due '%s': %s on %s does not exist in %s (the clocks go "
+                     "forward); the next valid time is %s\n",
+                     qPrintable(options.due),
+                     qPrintable(QTime(due->hour, due->minute).toString(u"HH:mm")),
+                     qPrintable(date.toString(Qt::ISODate)),
+                     QTimeZone::systemTimeZoneId().constData(), qPrintable(next->toString(format)));
+        return 2;
+    }
+    for (const auto &[text, name] : {std::pair{&options.title, "title"},
+                                     std::pair{&options.forWhom, "--for text"},
+                                     std::pair{&options.note, "--note text"}}) {
         if (text->size() > kLongestField) {
             std::fprintf(stderr, "quillet: the %s is longer than %d characters\n", name,
                          kLongestField);

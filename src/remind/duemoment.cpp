@@ -8,30 +8,15 @@ namespace remind {
 
 namespace {
 
-// Julian day of 1970-01-01, where sys_days count from.
-constexpr qint64 kUnixEpochJulianDay = 2440588;
 // Enough of a description to recall the task; the list has the rest.
 constexpr int kDescriptionLines = 3;
 constexpr int kDescriptionChars = 300;
 
 }  // namespace
 
-Module1::Days dueDate(const Module1::Task &task)
-{
-    return Module1::dateSerial(task.year, task.month, task.day);
-}
+Module1::Days dueDate(const Module1::Task &task) { return Module1::dueWallTime(task).date; }
 
-Module1::Days dayOfDate(const QDate &date)
-{
-    return Module1::Days(std::chrono::days(date.toJulianDay() - kUnixEpochJulianDay));
-}
-
-QDateTime dueMoment(const Module1::Task &task)
-{
-    const QDate date =
-        QDate::fromJulianDay(dueDate(task).time_since_epoch().count() + kUnixEpochJulianDay);
-    return QDateTime(date, Module1::wrappedTime(task.hour, task.minute, task.second));
-}
+Module1::Days dayOfDate(const QDate &date) { return Module1::fromQDate(date); }
 
 QString reminderBody(const Module1::Task &task)
 {

@@ -91,7 +91,8 @@ void Reminder::load()
     m_due.clear();
     for (int i = 0; i < taskCount; ++i) {
         const Task &task = tasks[size_t(i)];
-        const QDateTime moment = dueMoment(task);
+        // The store's one due moment, as the export gives it to calendars.
+        const QDateTime moment = Module1::dueMoment(task);
         m_due.push_back(
             {moment.toMSecsSinceEpoch(), moment.isValid() && !isDeleted(task), i, keys[size_t(i)]});
     }

@@ -87,6 +87,110 @@ qint64 timeSerial(int hour, int minute, int second)
     return static_cast<qint64>(hour) * 3600 + static_cast<qint64>(minute) * 60 + second;
 }
 
+namespace {
+
+// Julian day of 1970-01-01, where Days count from.
+constexpr qint64 kUnixEpochJulianDay = 2440588;
+constexpr qint64 kSecondsPerDay = 86400;
+
+}  // namespace
+
+QDate toQDate(Days date)
+{
+    return QDate::fromJulianDay(date.time_since_epoch().count() + kUnixEpochJulianDay);
+}
+
+Days fromQDate(const QDate &date) { return Days(days(date.toJulianDay() - kUnixEpochJulianDay)); }
+
+WallTime wallTime(int year, int month, int day, int hour, int minute, int second)
+{
+    const qint64 seconds = timeSerial(hour, minute, second);
+    // Whole days rounded down, so that a time before midnight (-1:00) lands
+    // late in the day, not before it.
+    const qint64 dayShift = seconds >= 0 ? seconds / kSecondsPerDay
+                                         : -((-seconds + kSecondsPerDay - 1) / kSecondsPerDay);
+    return {dateSerial(year, month, day), int(seconds - dayShift * kSecondsPerDay)};
+}
+
+WallTime dueWallTime(const Task &task)
+{
+    return wallTime(task.year, task.month, task.day, task.hour, task.minute, task.second);
+}
+
+QString isoText(const WallTime &wall)
+{
+    const Civil c = civilFromDays(wall.date);
+    return QString::asprintf("%04lld-%02lld-%02lldT%02d:%02d:%02d", c.year, c.month, c.day,
+                             wall.secondOfDay / 3600, wall.secondOfDay / 60 % 60,
+                             wall.secondOfDay % 60);
+}
+
+namespace {
+
+qint64 offsetAt(qint64 utcSeconds, const QTimeZone *zone)
+{
+    return zone ? zone->offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC))
+                : QDateTime::fromSecsSinceEpoch(utcSeconds).offsetFromUtc();
+}
+
+QDateTime inZone(qint64 utcSeconds, const QTimeZone *zone)
+{
+    return zone ? QDateTime::fromSecsSinceEpoch(utcSeconds, *zone)
+                : QDateTime::fromSecsSinceEpoch(utcSeconds);
+}
+
+// The wall time's seconds as though it were UTC.
+qint64 naiveSeconds(const QDate &date, const QTime &time)
+{
+    return (date.toJulianDay() - kUnixEpochJulianDay) * kSecondsPerDay +
+           time.msecsSinceStartOfDay() / 1000;
+}
+
+}  // namespace
+
+QDateTime momentAt(const QDate &date, const QTime &time, const QTimeZone *zone)
+{
+    const QDateTime plain = zone ? QDateTime(date, time, *zone) : QDateTime(date, time);
+    if (!date.isValid() || !time.isValid())
+        return plain;
+    // The offset of a day before, which no two changes of the clocks are
+    // ever that close to: Qt gives nothing for a skipped time, and the
+    // second of a time that comes twice.
+    const qint64 wall = naiveSeconds(date, time);
+    const QDateTime before = inZone(wall - offsetAt(wall - kSecondsPerDay, zone), zone);
+    if (!plain.isValid())
+        return before;
+    if (before < plain && before.date() == date && before.time() == time)
+        return before;
+    return plain;
+}
+
+QDateTime dueMoment(const Task &task)
+{
+    const WallTime wall = dueWallTime(task);
+    return momentAt(toQDate(wall.date), wall.time());
+}
+
+std::optional<QTime> skippedUntil(const QDate &date, const QTime &time)
+{
+    if (QDateTime(date, time).isValid() || !date.isValid() || !time.isValid())
+        return std::nullopt;
+    const qint64 wall = naiveSeconds(date, time);
+    const qint64 before = offsetAt(wall - kSecondsPerDay, nullptr);
+    const qint64 after = offsetAt(wall - before, nullptr);
+    if (after <= before)
+        return std::nullopt;  // not a gap Qt and the offsets agree on
+    // The change lies between the two readings of the wall time: find the
+    // second where the offset turns.
+    qint64 low = wall - after;    // still the old offset
+    qint64 high = wall - before;  // already the new one
+    while (high - low > 1) {
+        const qint64 middle = low + (high - low) / 2;
+        (offsetAt(middle, nullptr) == before ? low : high) = middle;
+    }
+    return QDateTime::fromSecsSinceEpoch(high).time();
+}
+
 qint64 dateDiff(QStringView unit, Days from, Days to)
 {
     const qint64 dayCount = (to - from).count();

@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -95,6 +96,11 @@ TEST(Due, EachFormAndEachRefusal)
         {"mon", DueMoment{2026, 12, 14, 0, 0}},
         {"tuesday", DueMoment{2026, 12, 15, 0, 0}},  // today's weekday: a week ahead
         {"2028-02-29", DueMoment{2028, 2, 29, 0, 0}},
+        // A day in from the ends of the years calendar readers take.
+        {"0001-01-02", DueMoment{1, 1, 2, 0, 0}},
+        {"9999-12-30 23:59", DueMoment{9999, 12, 30, 23, 59}},
+        {"0001-01-01", std::nullopt},
+        {"9999-12-31", std::nullopt},
         {"2026-02-29", std::nullopt},
         {"2026-13-01", std::nullopt},
         {"2026-12-24 24:00", std::nullopt},
@@ -201,6 +207,144 @@ TEST(List, TextColourAndJsonFollowTheRules)
     EXPECT_FALSE(soon["recycled"].toBool());
     EXPECT_TRUE(json[3].toObject()["color"].isNull());
     EXPECT_FALSE(json[3].toObject()["announced"].toBool());
+}
+
+// The built program in a folder of its own, as a user runs it from a
+// terminal: no display, the list in the folder, the zone TZ names.
+class Program : public ::testing::Test {
+protected:
+    struct Run {
+        int status = -1;
+        QByteArray out, err;
+    };
+    Run quillet(const QStringList &args, const QByteArray &zone)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "NO_COLOR"})
+            env.remove(name);
+        env.insert("HOME", home.path());
+        env.insert("XDG_DATA_HOME", home.path() + "/data");
+        env.insert("XDG_RUNTIME_DIR", home.path());
+        env.insert("TZ", zone);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(home.path());
+        p.start(QStringLiteral(QUILLET_BINARY), args);
+        Run run;
+        // A hang guard only.
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "quillet " << args.join(' ').toStdString() << " did not end";
+            return run;
+        }
+        run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.out = p.readAllStandardOutput();
+        run.err = p.readAllStandardError();
+        return run;
+    }
+    QString list() const { return home.path() + "/tasks.txt"; }
+    QTemporaryDir home;
+};
+
+// A wall time the clocks skip is refused with the time they skip to; the
+// times around it, a time that comes twice and a zone without changes are
+// kept as given.
+TEST_F(Program, AddRefusesADueTimeTheClocksSkipNamingTheNextValidTime)
+{
+    struct {
+        const char *zone, *due;
+        const char *refusal;  // nullptr: added, at the time given
+    } const rows[] = {
+        {"Europe/Berlin", "2027-03-28 02:30",
+         "02:30 on 2027-03-28 does not exist in Europe/Berlin (the clocks go forward); the next "
+         "valid time is 03:00"},
+        {"Europe/Berlin", "2027-03-28 02:00", "the next valid time is 03:00"},
+        {"Europe/Berlin", "2027-03-28 01:59", nullptr},
+        {"Europe/Berlin", "2027-03-28 03:00", nullptr},
+        {"Europe/Berlin", "2027-10-31 02:30", nullptr},  // twice, not never
+        {"America/New_York", "2027-03-14 02:15", "the next valid time is 03:00"},
+        // Half an hour forward.
+        {"Australia/Lord_Howe", "2027-10-03 02:10",
+         "does not exist in Australia/Lord_Howe (the clocks go forward); the next valid time is "
+         "02:30"},
+        // Cuba skips midnight: a date alone is 0:00.
+        {"America/Havana", "2027-03-14", "00:00 on 2027-03-14 does not exist in America/Havana"},
+        {"America/Havana", "2027-03-14 01:00", nullptr},
+        {"UTC", "2027-03-28 02:30", nullptr},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::string(r.zone) + " " + r.due);
+        QFile::remove(list());
+        const Run run = quillet({"--file", list(), "--add", "Call", "--due", r.due}, r.zone);
+        if (r.refusal) {
+            EXPECT_EQ(run.status, 2) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(r.refusal)) << run.err.toStdString();
+            EXPECT_FALSE(QFile::exists(list())) << "nothing written";
+            continue;
+        }
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        const QString when = QString::fromLatin1(r.due);
+        const QTime time =
+            when.size() > 10 ? QTime::fromString(when.mid(11), "HH:mm") : QTime(0, 0);
+        const QByteArray file = testsupport::readFile(list());
+        EXPECT_TRUE(file.contains(QStringLiteral("\r\nhou=%1\r\nmin=%2\r\n")
+                                      .arg(time.hour())
+                                      .arg(time.minute())
+                                      .toUtf8()))
+            << file.toStdString();
+    }
+}
+
+// --list --json gives the due moment every other user takes: the date the
+// list counts days to (daysLeft), the time of day the list writes, however
+// far the hour, minute or second in the file carries back or forward.
+TEST_F(Program, JsonDueIsTheDateTheDaysLeftCountAtTheTimeTheListWrites)
+{
+    struct {
+        int day, month, year, hour, minute, second;
+        const char *due;
+    } const rows[] = {
+        {8, 12, 2026, 9, 5, 0, "2026-12-08T09:05:00"},
+        {8, 12, 2026, -1, 0, 0, "2026-12-08T23:00:00"},
+        {8, 12, 2026, 0, -1, 0, "2026-12-08T23:59:00"},
+        {8, 12, 2026, 0, 0, -1, "2026-12-08T23:59:59"},
+        {8, 12, 2026, -25, 0, 0, "2026-12-08T23:00:00"},
+        {8, 12, 2026, -24, 0, 1, "2026-12-08T00:00:01"},
+        {8, 12, 2026, 0, -1440, 0, "2026-12-08T00:00:00"},
+        {8, 12, 2026, 25, 0, 0, "2026-12-08T01:00:00"},
+        {8, 12, 2026, 9, 75, 0, "2026-12-08T10:15:00"},
+        {8, 12, 2026, 23, 59, 61, "2026-12-08T00:00:01"},
+        {0, 1, 2027, -1, 0, 0, "2026-12-31T23:00:00"},
+        {1, 13, 2026, 0, 0, -3600, "2027-01-01T23:00:00"},
+    };
+    std::vector<testsupport::TaskLines> lines;
+    for (const auto &r : rows)
+        lines.push_back({QString::fromLatin1(r.due),
+                         "Me",
+                         r.day,
+                         r.month,
+                         r.year,
+                         r.hour,
+                         r.minute,
+                         r.second,
+                         "N",
+                         {}});
+    testsupport::writeFile(list(), taskFile(lines, {}));
+    const Run run = quillet({"--file", list(), "--list", "--json"}, "UTC");
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QJsonArray json = QJsonDocument::fromJson(run.out).array();
+    ASSERT_EQ(json.size(), qsizetype(std::size(rows))) << run.out.toStdString();
+    for (const QJsonValue &v : json) {
+        const QJsonObject task = v.toObject();
+        // Each task is titled with the due moment it should have.
+        const QString expected = task["title"].toString();
+        SCOPED_TRACE(expected.toStdString());
+        EXPECT_EQ(task["due"].toString().toStdString(), expected.toStdString());
+        // The program's today is this process's (UTC both).
+        const QDate due = QDate::fromString(expected.left(10), Qt::ISODate);
+        EXPECT_EQ(QDate::currentDate().daysTo(due), task["daysLeft"].toInteger());
+    }
 }
 
 TEST(TaskUids, KnownAgainThroughEditsAndCopies)

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -67,10 +68,30 @@ TEST(DueMoment, IsTheDueDateWithCarryOverAtTheTimeTheListWrites)
     };
     for (const Row &r : rows) {
         const Module1::Task t = taskWith(r.day, r.month, r.year, r.hour, r.minute, r.second);
-        EXPECT_EQ(remind::dueMoment(t), r.expected)
+        EXPECT_EQ(Module1::dueMoment(t), r.expected)
             << r.day << "." << r.month << "." << r.year << " " << r.hour << ":" << r.minute << ":"
             << r.second;
     }
+}
+
+// A wall time the clocks skip is the moment other calendars read for it (the
+// offset from before the change), so the reminder comes when their alarms
+// do; Qt alone gives no moment at all, and the task was never notified.
+TEST(DueMoment, ATimeTheClocksSkipComesAsMuchLaterAsTheGapIsLongOneTheyRepeatTheFirstTime)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    // In UTC before the zone goes back: a local time is read in the zone of the day.
+    const QDateTime moment = Module1::dueMoment(taskWith(28, 3, 2027, 2, 30, 0)).toUTC();
+    const QDateTime around = Module1::dueMoment(taskWith(28, 3, 2027, 1, 59, 0)).toUTC();
+    // And a time that comes twice, when they go back, is the first.
+    const QDateTime twice = Module1::dueMoment(taskWith(31, 10, 2027, 2, 30, 0)).toUTC();
+    qputenv("TZ", zone);
+    tzset();
+    EXPECT_EQ(moment, QDateTime(QDate(2027, 3, 28), QTime(1, 30), Qt::UTC));
+    EXPECT_EQ(around, QDateTime(QDate(2027, 3, 28), QTime(0, 59), Qt::UTC));
+    EXPECT_EQ(twice, QDateTime(QDate(2027, 10, 31), QTime(0, 30), Qt::UTC));
 }
 
 TEST(DueMoment, BodyIsTheListsDueTextForWhomWhenSetAndTheDescriptionsFirstLines)
