@@ -5,8 +5,8 @@
 #include "ics/icscalendar.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
-#include "store/taskids.h"
 #include "store/taskfile.h"
+#include "store/taskids.h"
 
 #include <QFile>
 #include <QHash>

@@ -2,12 +2,12 @@
 
 #include "common/filereport.h"
 #include "common/messagebox.h"
-#include "page/pageviewer.h"
 #include "common/twips.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"
 #include "mainwindow/splitterbar.h"
 #include "mainwindow/tasklistcanvas.h"
+#include "page/pageviewer.h"
 #include "store/settingsfile.h"
 #include "store/store.h"
 

@@ -277,7 +277,8 @@ void Reminder::writePutOff()
         if (isTaskKey(p.task))
             text += QByteArray::number(p.until) + ' ' + p.task + '\n';
     }
-    const OwnFileWrite written = writeOwnFile(m_stateFile, text, OwnFileWrite::StreamsRefused, 0600);
+    const OwnFileWrite written =
+        writeOwnFile(m_stateFile, text, OwnFileWrite::StreamsRefused, 0600);
     if (!written.ok())
         m_hooks.warn(QStringLiteral("cannot keep what was put off: %1").arg(written.why));
 }

@@ -156,7 +156,8 @@ void removeLeftTemporaries(int folder)
             continue;
         const UniqueFd fd(::openat(folder, entry->d_name,
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        struct stat st { }, named { };
+        struct stat st {
+        }, named{};
         if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
@@ -446,7 +447,9 @@ std::pair<QByteArray, QByteArray> splitPath(const QString &path)
 {
     const QByteArray encoded = QFile::encodeName(path);
     const qsizetype slash = encoded.lastIndexOf('/');
-    return {slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : encoded.left(slash),
+    return {slash < 0    ? QByteArray(".")
+            : slash == 0 ? QByteArray("/")
+                         : encoded.left(slash),
             encoded.mid(slash + 1)};
 }
 
@@ -469,7 +472,8 @@ QString writeToStream(const FolderFile &target, QByteArrayView bytes)
         return systemError(errno);
     // A reader that goes away is a failed write (EPIPE), not the end of
     // the program.
-    struct sigaction ignore { }, before { };
+    struct sigaction ignore {
+    }, before{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &before);
     int error = writeBytes(fd.get(), bytes);

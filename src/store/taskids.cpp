@@ -194,8 +194,7 @@ std::vector<KnownUid> readUidFile(const QString &path, QString *why)
     return known;
 }
 
-bool writeUidFile(const QString &path, const QStringList &uids, QString *why,
-                  bool *folderReadOnly)
+bool writeUidFile(const QString &path, const QStringList &uids, QString *why, bool *folderReadOnly)
 {
     QByteArray text = kEscapedHeader.toByteArray() + '\n';
     for (int i = 0; i < taskCount && i < uids.size(); ++i) {

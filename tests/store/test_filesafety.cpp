@@ -189,8 +189,8 @@ TEST(FileSafety, KilledSaveLeavesOldOrNewContent)
         // The killed save's temporary copy does not stay: the next save in
         // the folder removes it.
         ASSERT_TRUE(saveTasks(path));
-        EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral(".tasks.txt.*")},
-                                             QDir::Files | QDir::Hidden),
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({QStringLiteral(".tasks.txt.*")}, QDir::Files | QDir::Hidden),
                   QStringList())
             << "temporaries left";
     }
