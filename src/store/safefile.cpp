@@ -186,10 +186,13 @@ Temporary createBeside(const FolderFile &target, mode_t mode)
             continue;
         if (!t.fd.valid())
             return t;
+        // A file system that takes no locks still takes the save; no
+        // sweep can lock, so none removes it either.
         t.lock = UniqueFd(::fcntl(t.fd.get(), F_DUPFD_CLOEXEC, 0));
+        if (t.lock.valid())
+            ::flock(t.lock.get(), LOCK_EX);
         struct stat st { };
-        if (!t.lock.valid() || ::flock(t.lock.get(), LOCK_EX) != 0 ||
-            ::fstat(t.fd.get(), &st) != 0) {
+        if (::fstat(t.fd.get(), &st) != 0) {
             const int error = errno;
             ::unlinkat(target.folder, t.name.constData(), 0);
             errno = error;

@@ -61,13 +61,13 @@ QByteArray calendarWith(const QByteArray &uid)
            "\r\nSUMMARY:Theirs\r\nDUE:20270105T100000\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
 }
 
-struct Run {
+struct Ran {
     int status = -1;  // -1: it hung, and was killed
     QByteArray out, err;
 };
 
 class OwnFiles : public ::testing::Test {
-protected:
+public:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid() && home.isValid() && runtime.isValid());
@@ -89,7 +89,7 @@ protected:
 
     // Runs the program to its end, or kills it after ten times what a quiet
     // machine takes: a wait on a pipe never ends by itself.
-    Run run(const QStringList &args, const QString &input = {})
+    Ran run(const QStringList &args, const QString &input = {})
     {
         QProcess p;
         if (asUser)
@@ -99,7 +99,7 @@ protected:
         if (!input.isEmpty())
             p.setStandardInputFile(input);
         p.start(QStringLiteral(QUILLET_BINARY), args);
-        Run r;
+        Ran r;
         if (!p.waitForStarted(5000))
             return r;
         if (!p.waitForFinished(20000)) {
@@ -156,7 +156,7 @@ struct PlantedCase {
     // Plants at `at`; false: this machine cannot (not root), skipped.
     std::function<bool(OwnFiles &t, const QString &at)> plant;
     int status;
-    const char *says;  // in the message; empty: no message
+    const char *says;     // in the message; empty: no message
     bool shared = false;  // planted by a colleague in a folder of a group
 };
 
@@ -169,32 +169,34 @@ TEST_P(Planted, IsNeitherReplacedNorWrittenThroughNorWaitedOn)
     const PlantedCase &c = GetParam();
     if (c.shared && !shareTheFolder())
         GTEST_SKIP() << "only root can make the users of a shared folder";
-    const QString at = c.where == PlantedCase::UidFile ? uids()
-                       : c.where == PlantedCase::ExportPath
-                           ? dir.filePath("out.ics")
-                           : dir.filePath("in.ics");
+    const QString at = c.where == PlantedCase::UidFile      ? uids()
+                       : c.where == PlantedCase::ExportPath ? dir.filePath("out.ics")
+                                                            : dir.filePath("in.ics");
     if (!c.plant(*this, at))
         GTEST_SKIP() << "only root can plant this";
-    if (c.shared)
+    if (c.shared) {
         ASSERT_EQ(::lchown(path8(at).constData(), colleague->uid, colleague->gid), 0);
+    }
     const QByteArray planted = whatIsAt(at);
     const QByteArray victimBefore = whatIsAt(victim);
 
     const QString out = dir.filePath("out.ics");
-    const Run r = c.where == PlantedCase::ImportSource ? run({"--import-ics", at})
+    const Ran r = c.where == PlantedCase::ImportSource ? run({"--import-ics", at})
                                                        : run({"--export-ics", out});
     ASSERT_NE(r.status, -1) << "the program hung";
     EXPECT_EQ(r.status, c.status) << r.err.toStdString();
-    if (*c.says)
+    if (*c.says) {
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
-    else
+    } else {
         EXPECT_EQ(r.err, QByteArray());
+    }
     EXPECT_EQ(whatIsAt(at), planted) << "what stood there stays as it was";
     EXPECT_EQ(whatIsAt(victim), victimBefore);
     // A calendar goes out only with its UIDs kept: imported later it
     // would otherwise add every task again.
-    if (c.where == PlantedCase::UidFile && c.status != 0)
+    if (c.where == PlantedCase::UidFile && c.status != 0) {
         EXPECT_EQ(whatIsAt(out), QByteArray("nothing"));
+    }
 }
 
 bool fifo(const QString &at) { return ::mkfifo(path8(at).constData(), 0600) == 0; }
@@ -202,7 +204,8 @@ bool fifo(const QString &at) { return ::mkfifo(path8(at).constData(), 0600) == 0
 // A device of its own, so that a mistake replaces nothing of the machine's.
 bool device(const QString &at, unsigned minor)
 {
-    return ::geteuid() == 0 && ::mknod(path8(at).constData(), S_IFCHR | 0666, makedev(1, minor)) == 0;
+    return ::geteuid() == 0 &&
+           ::mknod(path8(at).constData(), S_IFCHR | 0666, makedev(1, minor)) == 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -255,7 +258,7 @@ TEST_F(OwnFiles, AnExportToAReadPipeReachesItsReader)
     ASSERT_TRUE(fifo(at));
     const int reader = ::open(path8(at).constData(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    const Run r = run({"--export-ics", at});
+    const Ran r = run({"--export-ics", at});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     QByteArray got(65536, '\0');
     got.truncate(qMax<ssize_t>(0, ::read(reader, got.data(), size_t(got.size()))));
@@ -278,10 +281,10 @@ TEST_F(OwnFiles, AColleaguesLinkAndALineInAUidReachNothing)
     ASSERT_EQ(::lchown(path8(uids()).constData(), colleague->uid, colleague->gid), 0);
     const QByteArray before = whatIsAt(victim);
 
-    const Run imported = run({"--import-ics", in});
+    const Ran imported = run({"--import-ics", in});
     EXPECT_EQ(imported.status, 1) << imported.err.toStdString();
     EXPECT_TRUE(imported.err.contains("belongs to another user")) << imported.err.toStdString();
-    const Run exported = run({"--export-ics", dir.filePath("out.ics")});
+    const Ran exported = run({"--export-ics", dir.filePath("out.ics")});
     EXPECT_EQ(exported.status, 1) << exported.err.toStdString();
     EXPECT_EQ(whatIsAt(victim), before);
 }
@@ -291,18 +294,18 @@ TEST_F(OwnFiles, AColleaguesLinkAndALineInAUidReachNothing)
 TEST_F(OwnFiles, AUidWithASpaceOrALineBreakIsKnownAgain)
 {
     for (const QByteArray &uid : {QByteArray("with space@x"), QByteArray("line\\nbreak@x"),
-                                 QByteArray("tab\tand%20percent")}) {
+                                  QByteArray("tab\tand%20percent")}) {
         SCOPED_TRACE(uid.toStdString());
         writeFile(list(), taskFile({}, {}));
         QFile::remove(uids());
         const QString in = dir.filePath("in.ics");
         writeFile(in, calendarWith(uid));
-        const Run first = run({"--import-ics", in});
+        const Ran first = run({"--import-ics", in});
         ASSERT_EQ(first.status, 0) << first.err.toStdString();
         EXPECT_EQ(first.out, QByteArray("1 added, 0 updated\n"));
-        const Run again = run({"--import-ics", in});
+        const Ran again = run({"--import-ics", in});
         EXPECT_EQ(again.out, QByteArray("0 added, 1 updated\n")) << again.err.toStdString();
-        const Run exported = run({"--export-ics", "-"});
+        const Ran exported = run({"--export-ics", "-"});
         EXPECT_TRUE(exported.out.contains("UID:" + uid)) << exported.out.toStdString();
     }
 }
@@ -344,14 +347,14 @@ TEST_F(OwnFiles, AFullDiskIsSaidAndKeepsTheOldFiles)
         for (int i = 0; i < 40; ++i)
             many.push_back(dueOn(QStringLiteral("Task %1").arg(i), QDate(2027, 1, 1 + i % 28)));
         writeFile(folder + "/tasks.txt", taskFile(many, {}));
-        const Run first = run({"--file", folder + "/tasks.txt", "--export-ics", out});
+        const Ran first = run({"--file", folder + "/tasks.txt", "--export-ics", out});
         ASSERT_EQ(first.status, 0) << first.err.toStdString();
         const QByteArray calendar = readFile(out);
         const QByteArray kept = readFile(folder + "/.tasks.txt.uids");
         ASSERT_FALSE(kept.isEmpty());
         disk.fill();
 
-        const Run full = run({"--file", folder + "/tasks.txt", "--export-ics", out});
+        const Ran full = run({"--file", folder + "/tasks.txt", "--export-ics", out});
         EXPECT_EQ(full.status, 1);
         EXPECT_TRUE(full.err.contains("No space left on device")) << full.err.toStdString();
         EXPECT_EQ(readFile(out), calendar);
@@ -377,7 +380,7 @@ TEST_F(OwnFiles, TheNextSaveRemovesWhatAKilledOneLeft)
     ASSERT_TRUE(QFile::link(victim, link));
     const QByteArray heldBefore = whatIsAt(held);
 
-    const Run r = run({"--add", "Next", "--due", "2027-01-03"});
+    const Ran r = run({"--add", "Next", "--due", "2027-01-03"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     ::close(holder);
     EXPECT_EQ(whatIsAt(left), QByteArray("nothing"));
@@ -405,7 +408,7 @@ TEST_F(OwnFiles, ARefusedSaveWritesNoBackup)
             ::_exit(127);
     };
     const QByteArray before = readFile(list());
-    const Run r = run({"--add", "Theirs", "--due", "2027-01-03"});
+    const Ran r = run({"--add", "Theirs", "--due", "2027-01-03"});
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(r.err.contains("you may not write to it")) << r.err.toStdString();
     EXPECT_EQ(readFile(list()), before);
