@@ -310,6 +310,16 @@ TEST_F(OwnFiles, AUidWithASpaceOrALineBreakIsKnownAgain)
     }
 }
 
+// Standard input may be a file or a pipe: read to its end, bounded.
+TEST_F(OwnFiles, AnImportFromStandardInputIsRead)
+{
+    const QString in = dir.filePath("in.ics");
+    writeFile(in, calendarWith("stdin@x"));
+    const Ran r = run({"--import-ics", "-"}, in);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QByteArray("1 added, 0 updated\n"));
+}
+
 // A small tmpfs, filled up; not mounted when this machine does not let us.
 struct FullDisk {
     QTemporaryDir dir;
