@@ -599,6 +599,10 @@ QString writeRefusal(const FolderFile &target)
                            : systemError(errno);
 }
 
+// The old content of a file rewritten in place is held to put it back: no
+// file of Quillet's own is larger (the largest calendar is below 400 MB).
+constexpr qint64 kLargestRewrittenOwnFile = qint64(1) << 30;
+
 OwnFileWrite writeOwnFile(const QString &path, QByteArrayView bytes, OwnFileWrite::Streams streams,
                           mode_t newFileMode)
 {
@@ -632,6 +636,32 @@ OwnFileWrite writeOwnFile(const QString &path, QByteArrayView bytes, OwnFileWrit
         }
         if (!S_ISREG(st.st_mode))
             return refuse(notRegularText(st.st_mode), OwnFileWrite::Failed);
+        // Another member's file in a folder of a group, a hard link, a
+        // folder that takes no new names: its content is rewritten where
+        // it may be written, as the task file's is, put back on failure.
+        if ((st.st_uid != ::geteuid() && ::geteuid() != 0) || st.st_nlink > 1 ||
+            !takesNewNames(target.file.folder)) {
+            if (const QString refused = writeRefusal(target.file); !refused.isEmpty()) {
+                return refuse(refused, takesNewNames(target.file.folder)
+                                           ? OwnFileWrite::Failed
+                                           : OwnFileWrite::FolderReadOnly);
+            }
+            const ReadResult old = readRegularFile(target.file, kLargestRewrittenOwnFile);
+            if (old.outcome != ReadResult::Read) {
+                return refuse(old.outcome == ReadResult::TooLarge
+                                  ? QStringLiteral("it is too large to be rewritten safely")
+                                  : old.why,
+                              OwnFileWrite::Failed);
+            }
+            const ReplaceResult r = saveKeepingFile(target.file, bytes, old, true);
+            if (r.outcome == ReplaceResult::ChangedMeanwhile)
+                return refuse(QStringLiteral("it changed while it was written"),
+                              OwnFileWrite::Failed);
+            if (r.outcome != ReplaceResult::Replaced)
+                return refuse(r.why, OwnFileWrite::Failed);
+            w.outcome = OwnFileWrite::Written;
+            return w;
+        }
     } else if (errno != ENOENT) {
         return refuse(systemError(errno), OwnFileWrite::Failed);
     }

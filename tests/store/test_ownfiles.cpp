@@ -280,6 +280,41 @@ TEST(OwnFiles, AnotherUsersLinkIsRefused)
     EXPECT_EQ(readFile(victim), QByteArray("victim's\n"));
 }
 
+// In a folder of a group (setgid, sticky), another member's file can be
+// written but not renamed over: it is rewritten in place, and stays
+// theirs; one the user may not write is refused and stays as it was.
+TEST(OwnFiles, AnotherMembersFileIsRewrittenInPlaceWhereItMayBe)
+{
+    const auto alice = testsupport::testUser("qtest-alice", {"qtest-staff"});
+    const auto bob = testsupport::testUser("qtest-bob", {"qtest-staff"});
+    const auto staff = testsupport::testGroup("qtest-staff");
+    if (::geteuid() != 0 || !alice || !bob || !staff)
+        GTEST_SKIP() << "only root can make the users of a shared folder";
+    QTemporaryDir dir;
+    ASSERT_EQ(::chown(path8(dir.path()).constData(), 0, *staff), 0);
+    ASSERT_EQ(::chmod(path8(dir.path()).constData(), 03770), 0);
+    struct {
+        mode_t mode;
+        bool written;
+    } const cases[] = {{0664, true}, {0644, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mode);
+        const QString path = dir.filePath(QStringLiteral(".tasks.txt.uids"));
+        QFile::remove(path);
+        writeFile(path, "bob's\n");
+        ASSERT_EQ(::chown(path8(path).constData(), bob->uid, *staff), 0);
+        ASSERT_EQ(::chmod(path8(path).constData(), c.mode), 0);
+        const int status = testsupport::runAs(
+            *alice, [&] { return writeOwnFile(path, "alice's\n").ok() ? 0 : 1; });
+        EXPECT_EQ(status, c.written ? 0 : 1);
+        EXPECT_EQ(readFile(path), c.written ? QByteArray("alice's\n") : QByteArray("bob's\n"));
+        struct stat st { };
+        ASSERT_EQ(::stat(path8(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, bob->uid);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+    }
+}
+
 // A save or an export killed half-way leaves its temporary; the next
 // writer in the folder removes it, unless its writer still holds it or it
 // is not this user's plain file.
