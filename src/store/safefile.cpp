@@ -671,8 +671,7 @@ OwnFileWrite writeOwnFile(const QString &path, QByteArrayView bytes, OwnFileWrit
     }
     const ReplaceResult r = replaceFile(target.file, bytes, std::nullopt, true, newFileMode);
     if (r.outcome != ReplaceResult::Replaced)
-        return refuse(r.why, r.why == systemError(EROFS) ? OwnFileWrite::FolderReadOnly
-                                                         : OwnFileWrite::Failed);
+        return refuse(r.why, OwnFileWrite::Failed);
     w.outcome = OwnFileWrite::Written;
     return w;
 }
