@@ -320,6 +320,34 @@ TEST_F(OwnFiles, AnImportFromStandardInputIsRead)
     EXPECT_EQ(r.out, QByteArray("1 added, 0 updated\n"));
 }
 
+// Where the list's folder is read-only to the user the UIDs cannot be kept
+// at all: the export still goes out, and says so.
+TEST_F(OwnFiles, AnExportFromAReadOnlyFolderGoesOutAndSaysTheUidsAreNotKept)
+{
+    if (::geteuid() == 0) {
+        user = testsupport::testUser("qtest-alice");
+        if (!user)
+            GTEST_SKIP() << "useradd failed";
+        for (const QString &mine : {home.path(), runtime.path()})
+            ::chown(path8(mine).constData(), user->uid, user->gid);
+        ::chmod(path8(home.path()).constData(), 0755);
+        const uid_t uid = user->uid;
+        const gid_t gid = user->gid;
+        asUser = [uid, gid] {
+            if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        };
+    }
+    ::chmod(path8(dir.path()).constData(), 0555);
+    const QString out = home.filePath("out.ics");
+    const Ran r = run({"--export-ics", out});
+    ::chmod(path8(dir.path()).constData(), 0755);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(".tasks.txt.uids could not be written")) << r.err.toStdString();
+    EXPECT_TRUE(readFile(out).startsWith("BEGIN:VCALENDAR"));
+    EXPECT_EQ(whatIsAt(uids()), QByteArray("nothing"));
+}
+
 // A small tmpfs, filled up; not mounted when this machine does not let us.
 struct FullDisk {
     QTemporaryDir dir;
