@@ -612,6 +612,8 @@ OwnFileWrite writeOwnFile(const QString &path, QByteArrayView bytes, OwnFileWrit
         w.why = QStringLiteral("%1 could not be written: %2").arg(path, why);
         return w;
     };
+    // A file size limit fails the write (EFBIG) instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     const auto [folderPart, name] = splitPath(path);
     if (name.isEmpty() || name == "." || name == "..")
         return refuse(notRegularText(S_IFDIR), OwnFileWrite::Failed);
