@@ -181,7 +181,7 @@ std::vector<KnownUid> readUidFile(const QString &path, QString *why)
         }
         return known;
     }
-    QList<QByteArray> lines = read.bytes.split('\n');
+    const QList<QByteArray> lines = read.bytes.split('\n');
     const bool escaped = !lines.isEmpty() && lines.first().trimmed() == kEscapedHeader;
     // One line a task: UID, then the hashes of title, for, due and description.
     for (const QByteArray &line : lines) {
