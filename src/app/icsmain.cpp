@@ -4,21 +4,31 @@
 #include "app/terminalcommands.h"
 #include "ics/icscalendar.h"
 #include "store/ordering.h"
-#include "store/taskids.h"
+#include "store/safefile.h"
 #include "store/taskfile.h"
+#include "store/taskids.h"
 
 #include <QFile>
 #include <QHash>
-#include <QSaveFile>
 #include <QTimeZone>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 using namespace Module1;
 
 namespace {
 
 void say(const QString &text) { std::fprintf(stderr, "quillet: %s\n", qPrintable(text)); }
+
+// No calendar of 1,001 tasks is larger: three texts of kLongestField
+// characters each, three bytes a character at most (UTF-8, or a character
+// escaped by a backslash), lines folded every 75 bytes, and 64 KiB for
+// whatever else another program puts in a to-do. A larger file is refused
+// unread; a stream that goes on past it (/dev/zero) is cut off there.
+constexpr qint64 kLargestTodo = 3 * qint64(kLongestField) * 3 * 78 / 75 + 64 * 1024;
+constexpr qint64 kLargestCalendar = kTaskSlots * kLargestTodo;
 
 int exportTasks(const QString &target)
 {
@@ -29,20 +39,26 @@ int exportTasks(const QString &target)
     }
     QStringList uids;
     QString why;
-    // The UIDs are kept only where the list may be written; an export still
-    // goes out, and a later one may give other UIDs.
-    if (!taskUids(&uids, &why))
+    bool folderReadOnly = false;
+    // The calendar goes out only with its UIDs kept, or importing it later
+    // would add every task again. Where the list's folder is read-only to
+    // this user the UIDs cannot be kept at all; an export still goes out,
+    // and a later one may give other UIDs.
+    if (!taskUids(&uids, &why, &folderReadOnly)) {
         say(why);
+        if (!folderReadOnly)
+            return 1;
+    }
     const QByteArray calendar =
         ics::exportCalendar(uids, QString::fromUtf8(QTimeZone::systemTimeZoneId()));
     if (target == QLatin1String("-")) {
         std::fwrite(calendar.constData(), 1, size_t(calendar.size()), stdout);
         return 0;
     }
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(calendar) != calendar.size() ||
-        !file.commit()) {
-        say(QStringLiteral("%1 could not be written: %2").arg(target, file.errorString()));
+    // A pipe or a device is written to as "> PATH" would, never replaced.
+    const OwnFileWrite written = writeOwnFile(target, calendar, OwnFileWrite::StreamsWrittenTo);
+    if (!written.ok()) {
+        say(written.why);
         return 1;
     }
     return 0;
@@ -50,13 +66,20 @@ int exportTasks(const QString &target)
 
 int importTasks(const QString &source)
 {
-    QFile file(source);
-    if (source == QLatin1String("-") ? !file.open(stdin, QIODevice::ReadOnly)
-                                     : !file.open(QIODevice::ReadOnly)) {
-        say(QStringLiteral("%1 could not be read: %2").arg(source, file.errorString()));
+    // A pipe on standard input is fine; a named file must be a regular one.
+    const ReadResult read = source == QLatin1String("-")
+                                ? readStream(STDIN_FILENO, kLargestCalendar)
+                                : readRegularFile(source, kLargestCalendar);
+    if (read.outcome != ReadResult::Read) {
+        say(QStringLiteral("%1 could not be read: %2")
+                .arg(source, read.outcome == ReadResult::TooLarge
+                                 ? QStringLiteral("it is larger than any calendar of %1 tasks "
+                                                  "can be")
+                                       .arg(kTaskSlots)
+                                 : read.why));
         return 1;
     }
-    const ics::ReadCalendar calendar = ics::readCalendar(file.readAll());
+    const ics::ReadCalendar calendar = ics::readCalendar(read.bytes);
     if (!calendar.error.isEmpty()) {
         say(QStringLiteral("%1: %2").arg(source, calendar.error));
         return 1;
@@ -101,9 +124,15 @@ int importTasks(const QString &source)
     };
     // The file holds the tasks; their UIDs (the calendar's own) beside it,
     // before any other writer may change the list.
+    bool uidsLost = false;
     const auto rememberUids = [&]() -> QString {
         QString why;
-        return rememberTaskUids(uids, &why) ? QString() : why;
+        bool folderReadOnly = false;
+        if (rememberTaskUids(uids, &why, &folderReadOnly))
+            return {};
+        // Unkept, the calendar's UIDs would add its tasks again next time.
+        uidsLost = !folderReadOnly;
+        return why;
     };
     if (const int status = applyChange(change, rememberUids); status != 0)
         return status == 2 ? 1 : status;
@@ -115,7 +144,7 @@ int importTasks(const QString &source)
     if (tooLong > 0)
         std::printf(", %d with a text too long skipped", tooLong);
     std::printf("\n");
-    return 0;
+    return uidsLost ? 1 : 0;
 }
 
 }  // namespace

@@ -2,18 +2,20 @@
 
 #include "common/filereport.h"
 #include "common/messagebox.h"
-#include "page/pageviewer.h"
 #include "common/twips.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"
 #include "mainwindow/splitterbar.h"
 #include "mainwindow/tasklistcanvas.h"
+#include "page/pageviewer.h"
 #include "store/listchange.h"
+#include "store/settingsfile.h"
 #include "store/store.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
@@ -21,16 +23,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWheelEvent>
 
-#include <cerrno>
-
-#include <sys/stat.h>
+#include <optional>
 
 namespace {
 
@@ -343,46 +342,32 @@ QString windowSettingsPath()
            QStringLiteral("/quillet/quillet.conf");
 }
 
-bool regularOrMissing(const QString &path)
-{
-    struct stat st { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return errno == ENOENT;
-    return S_ISREG(st.st_mode);
-}
-
-// Only a regular file, or none yet, and the same for the lock QSettings
-// reads before it writes: opening a FIFO waits for a writer forever and a
-// device never ends, with the task file locked meanwhile.
-bool settingsFileUsable(const QString &path)
-{
-    return regularOrMissing(path) && regularOrMissing(path + QStringLiteral(".lock"));
-}
-
-// That one file, without the system-wide ones QSettings would read too.
-QSettings windowSettings(const QString &path) { return QSettings(path, QSettings::IniFormat); }
-
-const QString kGeometryKey = QStringLiteral("mainWindow/geometry");
+// Through the store's writer and reader: a link, a FIFO or a folder
+// there is neither followed against its owner nor waited on, and a full
+// disk keeps the old file.
+const QByteArray kGroup = QByteArrayLiteral("mainWindow");
+const QByteArray kGeometryKey = QByteArrayLiteral("geometry");
 
 }  // namespace
 
 void frmMain::restoreWindowGeometry()
 {
-    const QString path = windowSettingsPath();
-    if (!settingsFileUsable(path))
-        return;
-    const QByteArray saved = windowSettings(path).value(kGeometryKey).toByteArray();
+    const std::optional<QByteArray> saved =
+        Module1::readSettingsBytes(windowSettingsPath(), kGroup, kGeometryKey);
     // restoreGeometry() brings a window from a screen that is gone back
     // onto one that is there.
-    if (!saved.isEmpty())
-        restoreGeometry(saved);
+    if (saved && !saved->isEmpty())
+        restoreGeometry(*saved);
 }
 
 void frmMain::saveWindowGeometry()
 {
+    if (!isVisible())
+        return;
     const QString path = windowSettingsPath();
-    if (isVisible() && settingsFileUsable(path))
-        windowSettings(path).setValue(kGeometryKey, saveGeometry());
+    QDir().mkpath(QFileInfo(path).path());
+    // Where the window stood is not worth a message at exit.
+    Module1::writeSettingsBytes(path, kGroup, kGeometryKey, saveGeometry());
 }
 
 bool frmMain::saveFile()

@@ -2,6 +2,7 @@
 
 #include "remind/duemoment.h"
 #include "store/rules.h"
+#include "store/safefile.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
 #include "store/taskkey.h"
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <limits>
@@ -233,19 +233,31 @@ void Reminder::schedule()
 }
 
 // One line per task put off: "<moment in ms since the epoch> <task key>".
+// No put-off file is larger: one line for each task a list can hold.
+constexpr qint64 kLargestPutOffFile = qint64(kTaskSlots) * 128;
+
 void Reminder::readPutOff()
 {
     m_putOff.clear();
     if (m_stateFile.isEmpty())
         return;
-    QFile file(m_stateFile);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file: a pipe there must not hold the reminder.
+    const ReadResult read = readRegularFile(m_stateFile, kLargestPutOffFile);
+    if (read.outcome == ReadResult::Missing)
         return;
-    while (!file.atEnd()) {
-        const QList<QByteArray> fields = file.readLine(256).trimmed().split(' ');
+    if (read.outcome != ReadResult::Read) {
+        m_hooks.warn(QStringLiteral("cannot read what was put off in %1: %2")
+                         .arg(m_stateFile, read.outcome == ReadResult::TooLarge
+                                               ? QStringLiteral("it is too large")
+                                               : read.why));
+        return;
+    }
+    for (const QByteArray &line : read.bytes.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
         bool ok = false;
         const qint64 until = fields.value(0).toLongLong(&ok);
-        if (ok && fields.size() == 2 && !fields[1].isEmpty())
+        // Only what has the form of a task key is believed.
+        if (ok && fields.size() == 2 && isTaskKey(fields[1]))
             m_putOff.push_back({until, fields[1]});
     }
 }
@@ -255,19 +267,21 @@ void Reminder::writePutOff()
     if (m_stateFile.isEmpty())
         return;
     if (m_putOff.empty()) {
+        // The name goes, whatever it is; nothing is written through it.
         QFile::remove(m_stateFile);
         return;
     }
     QDir().mkpath(QFileInfo(m_stateFile).absolutePath());
-    QSaveFile file(m_stateFile);
-    if (file.open(QIODevice::WriteOnly)) {
-        for (const PutOff &p : m_putOff)
-            file.write(QByteArray::number(p.until) + ' ' + p.task + '\n');
-        if (file.commit())
-            return;
+    QByteArray text;
+    for (const PutOff &p : m_putOff) {
+        // A key with a space or a line break would make lines of its own.
+        if (isTaskKey(p.task))
+            text += QByteArray::number(p.until) + ' ' + p.task + '\n';
     }
-    m_hooks.warn(QStringLiteral("cannot keep what was put off in %1: %2")
-                     .arg(m_stateFile, file.errorString()));
+    const OwnFileWrite written =
+        writeOwnFile(m_stateFile, text, OwnFileWrite::StreamsRefused, 0600);
+    if (!written.ok())
+        m_hooks.warn(QStringLiteral("cannot keep what was put off: %1").arg(written.why));
 }
 
 }  // namespace remind

@@ -1,16 +1,22 @@
 #include "store/safefile.h"
 
+#include "store/filemetadata.h"
 #include "store/testhooks.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStringList>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -105,126 +111,99 @@ int closeChecked(UniqueFd &fd)
     return 0;
 }
 
+// Temporaries are named "." + target + kTempMark + six letters, so that
+// the next writer in the folder knows those a killed save left behind.
+constexpr char kTempMark[] = ".quillet-";
+constexpr int kTempLetters = 6;
+
+bool isTemporaryName(const char *name)
+{
+    const qsizetype length = qsizetype(std::strlen(name));
+    const qsizetype mark = qsizetype(sizeof kTempMark - 1);
+    if (name[0] != '.' || length < 2 + mark + kTempLetters)
+        return false;
+    const char *tail = name + length - kTempLetters;
+    if (std::strncmp(tail - mark, kTempMark, size_t(mark)) != 0)
+        return false;
+    return std::all_of(tail, tail + kTempLetters,
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+// A temporary's writer holds a flock on it until the rename, through a
+// descriptor of its own that the checked close leaves open.
+struct Temporary {
+    UniqueFd fd;
+    UniqueFd lock;
+    QByteArray name;
+    bool valid() const { return fd.valid(); }
+};
+
+// Removes the temporaries of this user that no writer holds any more (a
+// save or an export that was killed). One it cannot open or lock, a link,
+// another user's file, is left alone.
+void removeLeftTemporaries(int folder)
+{
+    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR *list = ::fdopendir(listFd);
+    if (!list) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(list)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        const UniqueFd fd(::openat(folder, entry->d_name,
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        struct stat st {
+        }, named{};
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        // Still that file at that name, while it is locked.
+        if (::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == st.st_dev && named.st_ino == st.st_ino)
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(list);
+}
+
 // A new name beside the target, created exclusively: nothing that stands
 // in the folder is ever opened or followed.
-UniqueFd createBeside(const FolderFile &target, mode_t mode, QByteArray *name)
+Temporary createBeside(const FolderFile &target, mode_t mode)
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    removeLeftTemporaries(target.folder);
+    Temporary t;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = '.' + target.name + '.';
-        for (int i = 0; i < 6; ++i)
-            *name += letters[QRandomGenerator::system()->bounded(int(sizeof letters - 1))];
-        const int fd = ::openat(target.folder, name->constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (fd >= 0 || errno != EEXIST)
-            return UniqueFd(fd);
+        t.name = '.' + target.name + kTempMark;
+        for (int i = 0; i < kTempLetters; ++i)
+            t.name += letters[QRandomGenerator::system()->bounded(int(sizeof letters - 1))];
+        t.fd = UniqueFd(::openat(target.folder, t.name.constData(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        if (!t.fd.valid() && errno == EEXIST)
+            continue;
+        if (!t.fd.valid())
+            return t;
+        // A file system that takes no locks still takes the save; no
+        // sweep can lock, so none removes it either.
+        t.lock = UniqueFd(::fcntl(t.fd.get(), F_DUPFD_CLOEXEC, 0));
+        if (t.lock.valid())
+            ::flock(t.lock.get(), LOCK_EX);
+        struct stat st { };
+        if (::fstat(t.fd.get(), &st) != 0) {
+            const int error = errno;
+            ::unlinkat(target.folder, t.name.constData(), 0);
+            errno = error;
+            return {};
+        }
+        // Another writer's sweep may have taken it before the lock did.
+        if (st.st_nlink > 0)
+            return t;
     }
     errno = EEXIST;
-    return UniqueFd();
-}
-
-// The user.* attributes (a sync tool's id, a tag): the others belong to
-// the system or need privileges, and none of them is the user's data.
-QString copyUserAttributes(int from, int to)
-{
-    QByteArray names(4096, Qt::Uninitialized);
-    ssize_t length = ::flistxattr(from, names.data(), size_t(names.size()));
-    if (length < 0 && errno == ERANGE) {
-        length = ::flistxattr(from, nullptr, 0);
-        if (length > 0) {
-            names.resize(length);
-            length = ::flistxattr(from, names.data(), size_t(names.size()));
-        }
-    }
-    if (length <= 0)
-        return {};  // none, or the file system keeps none
-    QStringList lost;
-    int reason = 0;
-    for (qsizetype at = 0; at < length;) {
-        const char *name = names.constData() + at;
-        at += qsizetype(std::strlen(name)) + 1;
-        if (std::strncmp(name, "user.", 5) != 0)
-            continue;
-        QByteArray value;
-        ssize_t size = ::fgetxattr(from, name, nullptr, 0);
-        if (size >= 0) {
-            value.resize(size);
-            size = ::fgetxattr(from, name, value.data(), size_t(value.size()));
-        }
-        if (size < 0 || ::fsetxattr(to, name, value.constData(), size_t(size), 0) != 0) {
-            reason = errno;
-            lost << QString::fromUtf8(name);
-        }
-    }
-    if (lost.isEmpty())
-        return {};
-    return QStringLiteral("its attributes %1 (%2)")
-        .arg(lost.join(QStringLiteral(", ")), systemError(reason));
-}
-
-// Its own ACL, or none: a new file in a folder with a default ACL would
-// otherwise take the folder's, and let in someone the old file kept out.
-QString copyAccessAcl(int from, int to)
-{
-    static const char name[] = "system.posix_acl_access";
-    QByteArray value(256, Qt::Uninitialized);
-    ssize_t n = ::fgetxattr(from, name, value.data(), size_t(value.size()));
-    if (n < 0 && errno == ERANGE) {
-        n = ::fgetxattr(from, name, nullptr, 0);
-        if (n > 0) {
-            value.resize(n);
-            n = ::fgetxattr(from, name, value.data(), size_t(value.size()));
-        }
-    }
-    const auto lost = [](int error) {
-        return QStringLiteral("its access control list (%1)").arg(systemError(error));
-    };
-    if (n < 0 && errno != ENODATA && errno != EOPNOTSUPP)
-        return lost(errno);
-    if (n < 0) {
-        if (::fremovexattr(to, name) != 0 && errno != ENODATA && errno != EOPNOTSUPP)
-            return lost(errno);
-        return {};
-    }
-    if (::fsetxattr(to, name, value.constData(), size_t(n), 0) != 0)
-        return lost(errno);
     return {};
-}
-
-// The new file takes the old one's owner, group, ACL, mode and user.*
-// attributes, so that a save changes nothing about who may read or write
-// it. Says what could not be kept.
-QStringList keepMetadata(int oldFd, const struct stat &old, int newFd)
-{
-    QStringList lost;
-    struct stat now { };
-    if (::fstat(newFd, &now) != 0)
-        return {QStringLiteral("its owner and group (%1)").arg(systemError(errno))};
-    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
-        if (::fchown(newFd, old.st_uid, old.st_gid) != 0) {
-            const QString why = systemError(errno);
-            const bool ownerKept = now.st_uid == old.st_uid;
-            const bool groupKept =
-                now.st_gid == old.st_gid || ::fchown(newFd, uid_t(-1), old.st_gid) == 0;
-            lost << (ownerKept   ? QStringLiteral("its group (%1)").arg(why)
-                     : groupKept ? QStringLiteral("its owner (%1)").arg(why)
-                                 : QStringLiteral("its owner and group (%1)").arg(why));
-        }
-    }
-    if (oldFd >= 0) {
-        const QString acl = copyAccessAcl(oldFd, newFd);
-        if (!acl.isEmpty())
-            lost << acl;
-    }
-    // After the owner: a change of owner clears the set-id bits.
-    if (::fchmod(newFd, old.st_mode & 07777) != 0)
-        lost << QStringLiteral("its permissions (%1)").arg(systemError(errno));
-    if (oldFd >= 0) {
-        const QString attributes = copyUserAttributes(oldFd, newFd);
-        if (!attributes.isEmpty())
-            lost << attributes;
-    }
-    return lost;
 }
 
 // Whether a new name can be made and renamed in the folder: not when it is
@@ -270,8 +249,8 @@ Attempt replaceBeside(const FolderFile &target, QByteArrayView bytes,
         S_ISREG(old.st_mode);
     // Until it takes the old file's mode, the new file is the owner's
     // alone; a first file gets the umask's mode and the folder's default ACL.
-    QByteArray tempName;
-    UniqueFd temp = createBeside(target, hadOld ? 0600 : newFileMode, &tempName);
+    Temporary temp = createBeside(target, hadOld ? 0600 : newFileMode);
+    const QByteArray &tempName = temp.name;
     if (!temp.valid()) {
         a.inPlaceInstead = metadata == Metadata::Exactly && hadOld &&
                            (errno == EACCES || errno == EPERM);
@@ -288,15 +267,15 @@ Attempt replaceBeside(const FolderFile &target, QByteArrayView bytes,
     if (hadOld) {
         const UniqueFd oldFd(::openat(target.folder, target.name.constData(),
                                       O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
-        lost = keepMetadata(oldFd.get(), old, temp.get());
+        lost = keepMetadata(oldFd.get(), old, temp.fd.get());
         if (!lost.isEmpty() && metadata == Metadata::Exactly) {
             a.inPlaceInstead = true;
             return discard(EPERM);
         }
     }
-    if (const int error = writeAll(temp.get(), bytes))
+    if (const int error = writeAll(temp.fd.get(), bytes))
         return discard(error);
-    if (const int error = closeChecked(temp))
+    if (const int error = closeChecked(temp.fd))
         return discard(error);
 
     if (g_beforeRename)
@@ -398,11 +377,51 @@ bool folderRemoved(int folder)
     return ::fstat(folder, &st) == 0 && st.st_nlink == 0;
 }
 
-ReadResult readRegularFile(const FolderFile &file, qint64 largest)
+namespace {
+
+// Reads what `fd` gives up to its end, no more than `largest` bytes (-1:
+// no bound); `sizeHint` sizes the buffer.
+void readBounded(int fd, qint64 largest, qint64 sizeHint, ReadResult *r)
+{
+    // Read straight into the buffer, sized as the file is now; a file that
+    // grows meanwhile is read to its end all the same.
+    qsizetype have = 0;
+    r->bytes.resize(qsizetype(sizeHint) + 1);
+    for (;;) {
+        if (have == r->bytes.size())
+            r->bytes.resize(r->bytes.size() * 2);
+        const ssize_t got = ::read(fd, r->bytes.data() + have, size_t(r->bytes.size() - have));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            r->outcome = ReadResult::Failed;
+            r->why = systemError(errno);
+            break;
+        }
+        if (got == 0) {
+            r->outcome = ReadResult::Read;
+            break;
+        }
+        have += got;
+        if (largest >= 0 && have > largest) {
+            r->outcome = ReadResult::TooLarge;  // grew while read, or a stream
+            break;
+        }
+    }
+    r->bytes.truncate(have);
+}
+
+// What stands there when it is not a regular file, for messages.
+QString notRegularText(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("it is a folder, not a file");
+    return QStringLiteral("it is not a regular file (a device, a pipe or a socket)");
+}
+
+ReadResult readOpened(const UniqueFd &fd, qint64 largest)
 {
     ReadResult r;
-    const UniqueFd fd(
-        ::openat(file.folder, file.name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
         r.outcome = errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
         r.why = systemError(errno);
@@ -413,12 +432,8 @@ ReadResult readRegularFile(const FolderFile &file, qint64 largest)
         r.why = systemError(errno);
         return r;
     }
-    if (S_ISDIR(st.st_mode)) {
-        r.why = QStringLiteral("it is a folder, not a file");
-        return r;
-    }
     if (!S_ISREG(st.st_mode)) {
-        r.why = QStringLiteral("it is not a regular file (a device, a pipe or a socket)");
+        r.why = notRegularText(st.st_mode);
         return r;
     }
     r.stamp = stampOf(st);
@@ -426,31 +441,87 @@ ReadResult readRegularFile(const FolderFile &file, qint64 largest)
         r.outcome = ReadResult::TooLarge;
         return r;
     }
-    // Read straight into the buffer, sized as the file is now; a file that
-    // grows meanwhile is read to its end all the same.
-    qsizetype have = 0;
-    r.bytes.resize(qsizetype(st.st_size) + 1);
-    for (;;) {
-        if (have == r.bytes.size())
-            r.bytes.resize(r.bytes.size() * 2);
-        const ssize_t got = ::read(fd.get(), r.bytes.data() + have, size_t(r.bytes.size() - have));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            r.why = systemError(errno);
-            break;
-        }
-        if (got == 0) {
-            r.outcome = ReadResult::Read;
-            break;
-        }
-        have += got;
-        if (largest >= 0 && have > largest) {
-            r.outcome = ReadResult::TooLarge;  // grew while read
-            break;
+    readBounded(fd.get(), largest, st.st_size, &r);
+    return r;
+}
+
+// The folder part and the name of a path, as the kernel splits it.
+std::pair<QByteArray, QByteArray> splitPath(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const qsizetype slash = encoded.lastIndexOf('/');
+    return {slash < 0    ? QByteArray(".")
+            : slash == 0 ? QByteArray("/")
+                         : encoded.left(slash),
+            encoded.mid(slash + 1)};
+}
+
+// Writes to a pipe or a device as "> PATH" would: it is opened, never
+// made, never replaced. A pipe with no reader is refused, not waited on.
+QString writeToStream(const FolderFile &target, QByteArrayView bytes)
+{
+    UniqueFd fd(::openat(target.folder, target.name.constData(),
+                         O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+    if (!fd.valid())
+        return errno == ENXIO ? QStringLiteral("it is a pipe that no program is reading from")
+                              : systemError(errno);
+    struct stat st { };
+    if (::fstat(fd.get(), &st) != 0)
+        return systemError(errno);
+    if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode))
+        return QStringLiteral("it changed while it was written");
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return systemError(errno);
+    // A reader that goes away is a failed write (EPIPE), not the end of
+    // the program.
+    struct sigaction ignore {
+    }, before{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &before);
+    int error = writeBytes(fd.get(), bytes);
+    if (error == 0)
+        error = closeChecked(fd);
+    ::sigaction(SIGPIPE, &before, nullptr);
+    return error == 0 ? QString() : systemError(error);
+}
+
+}  // namespace
+
+ReadResult readRegularFile(const FolderFile &file, qint64 largest)
+{
+    return readOpened(UniqueFd(::openat(file.folder, file.name.constData(),
+                                        O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)),
+                      largest);
+}
+
+ReadResult readRegularFile(const QString &path, qint64 largest)
+{
+    return readOpened(UniqueFd(::open(QFile::encodeName(path).constData(),
+                                      O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)),
+                      largest);
+}
+
+ReadResult readStream(int fd, qint64 largest)
+{
+    ReadResult r;
+    struct stat st { };
+    if (::fstat(fd, &st) != 0) {
+        r.why = systemError(errno);
+        return r;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        r.why = notRegularText(st.st_mode);
+        return r;
+    }
+    if (S_ISREG(st.st_mode)) {
+        r.stamp = stampOf(st);
+        if (largest >= 0 && st.st_size > largest) {
+            r.outcome = ReadResult::TooLarge;
+            return r;
         }
     }
-    r.bytes.truncate(have);
+    readBounded(fd, largest, S_ISREG(st.st_mode) ? st.st_size : 64 * 1024, &r);
     return r;
 }
 
@@ -518,6 +589,95 @@ ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes,
     return replaceBeside(target, bytes, expected, syncFolder, Metadata::Kept, newFileMode).result;
 }
 
+QString writeRefusal(const FolderFile &target)
+{
+    // As an editor refuses it: the permissions (and ACL) say no.
+    if (::faccessat(target.folder, target.name.constData(), W_OK, AT_EACCESS) == 0 ||
+        errno == ENOENT)
+        return {};
+    return errno == EACCES ? QStringLiteral("you may not write to it (%1)").arg(systemError(errno))
+                           : systemError(errno);
+}
+
+// The old content of a file rewritten in place is held to put it back: no
+// file of Quillet's own is larger (the largest calendar is below 400 MB).
+constexpr qint64 kLargestRewrittenOwnFile = qint64(1) << 30;
+
+OwnFileWrite writeOwnFile(const QString &path, QByteArrayView bytes, OwnFileWrite::Streams streams,
+                          mode_t newFileMode)
+{
+    OwnFileWrite w;
+    const auto refuse = [&](const QString &why, OwnFileWrite::Outcome outcome) {
+        w.outcome = outcome;
+        w.why = QStringLiteral("%1 could not be written: %2").arg(path, why);
+        return w;
+    };
+    // A file size limit fails the write (EFBIG) instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const auto [folderPart, name] = splitPath(path);
+    if (name.isEmpty() || name == "." || name == "..")
+        return refuse(notRegularText(S_IFDIR), OwnFileWrite::Failed);
+    const UniqueFd folder(::open(folderPart.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
+        return refuse(systemError(errno), OwnFileWrite::Failed);
+    const WriteTarget target = resolveForWriting({folder.get(), name, path});
+    if (!target.refused.isEmpty()) {
+        w.why = target.refused;
+        return w;
+    }
+    struct stat st { };
+    if (::fstatat(target.file.folder, target.file.name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
+        0) {
+        if ((S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) &&
+            streams == OwnFileWrite::StreamsWrittenTo) {
+            const QString why = writeToStream(target.file, bytes);
+            if (!why.isEmpty())
+                return refuse(why, OwnFileWrite::Failed);
+            w.outcome = OwnFileWrite::Written;
+            return w;
+        }
+        if (!S_ISREG(st.st_mode))
+            return refuse(notRegularText(st.st_mode), OwnFileWrite::Failed);
+        // Another member's file in a folder of a group, a hard link, a
+        // folder that takes no new names: its content is rewritten where
+        // it may be written, as the task file's is, put back on failure.
+        if ((st.st_uid != ::geteuid() && ::geteuid() != 0) || st.st_nlink > 1 ||
+            !takesNewNames(target.file.folder)) {
+            if (const QString refused = writeRefusal(target.file); !refused.isEmpty()) {
+                return refuse(refused, takesNewNames(target.file.folder)
+                                           ? OwnFileWrite::Failed
+                                           : OwnFileWrite::FolderReadOnly);
+            }
+            const ReadResult old = readRegularFile(target.file, kLargestRewrittenOwnFile);
+            if (old.outcome != ReadResult::Read) {
+                return refuse(old.outcome == ReadResult::TooLarge
+                                  ? QStringLiteral("it is too large to be rewritten safely")
+                                  : old.why,
+                              OwnFileWrite::Failed);
+            }
+            const ReplaceResult r = saveKeepingFile(target.file, bytes, old, true);
+            if (r.outcome == ReplaceResult::ChangedMeanwhile)
+                return refuse(QStringLiteral("it changed while it was written"),
+                              OwnFileWrite::Failed);
+            if (r.outcome != ReplaceResult::Replaced)
+                return refuse(r.why, OwnFileWrite::Failed);
+            w.outcome = OwnFileWrite::Written;
+            return w;
+        }
+    } else if (errno != ENOENT) {
+        return refuse(systemError(errno), OwnFileWrite::Failed);
+    }
+    if (!takesNewNames(target.file.folder)) {
+        return refuse(QStringLiteral("its folder takes no new files (%1)").arg(systemError(EACCES)),
+                      OwnFileWrite::FolderReadOnly);
+    }
+    const ReplaceResult r = replaceFile(target.file, bytes, std::nullopt, true, newFileMode);
+    if (r.outcome != ReplaceResult::Replaced)
+        return refuse(r.why, OwnFileWrite::Failed);
+    w.outcome = OwnFileWrite::Written;
+    return w;
+}
+
 ReplaceResult saveKeepingFile(const FolderFile &target, QByteArrayView bytes, const ReadResult &old,
                               bool syncFolder)
 {
@@ -535,12 +695,8 @@ ReplaceResult saveKeepingFile(const FolderFile &target, QByteArrayView bytes, co
     }
     if (!S_ISREG(st.st_mode))
         return failed(QStringLiteral("it is not a regular file"));
-    // As an editor refuses it: the permissions (and ACL) say no.
-    if (::faccessat(target.folder, target.name.constData(), W_OK, AT_EACCESS) != 0) {
-        return failed(errno == EACCES
-                          ? QStringLiteral("you may not write to it (%1)").arg(systemError(errno))
-                          : systemError(errno));
-    }
+    if (const QString refused = writeRefusal(target); !refused.isEmpty())
+        return failed(refused);
     const bool inPlace = st.st_nlink > 1 ||                              // its other names
                          (st.st_uid != ::geteuid() && ::geteuid() != 0) ||  // it would be ours
                          !takesNewNames(target.folder);
@@ -570,8 +726,8 @@ BackupResult keepBackup(const FolderFile &target, QByteArrayView bytes)
     if (takesNewNames(target.folder)) {
         // Whatever stands at the backup's name (a link, another user's
         // file) is replaced, never written through.
-        QByteArray tempName;
-        UniqueFd temp = createBeside(backup, 0600, &tempName);
+        Temporary temp = createBeside(backup, 0600);
+        const QByteArray &tempName = temp.name;
         if (!temp.valid())
             return fail(errno);
         auto discard = [&](int error) {
@@ -580,14 +736,14 @@ BackupResult keepBackup(const FolderFile &target, QByteArrayView bytes)
         };
         // Never more open than the file: what of its owner, group or ACL
         // cannot be kept leaves the backup to its owner alone.
-        if (!keepMetadata(file.get(), st, temp.get()).isEmpty()) {
-            ::fremovexattr(temp.get(), "system.posix_acl_access");
-            if (::fchmod(temp.get(), st.st_mode & 0700) != 0)
+        if (!keepMetadata(file.get(), st, temp.fd.get()).isEmpty()) {
+            ::fremovexattr(temp.fd.get(), "system.posix_acl_access");
+            if (::fchmod(temp.fd.get(), st.st_mode & 0700) != 0)
                 return discard(errno);
         }
-        if (const int error = writeAll(temp.get(), bytes))
+        if (const int error = writeAll(temp.fd.get(), bytes))
             return discard(error);
-        if (const int error = closeChecked(temp))
+        if (const int error = closeChecked(temp.fd))
             return discard(error);
         if (::renameat(target.folder, tempName.constData(), target.folder, backup.name.constData()) !=
             0)

@@ -63,6 +63,11 @@ struct ReadResult {
 // ends.
 // A file larger than `largest` is not read at all (TooLarge).
 ReadResult readRegularFile(const FolderFile &file, qint64 largest = -1);
+ReadResult readRegularFile(const QString &path, qint64 largest = -1);
+// Reads an open descriptor to its end (standard input: a file, a pipe, a
+// terminal), no more than `largest` bytes: a stream that goes on is
+// TooLarge. A folder is refused. The descriptor stays open.
+ReadResult readStream(int fd, qint64 largest);
 
 // The file a save replaces: `file` itself, or where a link there leads.
 // A link is followed only when it belongs to this user or to root: in a
@@ -103,6 +108,32 @@ ReplaceResult replaceFile(const FolderFile &target, QByteArrayView bytes,
 // the file held when it was last compared (its bytes and stamp).
 ReplaceResult saveKeepingFile(const FolderFile &target, QByteArrayView bytes, const ReadResult &old,
                               bool syncFolder);
+
+// Why this user may not write the file (its permissions or ACL say no, as
+// access(2) tells), or empty: checked before anything of a save is written.
+QString writeRefusal(const FolderFile &target);
+
+// A file of Quillet's own: the UID file, the put-offs, the window's
+// settings, an export. Written with the task file's guarantees: a link is
+// followed only when it belongs to this user or to root; whatever is not a
+// regular file is never replaced nor opened (no hang on a FIFO); the new
+// file is written beside the old one, every write, sync and close checked,
+// and renamed over it, so any failure (a full disk) keeps the old file.
+struct OwnFileWrite {
+    enum Outcome {
+        Written,
+        Failed,
+        FolderReadOnly,  // the folder takes no new files for this user
+    } outcome = Failed;
+    QString why;  // for the user, naming the file
+    // An export's PATH that is a pipe or a character device is written to
+    // as "> PATH" would, never replaced; anything else is refused.
+    enum Streams { StreamsRefused, StreamsWrittenTo };
+    bool ok() const { return outcome == Written; }
+};
+OwnFileWrite writeOwnFile(const QString &path, QByteArrayView bytes,
+                          OwnFileWrite::Streams streams = OwnFileWrite::StreamsRefused,
+                          mode_t newFileMode = 0666);
 
 // Keeps `bytes`, the file's content before a save, as "<name>~" beside
 // it, with the file's owner, group, mode and ACL where they can be kept

@@ -569,6 +569,11 @@ FileStatus saveTo(const Located &at, bool syncDirectory)
                                                  "the longest descriptions")
                                       .arg(kTaskSlots));
     }
+    // A save that is refused writes nothing at all, not even the backup.
+    if (now.outcome == ReadResult::Read) {
+        if (const QString refused = writeRefusal(target.file); !refused.isEmpty())
+            return writeFailure(file, refused);
+    }
     if (now.outcome == ReadResult::Read && !savedThisRun().contains(identity)) {
         // A folder that takes no new files (read-only, append-only) gets
         // none; the old bytes still put the file back if its rewrite fails.

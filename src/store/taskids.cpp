@@ -1,11 +1,11 @@
 #include "store/taskids.h"
 
+#include "store/safefile.h"
 #include "store/taskfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <algorithm>
@@ -42,6 +42,14 @@ std::vector<TaskPrint> currentPrints()
 }
 
 QString heldUidFile() { return uidFilePath(taskFolderAccessPath() + QLatin1Char('/') + taskFileName()); }
+
+// Messages name the file as the user knows it, not through /proc.
+bool named(bool ok, const QString &path, QString *why)
+{
+    if (!ok)
+        why->replace(path, uidFilePath(taskFilePath()));
+    return ok;
+}
 
 }  // namespace
 
@@ -113,42 +121,109 @@ QString uidFilePath(const QString &taskFile)
     return info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".uids");
 }
 
-std::vector<KnownUid> readUidFile(const QString &path)
+namespace {
+
+// The first line of a file whose UIDs are escaped. A file without it was
+// written before UIDs were escaped: its UIDs are read as they stand, so a
+// '%' in an old UID stays a '%'. Older readers skip the line (it has not
+// the five fields of an entry).
+constexpr QByteArrayView kEscapedHeader = "#uids 2";
+
+// A UID may hold anything a calendar puts in it; the file is one entry a
+// line, split at spaces, so a space, a line break, a control byte or '%'
+// goes in as %XX.
+QByteArray escapeUid(const QString &uid)
+{
+    QByteArray out;
+    for (const char c : uid.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x21 || byte == 0x7f || byte == '%')
+            out += '%' + QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
+QByteArray unescapeUid(QByteArrayView text)
+{
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                      : -1;
+    };
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            out += char(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<KnownUid> readUidFile(const QString &path, QString *why)
 {
     std::vector<KnownUid> known;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const ReadResult read = readRegularFile(path, kLargestUidFile);
+    if (read.outcome != ReadResult::Read) {
+        if (why && read.outcome != ReadResult::Missing) {
+            *why = QStringLiteral("%1 could not be read: %2")
+                       .arg(path, read.outcome == ReadResult::TooLarge
+                                      ? QStringLiteral("it is larger than any UID file can be")
+                                      : read.why);
+        }
         return known;
+    }
+    const QList<QByteArray> lines = read.bytes.split('\n');
+    const bool escaped = !lines.isEmpty() && lines.first().trimmed() == kEscapedHeader;
     // One line a task: UID, then the hashes of title, for, due and description.
-    while (!file.atEnd()) {
-        const QList<QByteArray> parts = file.readLine().trimmed().split(' ');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> parts = line.trimmed().split(' ');
         if (parts.size() != 5 || parts[0].isEmpty())
             continue;
-        known.push_back({QString::fromUtf8(parts[0]), {parts[1], parts[2], parts[3], parts[4]}});
+        known.push_back({QString::fromUtf8(escaped ? unescapeUid(parts[0]) : parts[0]),
+                         {parts[1], parts[2], parts[3], parts[4]}});
     }
     return known;
 }
 
-bool writeUidFile(const QString &path, const QStringList &uids, QString *why)
+bool writeUidFile(const QString &path, const QStringList &uids, QString *why, bool *folderReadOnly)
 {
-    QByteArray text;
+    QByteArray text = kEscapedHeader.toByteArray() + '\n';
     for (int i = 0; i < taskCount && i < uids.size(); ++i) {
-        const TaskPrint p = printOf(tasks[size_t(i)]);
-        text += uids[i].toUtf8() + ' ' + keyOf(p) + '\n';
+        // Not kept: the task gets a UID of its own at the next export.
+        if (uids[i].isEmpty() || uids[i].toUtf8().size() > kLongestUid)
+            continue;
+        text += escapeUid(uids[i]) + ' ' + keyOf(printOf(tasks[size_t(i)])) + '\n';
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *why = QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    const OwnFileWrite written = writeOwnFile(path, text);
+    if (folderReadOnly)
+        *folderReadOnly = written.outcome == OwnFileWrite::FolderReadOnly;
+    if (!written.ok())
+        *why = written.why;
+    return written.ok();
 }
 
-bool taskUids(QStringList *uids, QString *why)
+bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly)
 {
+    if (folderReadOnly)
+        *folderReadOnly = false;
     const QString path = heldUidFile();
-    *uids = assignUids(currentPrints(), readUidFile(path));
-    return writeUidFile(path, *uids, why);
+    QString unread;
+    *uids = assignUids(currentPrints(), readUidFile(path, &unread));
+    // A file that cannot be read is not written over with new UIDs.
+    if (!unread.isEmpty()) {
+        *why = unread;
+        return named(false, path, why);
+    }
+    return named(writeUidFile(path, *uids, why, folderReadOnly), path, why);
 }
 
 bool refreshTaskUids(QString *why)
@@ -160,9 +235,10 @@ bool refreshTaskUids(QString *why)
     return taskUids(&uids, why);
 }
 
-bool rememberTaskUids(const QStringList &uids, QString *why)
+bool rememberTaskUids(const QStringList &uids, QString *why, bool *folderReadOnly)
 {
-    return writeUidFile(heldUidFile(), uids, why);
+    const QString path = heldUidFile();
+    return named(writeUidFile(path, uids, why, folderReadOnly), path, why);
 }
 
 }  // namespace Module1

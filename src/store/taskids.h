@@ -39,20 +39,31 @@ QStringList assignUids(const std::vector<TaskPrint> &tasks, const std::vector<Kn
 
 QString newTaskUid();
 
+// A UID longer than this (in UTF-8) is not kept: calendars' UIDs are
+// a few dozen bytes, and the UID file must stay bounded to be read.
+inline constexpr qsizetype kLongestUid = 4096;
+// No UID file is larger: a line a task, each UID escaped (three bytes a
+// byte at most) and four hashes. A larger one is refused unread.
+inline constexpr qint64 kLargestUidFile = qint64(kTaskSlots) * (3 * kLongestUid + 4 * 25 + 2) + 64;
+
 // The file that keeps the UIDs of a task file at `taskFile`.
 QString uidFilePath(const QString &taskFile);
-std::vector<KnownUid> readUidFile(const QString &path);
-// Replaced whole (a temporary file and a rename); false with the reason.
-bool writeUidFile(const QString &path, const QStringList &uids, QString *why);
+// Its entries; none, and the reason in `why`, when it cannot be read (a
+// missing file is no failure).
+std::vector<KnownUid> readUidFile(const QString &path, QString *why = nullptr);
+// Replaced whole through the store's writer; false with the reason.
+// `folderReadOnly`: the failure is the list's folder taking no new files.
+bool writeUidFile(const QString &path, const QStringList &uids, QString *why,
+                  bool *folderReadOnly = nullptr);
 
 // The UIDs of tasks[0..taskCount) of the held list, in table order, kept
 // in its UID file (made on the first call). False with the reason when the
-// file could not be written; the UIDs are still given.
-bool taskUids(QStringList *uids, QString *why);
+// file could not be read or written; the UIDs are still given.
+bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly = nullptr);
 // After a save: the UID file follows the tables, when there is one. A list
 // never exported gets none.
 bool refreshTaskUids(QString *why);
 // Remembers `uids` for tasks[0..taskCount) in the held list's UID file.
-bool rememberTaskUids(const QStringList &uids, QString *why);
+bool rememberTaskUids(const QStringList &uids, QString *why, bool *folderReadOnly = nullptr);
 
 }  // namespace Module1

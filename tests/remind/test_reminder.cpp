@@ -7,12 +7,24 @@
 #include "support/taskfilebuilder.h"
 #include "support/tempfolder.h"
 #include "support/testsupport.h"
+#include "support/testusers.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+
+#include <atomic>
+#include <chrono>
 #include <ctime>
+#include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -475,5 +487,93 @@ TEST_F(ReminderTest, APutOffTaskComesBackOnlyWhileItIsStillCurrent)
             EXPECT_TRUE(n.critical) << n.summary.toStdString();
     }
 }
+
+// What stands at the put-off file's name is neither waited on nor written
+// through: the reminder still notifies, and says what it could not keep.
+struct PlantedPutOff {
+    const char *name;
+    // Plants at `at`; false: cannot here (skipped).
+    std::function<bool(const QString &at, const QString &victim)> plant;
+    bool warns;
+};
+
+void PrintTo(const PlantedPutOff &c, std::ostream *os) { *os << c.name; }
+
+class PutOffFile : public ReminderTest, public ::testing::WithParamInterface<PlantedPutOff> { };
+
+TEST_P(PutOffFile, NeverHoldsTheReminderNorWritesThroughIt)
+{
+    const PlantedPutOff &c = GetParam();
+    const QString path = folder().filePath("state/put-off");
+    const QString victim = folder().filePath("victim");
+    ASSERT_TRUE(QDir().mkpath(folder().filePath("state")));
+    testsupport::writeFile(victim, "victim's\n");
+    if (!c.plant(path, victim))
+        GTEST_SKIP() << "needs root to plant this";
+    const QByteArray fifo = QFile::encodeName(path);
+    // A reader waiting on a FIFO is let go and counted: opening it to
+    // write without blocking succeeds only while one waits.
+    std::atomic<bool> done{false}, waited{false};
+    std::thread watchdog([&] {
+        while (!done) {
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                waited = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+
+    writeTasks({dueAt("Rent", at(9, 30))});
+    reminder().start();
+    wakeAt(at(9, 30));
+    clock = at(9, 31);
+    if (!notices.empty())
+        reminder().putOff(notices[0].task, at(9, 41));
+    wakeAt(at(9, 41));
+    done = true;
+    watchdog.join();
+
+    EXPECT_FALSE(waited) << "the reminder waited on the FIFO";
+    EXPECT_EQ(sent, (Sent{"Rent", "Rent"}));
+    EXPECT_EQ(testsupport::readFile(victim), QByteArray("victim's\n"));
+    EXPECT_EQ(!warnings.empty(), c.warns);
+}
+
+// A key from elsewhere (a notification's action) that is no key of a task
+// never reaches the file, where a line break in it would make a line.
+TEST_F(ReminderTest, OnlyTaskKeysAreKeptAsPutOff)
+{
+    writeTasks({dueAt("Rent", at(9, 30))});
+    reminder().start();
+    wakeAt(at(9, 30));
+    ASSERT_EQ(notices.size(), 1u);
+    reminder().putOff(notices[0].task, at(9, 41));
+    reminder().putOff("x\n123 forged", at(9, 42));
+    const QList<QByteArray> lines =
+        testsupport::readFile(folder().filePath("state/put-off")).split('\n');
+    EXPECT_EQ(lines, (QList<QByteArray>{QByteArray::number(at(9, 41).toMSecsSinceEpoch()) + ' ' +
+                                            notices[0].task,
+                                        ""}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reminder, PutOffFile,
+    ::testing::Values(
+        PlantedPutOff{"Fifo",
+                      [](const QString &at, const QString &) {
+                          return ::mkfifo(QFile::encodeName(at).constData(), 0600) == 0;
+                      },
+                      true},
+        PlantedPutOff{"AnotherUsersLink",
+                      [](const QString &at, const QString &victim) {
+                          const auto other = testsupport::testUser("quillet-planter");
+                          return ::geteuid() == 0 && other && QFile::link(victim, at) &&
+                                 ::lchown(QFile::encodeName(at).constData(), other->uid,
+                                          other->gid) == 0;
+                      },
+                      true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

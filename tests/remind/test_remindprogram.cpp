@@ -6,6 +6,7 @@
 #include "store/ordering.h"
 #include "support/taskfilebuilder.h"
 #include "support/testsupport.h"
+#include "support/testusers.h"
 
 #include <QDir>
 #include <QProcess>
@@ -17,7 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -335,5 +340,71 @@ TEST_F(RemindProgram, EndsWithTheSession)
     bus.stop();
     EXPECT_TRUE(ended(reminder));
 }
+
+// What stands at the put-off file's name (in the user's state folder,
+// named by the list's folder) holds nothing up and is not written through:
+// the task is notified, Snooze says it could not keep it.
+struct PutOffCase {
+    const char *name;
+    // Plants at `at`; false: cannot here (not root).
+    std::function<bool(const QString &at, const QString &victim)> plant;
+};
+
+void PrintTo(const PutOffCase &c, std::ostream *os) { *os << c.name; }
+
+class PlantedPutOff : public RemindProgram, public ::testing::WithParamInterface<PutOffCase> { };
+
+TEST_P(PlantedPutOff, HoldsNothingUpAndIsNotWrittenThrough)
+{
+    QTemporaryDir state;
+    ASSERT_TRUE(QDir().mkpath(state.path() + "/quillet"));
+    env.insert("XDG_STATE_HOME", state.path());
+    struct stat folder { };
+    ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &folder), 0);
+    const QString at = state.path() + QStringLiteral("/quillet/put-off-d%1_i%2")
+                                          .arg(quint64(folder.st_dev))
+                                          .arg(quint64(folder.st_ino));
+    const QString victim = state.path() + "/victim";
+    testsupport::writeFile(victim, "victim's\n");
+    if (!GetParam().plant(at, victim))
+        GTEST_SKIP() << "only root can plant this";
+    struct stat planted { };
+    ASSERT_EQ(::lstat(QFile::encodeName(at).constData(), &planted), 0);
+
+    writeTasks({dueIn(2, "Pay the rent")}, {});
+    start(reminder, dir.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service->shown().empty(); }, kGuardMs))
+        << "no notification: " << reminder.readAllStandardError().toStdString();
+    service->invoke(service->shown()[0].id, "snooze");
+    QByteArray said;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            reminder.waitForReadyRead(10);
+            said += reminder.readAllStandardError();
+            return said.contains("cannot keep what was put off");
+        },
+        kGuardMs))
+        << said.toStdString();
+    EXPECT_EQ(reminder.state(), QProcess::Running);
+    EXPECT_EQ(testsupport::readFile(victim), QByteArray("victim's\n"));
+    struct stat now { };
+    ASSERT_EQ(::lstat(QFile::encodeName(at).constData(), &now), 0);
+    EXPECT_EQ(now.st_mode, planted.st_mode) << "what stood there stays";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RemindProgram, PlantedPutOff,
+    ::testing::Values(PutOffCase{"Fifo",
+                                 [](const QString &at, const QString &) {
+                                     return ::mkfifo(QFile::encodeName(at).constData(), 0600) == 0;
+                                 }},
+                      PutOffCase{"AnotherUsersLink",
+                                 [](const QString &at, const QString &victim) {
+                                     const auto other = testsupport::testUser("quillet-planter");
+                                     return ::geteuid() == 0 && other && QFile::link(victim, at) &&
+                                            ::lchown(QFile::encodeName(at).constData(), other->uid,
+                                                     other->gid) == 0;
+                                 }}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -186,6 +186,13 @@ TEST(FileSafety, KilledSaveLeavesOldOrNewContent)
         ASSERT_TRUE(loadTasks(path));
         EXPECT_TRUE(taskCount == 1001 || taskCount == 700);
         EXPECT_EQ(serializeTables(), onDisk);
+        // The killed save's temporary copy does not stay: the next save in
+        // the folder removes it.
+        ASSERT_TRUE(saveTasks(path));
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({QStringLiteral(".tasks.txt.*")}, QDir::Files | QDir::Hidden),
+                  QStringList())
+            << "temporaries left";
     }
 }
 
