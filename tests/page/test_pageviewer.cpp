@@ -7,16 +7,20 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 #include <QUrl>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -137,6 +141,45 @@ TEST_F(PageViewerTest, HiddenLaysOutNothingShownOnlyWhatIsSeen)
     viewer->showPage(pageOf(999, QStringLiteral("other")));
     viewer->resize(600, 500);
     EXPECT_TRUE(laidOut().empty());
+}
+
+// The first paint lays out what it shows; the rest is measured behind any
+// input, and the scroll bar comes once its range is that of the whole page,
+// with only what was seen kept laid out.
+TEST_F(PageViewerTest, TheRestIsMeasuredInSlicesAndTheBarComesExact)
+{
+    const PageBlocks page = pageOf(1000);
+    QElapsedTimer clock;
+    clock.start();
+    viewer->showPage(page);
+    viewer->show();
+    viewer->viewport()->grab();  // the first paint, with no event loop behind it
+    const qint64 firstPaint = clock.elapsed();
+    const std::vector<int> seen = laidOut();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LT(seen.size(), 15u);
+    EXPECT_FALSE(bar()->isVisible()) << "a range not known yet";
+
+    bool answered = false;
+    bool measuredThen = true;
+    QTimer::singleShot(0, viewer.get(), [&] {
+        answered = true;
+        measuredThen = bar()->isVisible();
+    });
+    QTRY_VERIFY(answered);
+    EXPECT_FALSE(measuredThen) << "input waited for the whole page";
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar()->isVisible(), 20000);
+    const qint64 measured = clock.elapsed();
+    QTextDocument whole;
+    whole.setTextWidth(viewer->viewport()->width());
+    whole.setHtml(page.markup);
+    EXPECT_EQ(bar()->maximum(), qCeil(whole.size().height()) - viewer->viewport()->height());
+    EXPECT_EQ(laidOut(), seen);
+    std::printf(
+        "[ figures  ] 1000 tasks: first paint %lld ms, all measured at %lld ms "
+        "(a loaded machine, not a limit)\n",
+        static_cast<long long>(firstPaint), static_cast<long long>(measured));
 }
 
 // Shown again, as a browser shows a page it navigates to: from its top.
@@ -312,9 +355,10 @@ TEST_F(PageViewerTest, ATaskPaintsNothingOverTheNext)
 {
     const auto spilling = [](const QString &letter) {
         PageBlocks page = pageOf(2);
-        const QString spill = QStringLiteral(
-            "<p style=\"line-height:1%\"><span style=\"font-size:250px\">%1</span></p>")
-                                  .arg(letter);
+        const QString spill =
+            QStringLiteral(
+                "<p style=\"line-height:1%\"><span style=\"font-size:250px\">%1</span></p>")
+                .arg(letter);
         page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks[1].to),
                            spill);
         page.blocks[1].to += spill.size();
