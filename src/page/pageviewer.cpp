@@ -34,28 +34,9 @@ PageViewer::PageViewer(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::ArrowCursor);
     verticalScrollBar()->setSingleStep(20);
     horizontalScrollBar()->setSingleStep(20);
-    // A scroll that comes before the measuring is done finishes it first,
-    // then goes where it would have gone on the whole page.
-    for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()}) {
-        connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar](int action) {
-            if (m_adjusting || allMeasured())
-                return;
-            const int position = bar->sliderPosition();
-            measureAll();
-            const int value = bar->value();
-            int target = position;
-            switch (action) {
-            case QAbstractSlider::SliderSingleStepAdd: target = value + bar->singleStep(); break;
-            case QAbstractSlider::SliderSingleStepSub: target = value - bar->singleStep(); break;
-            case QAbstractSlider::SliderPageStepAdd: target = value + bar->pageStep(); break;
-            case QAbstractSlider::SliderPageStepSub: target = value - bar->pageStep(); break;
-            case QAbstractSlider::SliderToMinimum: target = bar->minimum(); break;
-            case QAbstractSlider::SliderToMaximum: target = bar->maximum(); break;
-            default: break;
-            }
-            bar->setSliderPosition(std::clamp(target, bar->minimum(), bar->maximum()));
-        });
-    }
+    for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this,
+                [this, bar](int action) { beforeScroll(bar, action); });
     m_measuring.setSingleShot(true);
     m_measuring.setInterval(0);
     connect(&m_measuring, &QTimer::timeout, this, &PageViewer::measureSlice);

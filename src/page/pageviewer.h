@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class QScrollBar;
 class QTextDocument;
 
 // The alert page's viewer. It shows a page as a sequence of blocks (see
@@ -129,9 +130,13 @@ private:
     bool allMeasured();
     // A slice of the measuring, then the next one queued behind any input.
     void measureSlice();
-    // What is left, at once: before the view scrolls, so that it goes where a
-    // browser's would.
+    // The blocks not measured yet that start above `bottom`, at once: before
+    // the view scrolls there, so that it goes where a browser's would.
+    void measureDownTo(double bottom);
     void measureAll();
+    // A scroll that comes before the measuring is done measures as far as it
+    // goes, then goes where it would have gone on the whole page.
+    void beforeScroll(QScrollBar *bar, int action);
     // Where the view stays while heights change: at the page's end, or with
     // a block that is laid out at its place on screen.
     struct Anchor {

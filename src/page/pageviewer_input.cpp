@@ -13,8 +13,10 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 using namespace pageviewer;
@@ -56,8 +58,16 @@ void PageViewer::keyPressEvent(QKeyEvent *event)
 
 void PageViewer::wheelEvent(QWheelEvent *event)
 {
-    // The wheel moves the bar's position before any action tells of it.
-    measureAll();
+    // The wheel moves the bar's position before any action tells of it: the
+    // page is measured as far as a turn can go first.
+    QScrollBar *v = verticalScrollBar();
+    const double turns = std::abs(event->angleDelta().y()) / 120.0;
+    const int reach = std::max(v->pageStep(),
+                               QGuiApplication::styleHints()->wheelScrollLines() * v->singleStep());
+    if (std::abs(event->angleDelta().x()) > std::abs(event->angleDelta().y()))
+        measureAll();
+    else
+        measureDownTo(v->value() + viewport()->height() + std::ceil(turns) * reach);
     QAbstractScrollArea::wheelEvent(event);
 }
 

@@ -12,11 +12,12 @@
 // - a scroll bar is shown only once every height is exact: until then its
 //   place is kept empty, so nothing moves when it comes, and the thumb the
 //   user sees never changes size while the view scrolls;
-// - the first scroll of any kind (a key, the wheel, a drag past an edge)
-//   measures what is left before it moves, so End lands where a browser's
-//   would.
+// - a scroll that comes before that (a key, the wheel, a drag past an edge)
+//   first measures every block down to the bottom of where it goes, in
+//   order, so that it lands where a browser's would: a step down costs the
+//   blocks it brings into view, End the whole rest at once.
 // Pixels, not lines, are the scroll bars' unit, as in a browser: Down moves
-// 20 of them.
+// 20 of them. The heights a view of lines would need are the same ones.
 #include "page/pageviewer.h"
 #include "page/pageviewer_p.h"
 
@@ -29,6 +30,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -213,19 +215,57 @@ void PageViewer::measureSlice()
         m_measuring.start();
 }
 
-void PageViewer::measureAll()
+void PageViewer::measureDownTo(double bottom)
 {
     if (m_slots.empty() || !isVisible() || m_adjusting)
         return;
     if (m_width != viewport()->width())
         layOutVisible();
-    if (allMeasured())
+    updateTops();
+    if (allMeasured() || m_tops[m_measuredTo] >= bottom)
         return;
-    m_measuring.stop();
     const Anchor anchor = viewAnchor(verticalScrollBar()->value());
-    while (!allMeasured())
-        measure(int(m_measuredTo));
+    // The tops as far as measured; settling counts them all again.
+    for (size_t k = m_measuredTo; k < m_slots.size() && m_tops[k] < bottom; ++k) {
+        if (!m_slots[k].exact)
+            measure(int(k));
+        m_tops[k + 1] = m_tops[k] + m_slots[k].height;
+    }
     settle(anchor);
+}
+
+void PageViewer::measureAll() { measureDownTo(std::numeric_limits<double>::infinity()); }
+
+void PageViewer::beforeScroll(QScrollBar *bar, int action)
+{
+    if (m_adjusting || allMeasured())
+        return;
+    const int position = bar->sliderPosition();
+    const int value = bar->value();
+    int step = 0;
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd: step = bar->singleStep(); break;
+    case QAbstractSlider::SliderSingleStepSub: step = -bar->singleStep(); break;
+    case QAbstractSlider::SliderPageStepAdd: step = bar->pageStep(); break;
+    case QAbstractSlider::SliderPageStepSub: step = -bar->pageStep(); break;
+    default: break;
+    }
+    // The page's end and its widest block may be anywhere below; a step
+    // down needs only what it brings into view.
+    if (bar != verticalScrollBar() || action == QAbstractSlider::SliderToMaximum)
+        measureAll();
+    else
+        measureDownTo(std::max(value + step, position) + viewport()->height());
+    // What was measured above the view may have moved it.
+    const int moved = bar->value();
+    int target = position + (moved - value);
+    if (step != 0)
+        target = moved + step;
+    else if (action == QAbstractSlider::SliderToMinimum)
+        target = bar->minimum();
+    else if (action == QAbstractSlider::SliderToMaximum)
+        target = bar->maximum();
+    bar->setSliderPosition(std::clamp(target, bar->minimum(), bar->maximum()));
 }
 
 void PageViewer::settle(Anchor anchor)
