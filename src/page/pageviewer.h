@@ -169,8 +169,8 @@ private:
     QTimer m_measuring;
     double m_gap = 0;       // before each task block
     double m_margin = 0;    // below the last block
-    double m_estimate = 0;  // a task block not laid out yet
-    double m_widest = 0;    // widest block laid out
+    double m_estimate = 0;  // a task block not measured yet
+    double m_widest = 0;    // widest block measured
     int m_width = -1;       // the width the layouts were made for
     int m_current = 0;
     bool m_adjusting = false;

@@ -123,7 +123,7 @@ TEST_F(PageViewerTest, HiddenLaysOutNothingShownOnlyWhatIsSeen)
     // The last one laid out reaches the view's bottom; the one after does not.
     EXPECT_GE(viewer->blockRect(first.back()).bottom(), viewer->viewport()->height() - 1);
     EXPECT_GE(viewer->blockRect(first.back() + 1).top(), viewer->viewport()->height());
-    // The estimate gives the scroll bar the length of a thousand blocks.
+    // The scroll bar has the length of a thousand blocks.
     EXPECT_GT(bar()->maximum(), 1000 * 40);
 
     // WHEN the user goes to the end THEN only the end is laid out besides.
@@ -180,6 +180,22 @@ TEST_F(PageViewerTest, TheRestIsMeasuredInSlicesAndTheBarComesExact)
         "[ figures  ] 1000 tasks: first paint %lld ms, all measured at %lld ms "
         "(a loaded machine, not a limit)\n",
         static_cast<long long>(firstPaint), static_cast<long long>(measured));
+}
+
+// Blocks above the view measured meanwhile move nothing on screen.
+TEST_F(PageViewerTest, MeasuringAboveTheViewMovesNothingSeen)
+{
+    viewer->showPage(pageOf(400));
+    viewer->show();
+    bar()->setValue(bar()->maximum() / 2);  // before any block above is measured
+    const QImage before = viewer->viewport()->grab().toImage();
+    const int k = viewer->currentBlock();
+    ASSERT_GT(k, 100);
+    const QRect at = viewer->blockRect(k);
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar()->isVisible(), 20000);
+    EXPECT_EQ(viewer->blockRect(k), at);
+    EXPECT_EQ(viewer->viewport()->grab().toImage(), before);
 }
 
 // Shown again, as a browser shows a page it navigates to: from its top.
