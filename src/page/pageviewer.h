@@ -166,12 +166,12 @@ private:
     std::unique_ptr<QTextDocument> m_sample;  // the heading and a sample block
     std::vector<double> m_tops;               // band tops, one more for the page's end
     size_t m_measuredTo = 0;                  // every block before it is measured
-    QTimer m_measuring;
-    double m_gap = 0;       // before each task block
-    double m_margin = 0;    // below the last block
-    double m_estimate = 0;  // a task block not measured yet
-    double m_widest = 0;    // widest block measured
-    int m_width = -1;       // the width the layouts were made for
+    QTimer m_measuring;                       // the next slice of measuring
+    double m_gap = 0;                         // before each task block
+    double m_margin = 0;                      // below the last block
+    double m_estimate = 0;                    // a task block not measured yet
+    double m_widest = 0;                      // widest block measured
+    int m_width = -1;                         // the width the layouts were made for
     int m_current = 0;
     bool m_adjusting = false;
     Place m_anchor;  // where the mouse selection started and where it is

@@ -7,6 +7,10 @@
 //   colours (light text on its dark base, under the page's own backgrounds);
 //   the viewer keeps the page's own (dark text on white), so it reads alike
 //   on every desktop;
+// - the scroll bars: the browser's are there from its first paint; the
+//   viewer's come once it has measured every task, a moment after its
+//   first paint (their place kept empty meanwhile), so that their range is
+//   exact from the first time they are seen;
 // - a task whose markup draws outside its own table (a huge font in a tiny
 //   line height) spills over the next task in the browser; the viewer clips
 //   each task to its own band;
