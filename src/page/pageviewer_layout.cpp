@@ -271,7 +271,8 @@ void PageViewer::beforeScroll(QScrollBar *bar, int action)
 void PageViewer::settle(Anchor anchor)
 {
     QScrollBar *v = verticalScrollBar();
-    const double before = v->value();
+    const int before = v->value();
+    const QSize size = viewport()->size();
     updateTops();
     const double value = keep(anchor, before);
     {
@@ -279,9 +280,11 @@ void PageViewer::settle(Anchor anchor)
         updateScrollBars();
         v->setValue(int(std::lround(value)));
     }
-    // A bar that came changed the view's size, or the view moved.
+    // A bar that came changed the view's size, or the view moved; else what
+    // is seen is as it was.
     layOutVisible();
-    viewport()->update();
+    if (v->value() != before || viewport()->size() != size)
+        viewport()->update();
 }
 
 void PageViewer::updateTops()
