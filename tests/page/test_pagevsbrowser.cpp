@@ -34,6 +34,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
@@ -45,6 +46,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -371,7 +373,13 @@ TEST_P(LongPageBesideBrowser, TheThumbNeverChangesFromTopToEnd)
         EXPECT_EQ(bar->value(), browser.verticalScrollBar()->value()) << seen.back().first;
     }
     QTest::keyClick(&browser, Qt::Key_End);
+    QElapsedTimer clock;
+    clock.start();
     QTest::keyClick(&viewer, Qt::Key_End);
+    std::printf(
+        "[ figures  ] %d tasks: the first End, which measures the rest, %lld ms "
+        "(a loaded machine, not a limit)\n",
+        GetParam().tasks, static_cast<long long>(clock.elapsed()));
     seen.emplace_back("after the first End", lookOf(*bar));
     EXPECT_EQ(bar->value(), browser.verticalScrollBar()->value()) << seen.back().first;
     EXPECT_TRUE(shown(viewer) == shown(browser)) << seen.back().first;
