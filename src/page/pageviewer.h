@@ -124,8 +124,8 @@ private:
     // was laid out before at its place on screen; then the scroll bars.
     void layOutVisible();
     void layOut(int block);
-    // Takes the block's height and width at the current width, laying it out
-    // only when it is not to be kept.
+    // Takes the block's height and width at the current width; its layout is
+    // kept only when the block has been seen.
     void measure(int block);
     bool allMeasured();
     // A slice of the measuring, then the next one queued behind any input.
