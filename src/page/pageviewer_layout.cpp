@@ -413,11 +413,17 @@ void PageViewer::updateScrollBars()
     horizontal = widest > area.width() - (vertical ? barWidth : 0);
     // A bar is shown once its range is exact; until then its place is kept.
     const bool exact = allMeasured();
+    // A change made while Qt lays the bars out for a resize is undone by it:
+    // what is shown is compared, not only what was asked.
     const auto policy = [](bool on) { return on ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff; };
-    if (verticalScrollBarPolicy() != policy(vertical && exact))
-        setVerticalScrollBarPolicy(policy(vertical && exact));
-    if (horizontalScrollBarPolicy() != policy(horizontal && exact))
-        setHorizontalScrollBarPolicy(policy(horizontal && exact));
+    const bool showV = vertical && exact;
+    const bool showH = horizontal && exact;
+    if (verticalScrollBarPolicy() != policy(showV) ||
+        (isVisible() && verticalScrollBar()->isVisibleTo(this) != showV))
+        setVerticalScrollBarPolicy(policy(showV));
+    if (horizontalScrollBarPolicy() != policy(showH) ||
+        (isVisible() && horizontalScrollBar()->isVisibleTo(this) != showH))
+        setHorizontalScrollBarPolicy(policy(showH));
     const QMargins place(0, 0, vertical && !exact ? barWidth : 0,
                          horizontal && !exact ? barHeight : 0);
     if (viewportMargins() != place)

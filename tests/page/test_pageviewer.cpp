@@ -21,7 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -182,21 +184,60 @@ TEST_F(PageViewerTest, TheRestIsMeasuredInSlicesAndTheBarComesExact)
         static_cast<long long>(firstPaint), static_cast<long long>(measured));
 }
 
-// Blocks above the view measured meanwhile move nothing on screen.
-TEST_F(PageViewerTest, MeasuringAboveTheViewMovesNothingSeen)
-{
-    viewer->showPage(pageOf(400));
-    viewer->show();
-    bar()->setValue(bar()->maximum() / 2);  // before any block above is measured
-    const QImage before = viewer->viewport()->grab().toImage();
-    const int k = viewer->currentBlock();
-    ASSERT_GT(k, 100);
-    const QRect at = viewer->blockRect(k);
+// Blocks above the view measured meanwhile move nothing on screen, and the
+// scroll bar comes back with the whole page's range.
+struct MidPage {
+    const char *name;
+    // Brings the view to the middle of the page with blocks above it not
+    // measured at the view's width.
+    std::function<void(PageViewer &)> arrive;
+};
 
-    QTRY_VERIFY_WITH_TIMEOUT(bar()->isVisible(), 20000);
-    EXPECT_EQ(viewer->blockRect(k), at);
-    EXPECT_EQ(viewer->viewport()->grab().toImage(), before);
+class MeasuringAboveTheView : public ::testing::TestWithParam<MidPage> { };
+
+TEST_P(MeasuringAboveTheView, MovesNothingSeen)
+{
+    // A child, which takes a new size at once, as a window does not.
+    QWidget window;
+    window.resize(700, 400);
+    PageViewer viewer(&window);
+    viewer.resize(500, 400);
+    const PageBlocks page = pageOf(400);
+    viewer.showPage(page);
+    window.show();
+    GetParam().arrive(viewer);
+    QScrollBar *bar = viewer.verticalScrollBar();
+    ASSERT_FALSE(bar->isVisible()) << "the range is not known yet";
+    const QImage before = viewer.viewport()->grab().toImage();
+    const int k = viewer.currentBlock();
+    ASSERT_GT(k, 100);
+    const QRect at = viewer.blockRect(k);
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), 20000);
+    EXPECT_EQ(viewer.blockRect(k), at);
+    EXPECT_EQ(viewer.viewport()->grab().toImage(), before);
+    QTextDocument whole;
+    whole.setTextWidth(viewer.viewport()->width());
+    whole.setHtml(page.markup);
+    EXPECT_EQ(bar->maximum(), qCeil(whole.size().height()) - viewer.viewport()->height());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    PageViewer, MeasuringAboveTheView,
+    ::testing::Values(
+        // Sent there before the page behind the first paint was measured.
+        MidPage{"ScrolledBeforeMeasured",
+                [](PageViewer &viewer) {
+                    viewer.verticalScrollBar()->setValue(viewer.verticalScrollBar()->maximum() / 2);
+                }},
+        // Measured, scrolled there, then made wider: every height changes.
+        MidPage{"Widened",
+                [](PageViewer &viewer) {
+                    QTRY_VERIFY(viewer.verticalScrollBar()->isVisible());
+                    viewer.verticalScrollBar()->setValue(viewer.verticalScrollBar()->maximum() / 2);
+                    viewer.resize(640, 400);
+                }}),
+    [](const ::testing::TestParamInfo<MidPage> &info) { return std::string(info.param.name); });
 
 // Shown again, as a browser shows a page it navigates to: from its top.
 TEST_F(PageViewerTest, TheSamePageAgainKeepsItsLayoutAndStartsAtTheTop)
