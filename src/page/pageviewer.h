@@ -5,17 +5,21 @@
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QPalette>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
 
+class QScrollBar;
 class QTextDocument;
 
 // The alert page's viewer. It shows a page as a sequence of blocks (see
 // PageBlocks), each laid out as a small document of its own when it first
-// scrolls into view, the rest standing in with an estimated height: the
-// same principle as the task list's painted rows. A hidden viewer lays out
-// nothing and nothing runs in the background.
+// scrolls into view: the same principle as the task list's painted rows.
+// The other blocks are measured after the first paint, a slice at a time,
+// and a scroll bar is shown only once its range is exact (see
+// pageviewer_layout.cpp). A hidden viewer lays out nothing and nothing runs
+// in the background.
 //
 // Keys, mouse, selection, copying and wrapping are those of a read-only
 // QTextBrowser showing the page: the keys scroll by line and by page, the
@@ -45,7 +49,7 @@ public:
 
     int blockCount() const { return int(m_slots.size()); }
     // Where the block lies in the viewport, in pixels; an estimate until it
-    // has been laid out.
+    // has been measured.
     QRect blockRect(int block) const;
     // What a screen reader says for the block: its name as plain text.
     QString blockName(int block) const;
@@ -67,6 +71,7 @@ protected:
     void changeEvent(QEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -84,12 +89,13 @@ private:
     QString toPlainText() const;
 
     struct Slot {
-        std::unique_ptr<QTextDocument> doc;
-        double height = 0;      // its band: exact once laid out, else the estimate
-        double docTop = 0;      // where its content starts in its document
-        bool exact = false;     // laid out at the current width
-        bool measured = false;  // laid out at some width: its height is a close guess
-        mutable QString name;   // plain text, read on first use
+        std::unique_ptr<QTextDocument> doc;  // kept once the block has been seen
+        double height = 0;                   // its band: exact once measured, else a guess
+        double docTop = 0;                   // where its content starts in its document
+        bool laidOut = false;                // `doc` is laid out at the current width
+        bool exact = false;                  // measured at the current width
+        bool sized = false;                  // measured at some width: a close guess
+        mutable QString name;                // plain text, read on first use
     };
 
     // A place in the page's text: a block and a position in its document.
@@ -118,8 +124,30 @@ private:
     // was laid out before at its place on screen; then the scroll bars.
     void layOutVisible();
     void layOut(int block);
-    // Lays out the blocks from the view's bottom down to `bottom`.
-    void layOutDownTo(double bottom);
+    // Takes the block's height and width at the current width; its layout is
+    // kept only when the block has been seen.
+    void measure(int block);
+    bool allMeasured();
+    // A slice of the measuring, then the next one queued behind any input.
+    void measureSlice();
+    // The blocks not measured yet that start above `bottom`, at once: before
+    // the view scrolls there, so that it goes where a browser's would.
+    void measureDownTo(double bottom);
+    void measureAll();
+    // A scroll that comes before the measuring is done measures as far as it
+    // goes, then goes where it would have gone on the whole page.
+    void beforeScroll(QScrollBar *bar, int action);
+    // Where the view stays while heights change: at the page's end, or with
+    // a block that is laid out at its place on screen.
+    struct Anchor {
+        bool atEnd = false;
+        int block = -1;
+        double top = 0;
+    };
+    Anchor viewAnchor(double value) const;
+    double keep(Anchor &anchor, double value) const;
+    // The new heights in place, what is seen kept where it was.
+    void settle(Anchor anchor);
     // The heading, and the gap the page puts before each task block, at the
     // current width.
     void calibrate();
@@ -137,10 +165,12 @@ private:
     std::vector<Slot> m_slots;
     std::unique_ptr<QTextDocument> m_sample;  // the heading and a sample block
     std::vector<double> m_tops;               // band tops, one more for the page's end
+    size_t m_measuredTo = 0;                  // every block before it is measured
+    QTimer m_measuring;                       // the next slice of measuring
     double m_gap = 0;                         // before each task block
     double m_margin = 0;                      // below the last block
-    double m_estimate = 0;                    // a task block not laid out yet
-    double m_widest = 0;                      // widest block laid out
+    double m_estimate = 0;                    // a task block not measured yet
+    double m_widest = 0;                      // widest block measured
     int m_width = -1;                         // the width the layouts were made for
     int m_current = 0;
     bool m_adjusting = false;

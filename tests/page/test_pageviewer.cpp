@@ -7,17 +7,23 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 #include <QUrl>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -119,7 +125,7 @@ TEST_F(PageViewerTest, HiddenLaysOutNothingShownOnlyWhatIsSeen)
     // The last one laid out reaches the view's bottom; the one after does not.
     EXPECT_GE(viewer->blockRect(first.back()).bottom(), viewer->viewport()->height() - 1);
     EXPECT_GE(viewer->blockRect(first.back() + 1).top(), viewer->viewport()->height());
-    // The estimate gives the scroll bar the length of a thousand blocks.
+    // The scroll bar has the length of a thousand blocks.
     EXPECT_GT(bar()->maximum(), 1000 * 40);
 
     // WHEN the user goes to the end THEN only the end is laid out besides.
@@ -138,6 +144,100 @@ TEST_F(PageViewerTest, HiddenLaysOutNothingShownOnlyWhatIsSeen)
     viewer->resize(600, 500);
     EXPECT_TRUE(laidOut().empty());
 }
+
+// The first paint lays out what it shows; the rest is measured behind any
+// input, and the scroll bar comes once its range is that of the whole page,
+// with only what was seen kept laid out.
+TEST_F(PageViewerTest, TheRestIsMeasuredInSlicesAndTheBarComesExact)
+{
+    const PageBlocks page = pageOf(1000);
+    QElapsedTimer clock;
+    clock.start();
+    viewer->showPage(page);
+    viewer->show();
+    viewer->viewport()->grab();  // the first paint, with no event loop behind it
+    const qint64 firstPaint = clock.elapsed();
+    const std::vector<int> seen = laidOut();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LT(seen.size(), 15u);
+    EXPECT_FALSE(bar()->isVisible()) << "a range not known yet";
+
+    bool answered = false;
+    bool measuredThen = true;
+    QTimer::singleShot(0, viewer.get(), [&] {
+        answered = true;
+        measuredThen = bar()->isVisible();
+    });
+    QTRY_VERIFY(answered);
+    EXPECT_FALSE(measuredThen) << "input waited for the whole page";
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar()->isVisible(), 20000);
+    const qint64 measured = clock.elapsed();
+    QTextDocument whole;
+    whole.setTextWidth(viewer->viewport()->width());
+    whole.setHtml(page.markup);
+    EXPECT_EQ(bar()->maximum(), qCeil(whole.size().height()) - viewer->viewport()->height());
+    EXPECT_EQ(laidOut(), seen);
+    std::printf(
+        "[ figures  ] 1000 tasks: first paint %lld ms, all measured at %lld ms "
+        "(a loaded machine, not a limit)\n",
+        static_cast<long long>(firstPaint), static_cast<long long>(measured));
+}
+
+// Blocks above the view measured meanwhile move nothing on screen, and the
+// scroll bar comes back with the whole page's range.
+struct MidPage {
+    const char *name;
+    // Brings the view to the middle of the page with blocks above it not
+    // measured at the view's width.
+    std::function<void(PageViewer &)> arrive;
+};
+
+class MeasuringAboveTheView : public ::testing::TestWithParam<MidPage> { };
+
+TEST_P(MeasuringAboveTheView, MovesNothingSeen)
+{
+    // A child, which takes a new size at once, as a window does not.
+    QWidget window;
+    window.resize(700, 400);
+    PageViewer viewer(&window);
+    viewer.resize(500, 400);
+    const PageBlocks page = pageOf(400);
+    viewer.showPage(page);
+    window.show();
+    GetParam().arrive(viewer);
+    QScrollBar *bar = viewer.verticalScrollBar();
+    ASSERT_FALSE(bar->isVisible()) << "the range is not known yet";
+    const QImage before = viewer.viewport()->grab().toImage();
+    const int k = viewer.currentBlock();
+    ASSERT_GT(k, 100);
+    const QRect at = viewer.blockRect(k);
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), 20000);
+    EXPECT_EQ(viewer.blockRect(k), at);
+    EXPECT_EQ(viewer.viewport()->grab().toImage(), before);
+    QTextDocument whole;
+    whole.setTextWidth(viewer.viewport()->width());
+    whole.setHtml(page.markup);
+    EXPECT_EQ(bar->maximum(), qCeil(whole.size().height()) - viewer.viewport()->height());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PageViewer, MeasuringAboveTheView,
+    ::testing::Values(
+        // Sent there before the page behind the first paint was measured.
+        MidPage{"ScrolledBeforeMeasured",
+                [](PageViewer &viewer) {
+                    viewer.verticalScrollBar()->setValue(viewer.verticalScrollBar()->maximum() / 2);
+                }},
+        // Measured, scrolled there, then made wider: every height changes.
+        MidPage{"Widened",
+                [](PageViewer &viewer) {
+                    QTRY_VERIFY(viewer.verticalScrollBar()->isVisible());
+                    viewer.verticalScrollBar()->setValue(viewer.verticalScrollBar()->maximum() / 2);
+                    viewer.resize(640, 400);
+                }}),
+    [](const ::testing::TestParamInfo<MidPage> &info) { return std::string(info.param.name); });
 
 // Shown again, as a browser shows a page it navigates to: from its top.
 TEST_F(PageViewerTest, TheSamePageAgainKeepsItsLayoutAndStartsAtTheTop)
@@ -312,9 +412,10 @@ TEST_F(PageViewerTest, ATaskPaintsNothingOverTheNext)
 {
     const auto spilling = [](const QString &letter) {
         PageBlocks page = pageOf(2);
-        const QString spill = QStringLiteral(
-            "<p style=\"line-height:1%\"><span style=\"font-size:250px\">%1</span></p>")
-                                  .arg(letter);
+        const QString spill =
+            QStringLiteral(
+                "<p style=\"line-height:1%\"><span style=\"font-size:250px\">%1</span></p>")
+                .arg(letter);
         page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks[1].to),
                            spill);
         page.blocks[1].to += spill.size();
