@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -119,19 +120,22 @@ inline QStringList titlesIn(const QByteArray &file)
 // The lock files of the lists in `taskFolder`, in the lock folder
 // `lockFolder`: named, as the one-copy lock is, by the task folder's device
 // and inode.
-inline QStringList listLockFiles(const QString &lockFolder, const QString &taskFolder)
+inline QStringList listLockFiles(const QString &lockFolder, const QString &taskFolder,
+                                 const QByteArray &fileName = "tasks.txt")
 {
     struct stat st { };
     if (::stat(QFile::encodeName(taskFolder).constData(), &st) != 0)
         return {};
-    const QString prefix =
-        QStringLiteral("list-%1-%2-").arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
-    QStringList paths;
+    // Named as the store names it: another list of a folder that had this
+    // folder's inode before must not count.
+    const QString name =
+        QStringLiteral("list-%1-%2-%3.lock")
+            .arg(quint64(st.st_dev), 0, 16)
+            .arg(quint64(st.st_ino), 0, 16)
+            .arg(QString::fromLatin1(
+                QCryptographicHash::hash(fileName, QCryptographicHash::Sha256).toHex().left(12)));
     const QDir folder(lockFolder);
-    for (const QString &name :
-         folder.entryList({prefix + "*.lock"}, QDir::Files | QDir::System | QDir::Hidden))
-        paths << folder.filePath(name);
-    return paths;
+    return folder.exists(name) ? QStringList{folder.filePath(name)} : QStringList{};
 }
 
 }  // namespace testsupport
