@@ -14,7 +14,7 @@
 #include "startup/frmstartup.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
-#include "store/taskkey.h"
+#include "store/taskidentity.h"
 
 #include <QApplication>
 #include <QPushButton>

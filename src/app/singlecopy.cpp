@@ -1,7 +1,7 @@
 #include "app/singlecopy.h"
 
 #include "store/runtimefolder.h"
-#include "store/taskkey.h"
+#include "store/taskidentity.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

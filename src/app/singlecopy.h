@@ -36,7 +36,7 @@ public:
     Claim claim();
 
     // Before claim(): a copy that runs already is asked to show the list
-    // with this task (a key of store/taskkey.h) selected, not the list alone.
+    // with this task (a key of store/taskidentity.h) selected, not the list alone.
     void askToShowTask(const QByteArray &task);
     // Once ours: what a later start asks for.
     void onShowAll(std::function<void()> showAll);

@@ -7,7 +7,7 @@
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/taskfile.h"
-#include "store/taskkey.h"
+#include "store/taskidentity.h"
 
 #include <QComboBox>
 #include <QKeyEvent>

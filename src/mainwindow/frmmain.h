@@ -79,7 +79,7 @@ public:
 
     // State.
     qint16 selectedTask() const { return m_selectedTask; }
-    // Shows the current tasks with the task of that key (store/taskkey.h)
+    // Shows the current tasks with the task of that key (store/taskidentity.h)
     // selected and scrolled into view; false when no current task has it.
     bool showTask(const QByteArray &key);
     bool showDeleted() const { return m_showDeleted; }

@@ -4,7 +4,7 @@
 
 #include "store/folderwatch.h"
 #include "store/store.h"
-#include "store/taskkey.h"
+#include "store/taskidentity.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

@@ -5,7 +5,7 @@
 #include "mainwindow/listsorting.h"
 #include "mainwindow/tasklistcanvas.h"
 #include "store/store.h"
-#include "store/taskkey.h"
+#include "store/taskidentity.h"
 
 #include <QLabel>
 #include <QMenu>

@@ -5,7 +5,7 @@
 #include "store/safefile.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
-#include "store/taskkey.h"
+#include "store/taskidentity.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,7 +87,13 @@ void Reminder::load()
         m_hooks.warn(status.error);
     }
 
-    const std::vector<QByteArray> keys = taskKeys();
+    const TaskKeyIndex index;
+    const std::vector<QByteArray> &keys = index.keys();
+    // A put-off kept by a Quillet from before names its task by the key it gave then.
+    for (PutOff &p : m_putOff) {
+        if (const int slot = index.slotOf(p.task); slot >= 0)
+            p.task = keys[size_t(slot)];
+    }
     m_due.clear();
     for (int i = 0; i < taskCount; ++i) {
         const Task &task = tasks[size_t(i)];

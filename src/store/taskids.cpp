@@ -3,7 +3,6 @@
 #include "store/safefile.h"
 #include "store/taskfile.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
@@ -14,12 +13,6 @@
 
 namespace Module1 {
 namespace {
-
-QByteArray hashOf(const QString &text)
-{
-    // The UID file holds no task text: a fingerprint is enough to know a task again.
-    return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex().left(24);
-}
 
 int score(const TaskPrint &a, const TaskPrint &b)
 {
@@ -52,18 +45,6 @@ bool named(bool ok, const QString &path, QString *why)
 }
 
 }  // namespace
-
-TaskPrint printOf(const Task &task)
-{
-    const QString due = QStringLiteral("%1-%2-%3 %4:%5:%6")
-                            .arg(task.year)
-                            .arg(task.month)
-                            .arg(task.day)
-                            .arg(task.hour)
-                            .arg(task.minute)
-                            .arg(task.second);
-    return {hashOf(task.title), hashOf(task.forWhom), hashOf(due), hashOf(task.description)};
-}
 
 QStringList assignUids(const std::vector<TaskPrint> &prints, const std::vector<KnownUid> &known)
 {

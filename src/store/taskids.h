@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/tables.h"
+#include "store/taskidentity.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,18 +13,12 @@ namespace Module1 {
 // Each task's UID for calendars (iCalendar), stable while the task lives.
 // The task file has no room for it and must stay as it is, so the UIDs are
 // kept beside it, in a hidden file (".tasks.txt.uids"), each with a
-// fingerprint of its task: title, for whom, due moment, description. A
-// task is known again by its fingerprint; one that was edited since (by
-// the windows, by hand, by another program) by the entry that shares most
-// of it (the title or the due moment at least). Recycling and restoring
-// change no fingerprint; sorting changes no task.
-
-// The parts of a task that say which task it is, each hashed.
-struct TaskPrint {
-    QByteArray title, forWhom, due, description;
-    bool operator==(const TaskPrint &) const = default;
-};
-TaskPrint printOf(const Task &task);
+// fingerprint of its task, its calendar print (printOf, of
+// store/taskidentity.h): title, for whom, due, description. A task is
+// known again by its print; one that was edited since (by the windows, by
+// hand, by another program) by the entry that shares most of it (the title
+// or the due at least). Recycling and restoring change no print; sorting
+// changes no task.
 
 struct KnownUid {
     QString uid;

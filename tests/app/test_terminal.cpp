@@ -347,20 +347,22 @@ TEST_F(Program, JsonDueIsTheDateTheDaysLeftCountAtTheTimeTheListWrites)
     }
 }
 
+TaskPrint print(const char *title, const char *due, const char *forWhom = "Me",
+                const char *note = "")
+{
+    Task t;
+    t.title = title;
+    t.forWhom = forWhom;
+    t.description = note;
+    const QDate d = QDate::fromString(due, Qt::ISODate);
+    t.year = qint16(d.year());
+    t.month = qint16(d.month());
+    t.day = qint16(d.day());
+    return printOf(t);
+}
+
 TEST(TaskUids, KnownAgainThroughEditsAndCopies)
 {
-    const auto print = [](const char *title, const char *due, const char *forWhom = "Me",
-                          const char *note = "") {
-        Task t;
-        t.title = title;
-        t.forWhom = forWhom;
-        t.description = note;
-        const QDate d = QDate::fromString(due, Qt::ISODate);
-        t.year = qint16(d.year());
-        t.month = qint16(d.month());
-        t.day = qint16(d.day());
-        return printOf(t);
-    };
     const std::vector<KnownUid> known{
         {"a", print("Rent", "2026-12-01")},
         {"b", print("Rent", "2026-12-01")},  // the same task twice: two UIDs
@@ -383,6 +385,66 @@ TEST(TaskUids, KnownAgainThroughEditsAndCopies)
     EXPECT_EQ(uids[2], "c");
     EXPECT_EQ(uids[3], "b");
     EXPECT_TRUE(uids[4].endsWith("@quillet") && uids[4] != "e") << uids[4].toStdString();
+}
+
+// Each task takes one entry at most, and each entry goes to one task at
+// most: a task that took an entry by its exact print or by likeness takes
+// no other, which stays for the task it fits. "" is a new UID.
+TEST(TaskUids, OneEntryATaskAndOneTaskAnEntry)
+{
+    struct Row {
+        const char *name;
+        std::vector<KnownUid> known;
+        std::vector<TaskPrint> tasks;
+        QStringList uids;
+    } const rows[] = {
+        {"an edited task takes its best entry only",
+         {{"x", print("Rent", "2026-12-01")}, {"y", print("Rent", "2026-12-05", "Ann")}},
+         {print("Rent", "2026-12-01", "Ann")},
+         {"x"}},
+        {"the entry it did not take stays for the task it fits",
+         {{"x", print("Rent", "2026-12-01")}, {"y", print("Rent", "2026-12-05", "Ann")}},
+         {print("Rent", "2026-12-01", "Ann"), print("Rent", "2026-12-06", "Ann")},
+         {"x", "y"}},
+        {"a task known by its print takes no entry by likeness",
+         {{"a", print("Rent", "2026-12-01")}, {"b", print("Rent", "2026-12-01", "Me", "note")}},
+         {print("Rent", "2026-12-01")},
+         {"a"}},
+        {"nor does it take the entry of its edited copy",
+         {{"a", print("Rent", "2026-12-01")}, {"b", print("Rent", "2026-12-01", "Me", "note")}},
+         {print("Rent", "2026-12-01"), print("Rent", "2026-12-01", "Me", "later")},
+         {"a", "b"}},
+        {"two copies and one entry",
+         {{"a", print("Rent", "2026-12-01")}},
+         {print("Rent", "2026-12-01"), print("Rent", "2026-12-01")},
+         {"a", ""}},
+        {"two edits that fit one entry",
+         {{"d", print("Call Bob", "2026-12-10", "Ann")}},
+         {print("Call Robert", "2026-12-10", "Ann"), print("Call Bob", "2026-12-11", "Ann")},
+         {"d", ""}},
+        {"an entry taken by print is not taken by likeness",
+         {{"d", print("Call Bob", "2026-12-10", "Ann")}},
+         {print("Call Robert", "2026-12-10", "Ann"), print("Call Bob", "2026-12-10", "Ann")},
+         {"", "d"}},
+        {"neither title nor due kept",
+         {{"z", print("Rent", "2026-12-01", "Me", "note")}},
+         {print("Rant", "2026-12-02", "Me", "note")},
+         {""}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const QStringList uids = assignUids(r.tasks, r.known);
+        ASSERT_EQ(uids.size(), r.uids.size());
+        for (qsizetype i = 0; i < uids.size(); ++i) {
+            SCOPED_TRACE(i);
+            if (r.uids[i].isEmpty()) {
+                EXPECT_TRUE(uids[i].endsWith("@quillet")) << uids[i].toStdString();
+                EXPECT_EQ(uids.count(uids[i]), 1);
+            } else {
+                EXPECT_EQ(uids[i].toStdString(), r.uids[i].toStdString());
+            }
+        }
+    }
 }
 
 }  // namespace

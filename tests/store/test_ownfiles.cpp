@@ -160,6 +160,54 @@ TEST_F(UidFile, AnOldFileReadsAsItStands)
     EXPECT_EQ(known[1].uid, QStringLiteral("plain@x"));
 }
 
+// A UID file written by an earlier version (its bytes below) still gives
+// each task its UID, whatever the order of the list now and whether a
+// task was recycled or restored since; written again for the same tasks
+// in the same order, it is the same bytes.
+TEST_F(UidFile, AFileFromAnEarlierVersionKeepsEveryTasksUid)
+{
+    const QByteArray earlier =
+        "#uids 2\n"
+        "a%20b%251@cal e0ecde4eb5eca4411357e0c8 d30af076b0dc85cc5b0074b4 "
+        "e415b6ab273c9df6b157fa7d 6f8b9ee3c2177d8a4fa8946b\n"
+        "call-bob@quillet 798c7f00ce6334268a6b79fe e3b0c44298fc1c149afbf4c8 "
+        "7dcde52d8eae5f468e4b161e e3b0c44298fc1c149afbf4c8\n"
+        "twin@quillet e0ecde4eb5eca4411357e0c8 d30af076b0dc85cc5b0074b4 "
+        "e415b6ab273c9df6b157fa7d 6f8b9ee3c2177d8a4fa8946b\n";
+    writeFile(path, earlier);
+    Task rent;
+    rent.title = QString::fromUtf8("Rent \xe2\x9c\x93");
+    rent.forWhom = QStringLiteral("Me");
+    rent.description = QStringLiteral("Transfer\r\nby the 1st");
+    rent.year = 2026;
+    rent.month = 13;
+    rent.day = -2;
+    rent.hour = 9;
+    rent.minute = 30;
+    rent.second = 15;
+    rent.deleted = QStringLiteral("N");
+    Task call;
+    call.title = QStringLiteral("Call Bob");
+    call.year = 2026;
+    call.month = 12;
+    call.day = 24;
+    call.deleted = QStringLiteral("N");  // "Y" when the file was written
+
+    // Sorted since: the call first.
+    tasks[0] = call;
+    tasks[1] = rent;
+    tasks[2] = rent;
+    const std::vector<TaskPrint> prints{printOf(call), printOf(rent), printOf(rent)};
+    const QStringList uids = assignUids(prints, readUidFile(path));
+    EXPECT_EQ(uids, (QStringList{"call-bob@quillet", "a b%1@cal", "twin@quillet"}));
+
+    std::swap(tasks[0], tasks[1]);
+    QString why;
+    ASSERT_TRUE(writeUidFile(path, {"a b%1@cal", "call-bob@quillet", "twin@quillet"}, &why))
+        << why.toStdString();
+    EXPECT_EQ(readFile(path), earlier);
+}
+
 // What stands at a name of Quillet's own: never replaced unless it is a
 // regular file, never waited on, a link followed only when it is ours.
 struct PlantedCase {
