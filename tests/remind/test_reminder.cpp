@@ -450,6 +450,38 @@ TEST_F(ReminderTest, APutOffTaskComesBackThenEvenToAReminderStartedLater)
     EXPECT_EQ(testsupport::readFile(folder().filePath("tasks.txt")), tasksBefore);
 }
 
+// A notification's "Snooze" and "Tomorrow" count from the reminder's own
+// clock, as everything else it decides, not from the wall clock.
+TEST_F(ReminderTest, SnoozeAndTomorrowPutOffFromTheRemindersClock)
+{
+    struct Row {
+        const char *name;
+        void (Reminder::*later)(const QByteArray &);
+        QDateTime back;
+    } const rows[] = {
+        {"Snooze", &Reminder::snooze, at(9, 41)},
+        {"Tomorrow", &Reminder::putOffUntilTomorrow, at(9, 31, 0, kDay.addDays(1))},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        made.reset();
+        sent.clear();
+        notices.clear();
+        QFile::remove(folder().filePath("state/put-off"));
+        clock = at(9, 0);
+        writeTasks({dueAt("Rent", at(9, 30))});
+        reminder().start();
+        wakeAt(at(9, 30));
+        ASSERT_EQ(notices.size(), 1u);
+
+        clock = at(9, 31);
+        (reminder().*r.later)(notices.back().task);
+        EXPECT_EQ(reminder().nextWake(), r.back);
+        wakeAt(r.back);
+        EXPECT_EQ(sent, (Sent{"Rent", "Rent"}));
+    }
+}
+
 // What a put-off brings back is the task as it is then.
 TEST_F(ReminderTest, APutOffTaskComesBackOnlyWhileItIsStillCurrent)
 {
