@@ -1,11 +1,15 @@
 #include "app/commandline.h"
 
+#include "store/listlocation.h"
+#include "store/systemtext.h"
+#include "store/taskfile.h"
+
 #include <QCommandLineParser>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <stdio_ext.h>
@@ -70,6 +74,52 @@ const char kHelp[] =
     "    or, with --remind, if there is no session bus or notification service,\n"
     " 2  if an option or its value was wrong.\n";
 
+// Every option but --help and --version; a value's name says it takes one.
+struct OptionRow {
+    const char *name;
+    const char *value = nullptr;
+};
+const OptionRow kOptionRows[] = {
+    {"show-all"},   {"remind"},       {"file", "PATH"},       {"list"},
+    {"recycled"},   {"json"},         {"add", "TITLE"},       {"due", "WHEN"},
+    {"for", "WHO"}, {"note", "TEXT"}, {"export-ics", "FILE"}, {"import-ics", "FILE"},
+};
+
+// Which options go together, in the order they are checked: the first rule
+// broken is told (%1: the options given together, or the one given twice).
+struct OptionRule {
+    enum Kind {
+        OneAtMost,  // start modes and commands: each excludes the others
+        Once,       // a value given twice is a mistake, not "the last one wins"
+        Needs,      // each of these only with `other`
+        NotEmpty,   // a value that must say something
+    } kind;
+    const char *options[7];  // the rest null
+    const char *message;
+    const char *other = nullptr;
+};
+const OptionRule kOptionRules[] = {
+    {OptionRule::OneAtMost,
+     {"show-all", "remind", "list", "add", "export-ics", "import-ics"},
+     "%1 cannot be used together"},
+    // The first of these given twice is named.
+    {OptionRule::Once,
+     {"import-ics", "export-ics", "note", "for", "due", "add", "file"},
+     "%1 is given more than once"},
+    {OptionRule::Needs, {"recycled", "json"}, "--recycled and --json go with --list", "list"},
+    {OptionRule::Needs, {"due", "for", "note"}, "--due, --for and --note go with --add", "add"},
+    {OptionRule::Needs, {"add"}, "--add needs --due WHEN", "due"},
+    {OptionRule::NotEmpty, {"file"}, "--file needs a path"},
+};
+
+// The option that asks for each command.
+const std::pair<const char *, StartOptions::Command> kCommands[] = {
+    {"list", StartOptions::List},
+    {"add", StartOptions::Add},
+    {"export-ics", StartOptions::ExportIcs},
+    {"import-ics", StartOptions::ImportIcs},
+};
+
 // At exit: flushes and closes standard output. Only a closed descriptor
 // with nothing to write is no error.
 void closeStandardOutput()
@@ -80,10 +130,8 @@ void closeStandardOutput()
     const bool closeFailed = std::fclose(stdout) != 0;
     if (failedBefore || (closeFailed && (pending || errno != EBADF))) {
         const int error = closeFailed ? errno : 0;
-        if (error != 0)
-            std::fprintf(stderr, "quillet: write error: %s\n", std::strerror(error));
-        else
-            std::fputs("quillet: write error\n", stderr);
+        Module1::complain(error != 0 ? QStringLiteral("write error: ") + Module1::systemError(error)
+                                     : QStringLiteral("write error"));
         ::_exit(1);
     }
 }
@@ -110,91 +158,107 @@ void watchStandardOutput()
 std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *options)
 {
     QCommandLineParser parser;
-    const QCommandLineOption showAll(QStringLiteral("show-all"));
-    const QCommandLineOption remind(QStringLiteral("remind"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QCommandLineOption file(QStringLiteral("file"), {}, QStringLiteral("PATH"));
-    const QCommandLineOption list(QStringLiteral("list"));
-    const QCommandLineOption recycled(QStringLiteral("recycled"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption add(QStringLiteral("add"), {}, QStringLiteral("TITLE"));
-    const QCommandLineOption due(QStringLiteral("due"), {}, QStringLiteral("WHEN"));
-    const QCommandLineOption forWhom(QStringLiteral("for"), {}, QStringLiteral("WHO"));
-    const QCommandLineOption note(QStringLiteral("note"), {}, QStringLiteral("TEXT"));
-    const QCommandLineOption exportIcs(QStringLiteral("export-ics"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption importIcs(QStringLiteral("import-ics"), {}, QStringLiteral("FILE"));
-    parser.addOptions({showAll, remind, help, version, file, list, recycled, json, add, due,
-                       forWhom, note, exportIcs, importIcs});
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    parser.addOption(QCommandLineOption(QStringLiteral("version")));
+    for (const OptionRow &row : kOptionRows) {
+        parser.addOption(
+            row.value ? QCommandLineOption(QLatin1String(row.name), {}, QLatin1String(row.value))
+                      : QCommandLineOption(QLatin1String(row.name)));
+    }
+    const auto isSet = [&](const char *name) { return parser.isSet(QLatin1String(name)); };
 
     const bool parsed = parser.parse(arguments);
-    if (parsed && parser.isSet(help)) {
+    if (parsed && isSet("help")) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    if (parsed && parser.isSet(version)) {
+    if (parsed && isSet("version")) {
         std::printf("quillet %s\n", QUILLET_VERSION);
         return 0;
     }
-    // Each command and start mode excludes the others; a value given twice
-    // is a mistake rather than "the last one wins".
-    const QList<const QCommandLineOption *> modes{&showAll, &remind,    &list,
-                                                  &add,     &exportIcs, &importIcs};
-    QStringList given;
-    for (const QCommandLineOption *mode : modes) {
-        if (parsed && parser.isSet(*mode))
-            given << QStringLiteral("--") + mode->names().constFirst();
-    }
-    QString twice;
-    for (const QCommandLineOption *o : {&file, &add, &due, &forWhom, &note, &exportIcs, &importIcs}) {
-        if (parsed && parser.values(*o).size() > 1)
-            twice = o->names().constFirst();
-    }
-    const auto needs = [&](const QCommandLineOption &o, const QCommandLineOption &with) {
-        return parser.isSet(o) && !parser.isSet(with);
-    };
     QString wrong;
     if (!parsed)
         wrong = parser.errorText();
     else if (!parser.positionalArguments().isEmpty())
-        wrong = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
-    else if (given.size() > 1)
-        wrong = QStringLiteral("%1 cannot be used together").arg(given.join(QStringLiteral(" and ")));
-    else if (!twice.isEmpty())
-        wrong = QStringLiteral("--%1 is given more than once").arg(twice);
-    else if (needs(recycled, list) || needs(json, list))
-        wrong = QStringLiteral("--recycled and --json go with --list");
-    else if (needs(due, add) || needs(forWhom, add) || needs(note, add))
-        wrong = QStringLiteral("--due, --for and --note go with --add");
-    else if (needs(add, due))
-        wrong = QStringLiteral("--add needs --due WHEN");
-    else if (parser.isSet(file) && parser.value(file).isEmpty())
-        wrong = QStringLiteral("--file needs a path");
+        wrong =
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    const auto breaks = [&](const OptionRule &rule, const QString &option) {
+        switch (rule.kind) {
+        case OptionRule::OneAtMost: return parser.isSet(option);
+        case OptionRule::Once: return parser.values(option).size() > 1;
+        case OptionRule::Needs: return parser.isSet(option) && !isSet(rule.other);
+        case OptionRule::NotEmpty: return parser.isSet(option) && parser.value(option).isEmpty();
+        }
+        return false;
+    };
+    for (const OptionRule &rule : kOptionRules) {
+        if (!wrong.isEmpty())
+            break;
+        QStringList broken;
+        for (const char *name : rule.options) {
+            if (name && breaks(rule, QLatin1String(name)))
+                broken << QStringLiteral("--") + QLatin1String(name);
+        }
+        if (broken.size() <= (rule.kind == OptionRule::OneAtMost ? 1 : 0))
+            continue;
+        wrong = QString::fromLatin1(rule.message);
+        if (rule.kind == OptionRule::OneAtMost)
+            wrong = wrong.arg(broken.join(QStringLiteral(" and ")));
+        else if (rule.kind == OptionRule::Once)
+            wrong = wrong.arg(broken.constFirst());
+    }
     if (!wrong.isEmpty()) {
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(wrong));
-        std::fputs("Try 'quillet --help' for more information.\n", stderr);
+        complainOfUsage(wrong);
         return 2;
     }
-    options->showAll = parser.isSet(showAll);
-    options->remind = parser.isSet(remind);
-    options->file = parser.value(file);
-    options->recycled = parser.isSet(recycled);
-    options->json = parser.isSet(json);
-    options->title = parser.value(add);
-    options->due = parser.value(due);
-    options->forWhom = parser.value(forWhom);
-    options->note = parser.value(note);
-    if (parser.isSet(list)) {
-        options->command = StartOptions::List;
-    } else if (parser.isSet(add)) {
-        options->command = StartOptions::Add;
-    } else if (parser.isSet(exportIcs)) {
-        options->command = StartOptions::ExportIcs;
-        options->icsFile = parser.value(exportIcs);
-    } else if (parser.isSet(importIcs)) {
-        options->command = StartOptions::ImportIcs;
-        options->icsFile = parser.value(importIcs);
+    const auto value = [&](const char *name) { return parser.value(QLatin1String(name)); };
+    options->showAll = isSet("show-all");
+    options->remind = isSet("remind");
+    options->file = value("file");
+    options->recycled = isSet("recycled");
+    options->json = isSet("json");
+    options->title = value("add");
+    options->due = value("due");
+    options->forWhom = value("for");
+    options->note = value("note");
+    for (const auto &[name, command] : kCommands) {
+        if (isSet(name)) {
+            options->command = command;
+            if (command == StartOptions::ExportIcs || command == StartOptions::ImportIcs)
+                options->icsFile = value(name);
+        }
     }
+    return std::nullopt;
+}
+
+void complainOfUsage(const QString &text)
+{
+    Module1::complain(text + QStringLiteral("\nTry 'quillet --help' for more information."));
+}
+
+bool settleTaskList(const StartOptions &options)
+{
+    const Module1::ListPlace place = Module1::chooseTaskList(options.file);
+    QString why;
+    if (!Module1::prepareListFolder(place, &why)) {
+        Module1::complain(why);
+        return false;
+    }
+    Module1::useTaskList(place.folder, place.fileName);
+    return true;
+}
+
+std::optional<int> beginProgram(int argc, char **argv, StartOptions *options)
+{
+    watchStandardOutput();
+    Module1::ignoreFileSizeSignal();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> code = parseCommandLine(arguments, options))
+        return code;
+    if (!settleTaskList(*options))
+        return 1;
     return std::nullopt;
 }
 

@@ -1,5 +1,10 @@
 #pragma once
 
+// The start every program shares (quillet, quillet-windows, quillet-remind,
+// quillet-ics): the command line, standard output, the list chosen, and
+// how a mistake is said.
+#include "store/systemtext.h"
+
 #include <QStringList>
 
 #include <optional>
@@ -13,8 +18,8 @@ struct StartOptions {
     // A command from the terminal does its work and ends; no window.
     enum Command { NoCommand, List, Add, ExportIcs, ImportIcs };
     Command command = NoCommand;
-    bool recycled = false;  // --list: the recycled tasks
-    bool json = false;      // --list: as JSON
+    bool recycled = false;              // --list: the recycled tasks
+    bool json = false;                  // --list: as JSON
     QString title, due, forWhom, note;  // --add
     QString icsFile;                    // --export-ics, --import-ics; "-" is stdout
 };
@@ -23,6 +28,20 @@ struct StartOptions {
 // ends here: 0 after --help or --version (printed on stdout), 2 after a
 // wrong option or argument (said on stderr).
 std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *options);
+
+// What each of the programs does first: standard output watched, a file
+// size limit made an ordinary write error, the command line read and the
+// task list chosen. The exit status when the program ends there.
+std::optional<int> beginProgram(int argc, char **argv, StartOptions *options);
+
+// Chooses the task list for this process (--file, the current folder's
+// tasks.txt, or the user's list) and makes the user's list folder on a
+// first run. False, said on stderr, when that folder could not be made.
+bool settleTaskList(const StartOptions &options);
+
+// A mistake in the command line, said as every complaint (store/systemtext.h)
+// and followed by where to read how.
+void complainOfUsage(const QString &text);
 
 // Standard output as GNU programs keep it (close_stdout): a text that
 // could not be written ends the program with "quillet: write error: <the

@@ -16,8 +16,6 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include <unistd.h>
@@ -26,15 +24,15 @@ namespace {
 
 int execHelper(const QString &name, char **argv)
 {
-    const QByteArray program = QFile::encodeName(siblingProgram(name));
+    const QString path = siblingProgram(name);
+    const QByteArray program = QFile::encodeName(path);
     if (program.isEmpty()) {
-        std::fprintf(stderr, "quillet: %s is not installed beside quillet\n", qPrintable(name));
+        Module1::complain(QStringLiteral("%1 is not installed beside quillet").arg(name));
         return 1;
     }
     argv[0] = const_cast<char *>(program.constData());
     ::execv(program.constData(), argv);
-    std::fprintf(stderr, "quillet: cannot start %s: %s\n", program.constData(),
-                 std::strerror(errno));
+    Module1::complain(QStringLiteral("cannot start %1: %2").arg(path, Module1::systemError(errno)));
     return 1;
 }
 

@@ -20,8 +20,6 @@ using namespace Module1;
 
 namespace {
 
-void say(const QString &text) { std::fprintf(stderr, "quillet: %s\n", qPrintable(text)); }
-
 // No calendar of 1,001 tasks is larger: three texts of kLongestField
 // characters each, three bytes a character at most (UTF-8, or a character
 // escaped by a backslash), lines folded every 75 bytes, and 64 KiB for
@@ -34,7 +32,7 @@ int exportTasks(const QString &target)
 {
     const FileStatus loaded = loadTasks();
     if (!loaded.ok() && loaded.code != FileStatus::Missing) {
-        say(loaded.error);
+        complain(loaded.error);
         return 1;
     }
     QStringList uids;
@@ -45,7 +43,7 @@ int exportTasks(const QString &target)
     // this user the UIDs cannot be kept at all; an export still goes out,
     // and a later one may give other UIDs.
     if (!taskUids(&uids, &why, &folderReadOnly)) {
-        say(why);
+        complain(why);
         if (!folderReadOnly)
             return 1;
     }
@@ -58,7 +56,7 @@ int exportTasks(const QString &target)
     // A pipe or a device is written to as "> PATH" would, never replaced.
     const OwnFileWrite written = writeOwnFile(target, calendar, OwnFileWrite::StreamsWrittenTo);
     if (!written.ok()) {
-        say(written.why);
+        complain(written.why);
         return 1;
     }
     return 0;
@@ -71,17 +69,17 @@ int importTasks(const QString &source)
                                 ? readStream(STDIN_FILENO, kLargestCalendar)
                                 : readRegularFile(source, kLargestCalendar);
     if (read.outcome != ReadResult::Read) {
-        say(QStringLiteral("%1 could not be read: %2")
-                .arg(source, read.outcome == ReadResult::TooLarge
-                                 ? QStringLiteral("it is larger than any calendar of %1 tasks "
-                                                  "can be")
-                                       .arg(kTaskSlots)
-                                 : read.why));
+        complain(QStringLiteral("%1 could not be read: %2")
+                     .arg(source, read.outcome == ReadResult::TooLarge
+                                      ? QStringLiteral("it is larger than any calendar of %1 tasks "
+                                                       "can be")
+                                            .arg(kTaskSlots)
+                                      : read.why));
         return 1;
     }
     const ics::ReadCalendar calendar = ics::readCalendar(read.bytes);
     if (!calendar.error.isEmpty()) {
-        say(QStringLiteral("%1: %2").arg(source, calendar.error));
+        complain(QStringLiteral("%1: %2").arg(source, calendar.error));
         return 1;
     }
     int added = 0, updated = 0, tooLong = 0;
@@ -110,10 +108,9 @@ int importTasks(const QString &source)
                 ++updated;
                 continue;
             }
-            if (!appendTask(t))
+            // Done or cancelled there: recycled here.
+            if (!appendTask(t, isDeleted(t)))
                 return listFullText();
-            if (isDeleted(t))
-                tasks[size_t(taskCount - 1)].deleted = QStringLiteral("Y");
             // Kept as the calendar gave it, so that its next import updates.
             const QString uid = todo.uid.isEmpty() ? newTaskUid() : todo.uid;
             uids.append(uid);
@@ -157,6 +154,8 @@ int main(int argc, char **argv)
     switch (options.command) {
     case StartOptions::ExportIcs: return exportTasks(options.icsFile);
     case StartOptions::ImportIcs: return importTasks(options.icsFile);
-    default: say(QStringLiteral("quillet-ics does only --export-ics and --import-ics")); return 2;
+    default:
+        complain(QStringLiteral("quillet-ics does only --export-ics and --import-ics"));
+        return 2;
     }
 }

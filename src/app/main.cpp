@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QPushButton>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -174,8 +173,8 @@ int main(int argc, char **argv)
     }
     // Said where a terminal shows it; a later start says it in a box.
     if (!copy.listenError().isEmpty())
-        std::fprintf(stderr, "quillet: later starts in this folder cannot reach this copy: %s\n",
-                     qPrintable(copy.listenError()));
+        Module1::complain(QStringLiteral("later starts in this folder cannot reach this copy: ") +
+                          copy.listenError());
 
     Windows windows;
     copy.onShowAll([&windows] { windows.showAllForAnotherStart(); });

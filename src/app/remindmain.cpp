@@ -7,7 +7,6 @@
 // notification service) or its folder is removed or moved away.
 #include "app/commandline.h"
 #include "app/siblings.h"
-#include "app/terminalcommands.h"
 #include "remind/desktopnotifications.h"
 #include "remind/realtimealarm.h"
 #include "remind/reminder.h"
@@ -24,16 +23,14 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
-#include <cstdio>
+#include <memory>
 #include <optional>
 
 #include <unistd.h>
 
 namespace {
 
-constexpr int kPutOffMinutes = 10;
-
-void say(const QString &text) { std::fprintf(stderr, "quillet: %s\n", qPrintable(text)); }
+using Module1::complain;
 
 // The list's identity as a bus name element: its folder's device and
 // inode, and for a list not named tasks.txt a digest of its name, so that
@@ -68,7 +65,7 @@ void openList(const QString &folder, const QString &taskFile, const QByteArray &
     QProcess process;
     process.setProgram(siblingProgram(QStringLiteral("quillet-windows")));
     if (process.program().isEmpty()) {
-        say(QStringLiteral("quillet-windows is not installed beside quillet-remind"));
+        complain(QStringLiteral("quillet-windows is not installed beside quillet-remind"));
         return;
     }
     // The list named whole: the folder's own tasks.txt may not be it.
@@ -89,118 +86,178 @@ void openList(const QString &folder, const QString &taskFile, const QByteArray &
     process.setProcessEnvironment(env);
     process.setStandardInputFile(QProcess::nullDevice());
     if (!process.startDetached())
-        say(QStringLiteral("cannot start %1: %2").arg(process.program(), process.errorString()));
+        complain(
+            QStringLiteral("cannot start %1: %2").arg(process.program(), process.errorString()));
 }
 
-int runReminder(int argc, char **argv, const StartOptions &options)
+// One reminder for one list and everything it is wired to: the bus name
+// that keeps it the only one for its list, the alarm, the watch on the
+// list's folder, the desktop's notifications and the reminder itself.
+class ReminderProgram {
+public:
+    explicit ReminderProgram(QCoreApplication *app) : m_app(app) { }
+
+    // Finds the list and claims it on the bus; the exit status when the
+    // program ends here.
+    std::optional<int> setUp(const StartOptions &options);
+    int run();
+
+private:
+    std::optional<int> claimBusName();
+    void follow();
+    void answerNotifications();
+    // Said, and the program ends: no more reminders for this list.
+    void stop(const QString &why);
+
+    QCoreApplication *m_app;
+    QString m_folder;
+    QString m_fileName;
+    QString m_taskFile;
+    QString m_identity;
+    Module1::FolderIdentity m_id;
+    QDBusConnection m_bus{QString()};
+    std::unique_ptr<remind::RealtimeAlarm> m_alarm;
+    std::unique_ptr<Module1::FolderWatch> m_watch;
+    std::unique_ptr<remind::DesktopNotifications> m_notifications;
+    std::unique_ptr<remind::Reminder> m_reminder;
+};
+
+std::optional<int> ReminderProgram::setUp(const StartOptions &options)
 {
-    QCoreApplication app(argc, argv);
     // The list the other commands chose; its folder is not held (below).
     const Module1::ListPlace place = Module1::chooseTaskList(options.file);
-    const QString folder = place.folder.isEmpty() ? QDir::currentPath() : place.folder;
-    const QString taskFile = folder + QLatin1Char('/') + place.fileName;
-    const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(folder);
+    m_folder = place.folder.isEmpty() ? QDir::currentPath() : place.folder;
+    m_fileName = place.fileName;
+    m_taskFile = m_folder + QLatin1Char('/') + m_fileName;
+    const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(m_folder);
     if (!id) {
-        say(QStringLiteral("cannot read the folder %1").arg(folder));
+        complain(QStringLiteral("cannot read the folder %1").arg(m_folder));
         return 1;
     }
+    m_id = *id;
     // Neither held open nor the working directory: a folder in use is
     // removed only when its last user lets go, and the removal would never
     // be told. The file is read by its name, which the watch checks.
     if (::chdir("/") != 0) {
-        say(QStringLiteral("cannot leave the folder %1").arg(folder));
+        complain(QStringLiteral("cannot leave the folder %1").arg(m_folder));
         return 1;
     }
+    if (const std::optional<int> code = claimBusName())
+        return code;
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        say(QStringLiteral("no session bus to send reminders on: %1")
-                .arg(bus.lastError().message()));
+    m_alarm = std::make_unique<remind::RealtimeAlarm>();
+    if (!m_alarm->isValid()) {
+        complain(QStringLiteral("cannot set a timer: %1").arg(m_alarm->errorString()));
+        return 1;
+    }
+    m_watch = std::make_unique<Module1::FolderWatch>(m_folder, m_fileName);
+    if (!m_watch->isValid()) {
+        complain(QStringLiteral("cannot watch %1: %2").arg(m_taskFile, m_watch->errorString()));
+        return 1;
+    }
+    m_notifications = std::make_unique<remind::DesktopNotifications>(m_bus);
+    m_reminder = std::make_unique<remind::Reminder>(
+        remind::Reminder::Hooks{
+            [] { return QDateTime::currentDateTime(); },
+            [this](const remind::Notice &notice) { m_notifications->send(notice); },
+            [this](std::optional<QDateTime> at) { m_alarm->setAt(at); },
+            [](const QString &message) { complain(message); },
+        },
+        m_taskFile, putOffFile(m_identity));
+    QObject::connect(m_alarm.get(), &remind::RealtimeAlarm::rang, m_app,
+                     [this] { m_reminder->wake(); });
+    follow();
+    answerNotifications();
+    // The session ends with its bus.
+    m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                  QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                  m_app, SLOT(quit()));
+    return std::nullopt;
+}
+
+std::optional<int> ReminderProgram::claimBusName()
+{
+    m_bus = QDBusConnection::sessionBus();
+    if (!m_bus.isConnected()) {
+        complain(QStringLiteral("no session bus to send reminders on: %1")
+                     .arg(m_bus.lastError().message()));
         return 1;
     }
     // One reminder per folder, whatever name it is reached by: a bus name
     // of the folder's identity, which the bus frees when the process ends
     // however it ends.
-    const QString identity = identityText(*id, place.fileName);
-    const QString name = QStringLiteral("io.github.quillet.Quillet.Reminder.") + identity;
+    m_identity = identityText(m_id, m_fileName);
+    const QString name = QStringLiteral("io.github.quillet.Quillet.Reminder.") + m_identity;
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed =
-        bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
-                                         QDBusConnectionInterface::DontAllowReplacement);
+        m_bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
+                                           QDBusConnectionInterface::DontAllowReplacement);
     if (!claimed.isValid()) {
-        say(QStringLiteral("the session bus refused the reminder: %1")
-                .arg(claimed.error().message()));
+        complain(QStringLiteral("the session bus refused the reminder: %1")
+                     .arg(claimed.error().message()));
         return 1;
     }
     if (claimed.value() != QDBusConnectionInterface::ServiceRegistered) {
-        say(QStringLiteral("the reminders for %1 run already").arg(taskFile));
+        complain(QStringLiteral("the reminders for %1 run already").arg(m_taskFile));
         return 0;
     }
+    return std::nullopt;
+}
 
-    remind::RealtimeAlarm alarm;
-    if (!alarm.isValid()) {
-        say(QStringLiteral("cannot set a timer: %1").arg(alarm.errorString()));
-        return 1;
-    }
-    Module1::FolderWatch watch(folder, place.fileName);
-    if (!watch.isValid()) {
-        say(QStringLiteral("cannot watch %1: %2").arg(taskFile, watch.errorString()));
-        return 1;
-    }
-
-    remind::DesktopNotifications notifications(bus);
-    remind::Reminder reminder({
-                                  [] { return QDateTime::currentDateTime(); },
-                                  [&](const remind::Notice &notice) { notifications.send(notice); },
-                                  [&](std::optional<QDateTime> at) { alarm.setAt(at); },
-                                  [](const QString &message) { say(message); },
-                              },
-                              taskFile, putOffFile(identity));
-    QObject::connect(&alarm, &remind::RealtimeAlarm::rang, [&] { reminder.wake(); });
-    QObject::connect(&watch, &Module1::FolderWatch::changed, [&] {
-        reminder.fileChanged();
-        watch.followLink();
+void ReminderProgram::follow()
+{
+    Module1::FolderWatch *watch = m_watch.get();
+    QObject::connect(watch, &Module1::FolderWatch::changed, m_app, [this, watch] {
+        m_reminder->fileChanged();
+        watch->followLink();
     });
-    QObject::connect(&watch, &Module1::FolderWatch::folderGone, [&] {
-        say(QStringLiteral("the folder of %1 was removed; no more reminders for it").arg(taskFile));
-        app.exit(1);
+    QObject::connect(watch, &Module1::FolderWatch::folderGone, m_app, [this] {
+        stop(QStringLiteral("the folder of %1 was removed; no more reminders for it")
+                 .arg(m_taskFile));
     });
-    QObject::connect(&watch, &Module1::FolderWatch::folderMoved, [&] {
+    QObject::connect(watch, &Module1::FolderWatch::folderMoved, m_app, [this] {
         // Its name may lead to it still (moved away and back); else the
         // tasks a user finds there are not the ones reminded of.
-        const std::optional<Module1::FolderIdentity> now = Module1::folderIdentity(folder);
-        if (now && now->device == id->device && now->inode == id->inode)
+        const std::optional<Module1::FolderIdentity> now = Module1::folderIdentity(m_folder);
+        if (now && now->device == m_id.device && now->inode == m_id.inode)
             return;
-        say(QStringLiteral("the folder of %1 was renamed or moved; no more reminders for it")
-                .arg(taskFile));
-        app.exit(1);
+        stop(QStringLiteral("the folder of %1 was renamed or moved; no more reminders for it")
+                 .arg(m_taskFile));
     });
-    QObject::connect(&notifications, &remind::DesktopNotifications::unavailable,
-                     [&](const QString &why) {
-                         say(why);
-                         app.exit(1);
+}
+
+void ReminderProgram::answerNotifications()
+{
+    using remind::DesktopNotifications;
+    DesktopNotifications *notifications = m_notifications.get();
+    QObject::connect(notifications, &DesktopNotifications::unavailable, m_app,
+                     [this](const QString &why) { stop(why); });
+    QObject::connect(notifications, &DesktopNotifications::openRequested, m_app,
+                     [this](const QByteArray &task, const QString &token) {
+                         openList(m_folder, m_taskFile, task, token);
                      });
-    QObject::connect(&notifications, &remind::DesktopNotifications::openRequested,
-                     [&](const QByteArray &task, const QString &token) {
-                         openList(folder, taskFile, task, token);
-                     });
-    QObject::connect(&notifications, &remind::DesktopNotifications::laterRequested,
-                     [&](const QByteArray &task, remind::DesktopNotifications::Later when) {
-                         const QDateTime now = QDateTime::currentDateTime();
-                         reminder.putOff(task, when == remind::DesktopNotifications::Later::Snooze
-                                                   ? now.addSecs(kPutOffMinutes * 60)
-                                                   : now.addDays(1));
+    QObject::connect(notifications, &DesktopNotifications::laterRequested, m_app,
+                     [this](const QByteArray &task, DesktopNotifications::Later when) {
+                         if (when == DesktopNotifications::Later::Snooze)
+                             m_reminder->snooze(task);
+                         else
+                             m_reminder->putOffUntilTomorrow(task);
                      });
     QObject::connect(
-        &notifications, &remind::DesktopNotifications::sendFailed,
-        [](const QString &why) { say(QStringLiteral("a reminder was not shown: ") + why); });
-    // The session ends with its bus.
-    bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
-                QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), &app,
-                SLOT(quit()));
+        notifications, &DesktopNotifications::sendFailed, m_app,
+        [](const QString &why) { complain(QStringLiteral("a reminder was not shown: ") + why); });
+}
 
-    reminder.start();
-    notifications.start();
-    return app.exec();
+void ReminderProgram::stop(const QString &why)
+{
+    complain(why);
+    m_app->exit(1);
+}
+
+int ReminderProgram::run()
+{
+    m_reminder->start();
+    m_notifications->start();
+    return m_app->exec();
 }
 
 }  // namespace
@@ -211,5 +268,9 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    return runReminder(argc, argv, options);
+    QCoreApplication app(argc, argv);
+    ReminderProgram reminder(&app);
+    if (const std::optional<int> code = reminder.setUp(options))
+        return *code;
+    return reminder.run();
 }

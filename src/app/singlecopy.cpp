@@ -52,13 +52,17 @@ void SingleCopy::findMeetingPlace()
     const QString folder = QFileInfo(m_taskFile).absolutePath();
     const std::optional<Module1::FolderIdentity> id = Module1::folderIdentity(folder);
     if (!id) {
-        m_meetingError =
-            QStringLiteral("%1 could not be looked at: %2").arg(folder, qt_error_string(errno));
+        m_meetingError = QStringLiteral("%1 could not be looked at: %2")
+                             .arg(folder, Module1::systemError(errno));
         return;
     }
-    m_folder = Module1::openLockFolder(&m_folderName, &m_meetingError);
-    if (m_folder < 0)
+    Module1::PrivateFolder meeting = Module1::openLockFolder();
+    m_folderName = meeting.path;
+    if (!meeting.valid()) {
+        m_meetingError = meeting.why;
         return;
+    }
+    m_folder = meeting.fd.release();
     m_socketName = QByteArray("copy-") + QByteArray::number(quint64(id->device), 16) + '-' +
                    QByteArray::number(quint64(id->inode), 16);
     // Through the held folder the name is short whatever the folder's path,
@@ -85,7 +89,7 @@ SingleCopy::Lock SingleCopy::takeLock()
             return Lock::Taken;
         if (errno == EWOULDBLOCK)
             return Lock::Held;
-        why = qt_error_string(errno);
+        why = Module1::systemError(errno);
     }
     m_listenError = QStringLiteral("%1/%2 could not be locked: %3")
                         .arg(m_folderName, QString::fromLatin1(name), why);

@@ -2,9 +2,8 @@
 
 #include "store/ordering.h"
 #include "store/rules.h"
+#include "store/systemtext.h"
 #include "store/tables.h"
-
-#include <cstdio>
 
 using namespace Module1;
 
@@ -25,13 +24,13 @@ QString announcedAsText(Days today)
 void reportRefusal(const StartPlan &plan)
 {
     if (plan.exitCode != 0 && !plan.status.ok() && plan.status.code != FileStatus::Missing)
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(plan.status.error));
+        complain(plan.status.error);
 }
 
 void reportPageFile(const FileStatus &file)
 {
     if (!file.ok())
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(file.error));
+        complain(file.error);
 }
 
 StartPlan planStart(const StartOptions &options, bool displayAvailable)
@@ -57,7 +56,7 @@ StartPlan planStart(const StartOptions &options, bool displayAvailable)
             printTasksText(announcedAsText(today()));
             return plan;
         }
-        std::fprintf(stderr, "quillet: no display to show the task list on\n");
+        complain(QStringLiteral("no display to show the task list on"));
         plan.exitCode = 1;
         return plan;
     }

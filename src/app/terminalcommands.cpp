@@ -1,7 +1,6 @@
 #include "app/terminalcommands.h"
 
 #include "store/listchange.h"
-#include "store/listlocation.h"
 #include "store/ordering.h"
 #include "store/rules.h"
 
@@ -12,7 +11,6 @@
 #include <QTimeZone>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include <unistd.h>
 
@@ -70,7 +68,7 @@ int loadForReading()
     const FileStatus status = loadTasks();
     if (status.ok() || status.code == FileStatus::Missing)
         return 0;
-    std::fprintf(stderr, "quillet: %s\n", qPrintable(status.error));
+    complain(status.error);
     return 1;
 }
 
@@ -79,32 +77,6 @@ int loadForReading()
 const char kWhenForms[] =
     "2026-12-24, '2026-12-24 09:30', today, tomorrow, +N (days) or a weekday name "
     "such as monday, each with an optional time HH:MM";
-
-bool settleTaskList(const StartOptions &options)
-{
-    const ListPlace place = chooseTaskList(options.file);
-    QString why;
-    if (!prepareListFolder(place, &why)) {
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(why));
-        return false;
-    }
-    useTaskList(place.folder, place.fileName);
-    return true;
-}
-
-std::optional<int> beginProgram(int argc, char **argv, StartOptions *options)
-{
-    watchStandardOutput();
-    ignoreFileSizeSignal();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    if (const std::optional<int> code = parseCommandLine(arguments, options))
-        return code;
-    if (!settleTaskList(*options))
-        return 1;
-    return std::nullopt;
-}
 
 QString tasksAsText(bool recycled, bool colour, Days today)
 {
@@ -240,11 +212,11 @@ QString listFullText()
         .arg(kTaskSlots);
 }
 
-bool appendTask(Task task)
+bool appendTask(Task task, bool recycled)
 {
     if (taskCount >= kTaskSlots)
         return false;
-    task.deleted = QStringLiteral("N");
+    task.deleted = recycled ? QStringLiteral("Y") : QStringLiteral("N");
     task.dueText = makeDueText(task);
     task.sortKey = makeSortKey(task);
     tasks[static_cast<size_t>(taskCount)] = std::move(task);
@@ -256,9 +228,9 @@ int applyChange(const std::function<QString()> &change, const std::function<QStr
 {
     const ChangeResult result = changeTaskList(change, afterSaved);
     if (!result.message.isEmpty())
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(result.message));
+        complain(result.message);
     for (const QString &notice : result.notices)
-        std::fprintf(stderr, "quillet: %s\n", qPrintable(notice));
+        complain(notice);
     return int(result.status);
 }
 
@@ -266,10 +238,8 @@ int addTask(const StartOptions &options)
 {
     const std::optional<DueMoment> due = parseWhen(options.due, today());
     if (!due) {
-        std::fprintf(stderr,
-                     "quillet: --due '%s' is not a due moment Quillet reads; use %s\n"
-                     "Try 'quillet --help' for more information.\n",
-                     qPrintable(options.due), kWhenForms);
+        complainOfUsage(QStringLiteral("--due '%1' is not a due moment Quillet reads; use %2")
+                            .arg(options.due, QLatin1String(kWhenForms)));
         return 2;
     }
     // A wall time the clocks skip would be read an hour off by every
@@ -278,26 +248,26 @@ int addTask(const StartOptions &options)
     if (const std::optional<QTime> next = skippedUntil(date, QTime(due->hour, due->minute))) {
         const QString format =
             next->second() == 0 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss");
-        std::fprintf(stderr,
-                     "quillet: --due '%s': %s on %s does not exist in %s (the clocks go "
-                     "forward); the next valid time is %s\n",
-                     qPrintable(options.due),
-                     qPrintable(QTime(due->hour, due->minute).toString(u"HH:mm")),
-                     qPrintable(date.toString(Qt::ISODate)),
-                     QTimeZone::systemTimeZoneId().constData(), qPrintable(next->toString(format)));
+        complain(QStringLiteral("--due '%1': %2 on %3 does not exist in %4 (the clocks go "
+                                "forward); the next valid time is %5")
+                     .arg(options.due, QTime(due->hour, due->minute).toString(u"HH:mm"),
+                          date.toString(Qt::ISODate),
+                          QString::fromUtf8(QTimeZone::systemTimeZoneId()),
+                          next->toString(format)));
         return 2;
     }
     for (const auto &[text, name] : {std::pair{&options.title, "title"},
                                      std::pair{&options.forWhom, "--for text"},
                                      std::pair{&options.note, "--note text"}}) {
         if (text->size() > kLongestField) {
-            std::fprintf(stderr, "quillet: the %s is longer than %d characters\n", name,
-                         kLongestField);
+            complain(QStringLiteral("the %1 is longer than %2 characters")
+                         .arg(QLatin1String(name))
+                         .arg(kLongestField));
             return 2;
         }
     }
     if (options.title.trimmed().isEmpty()) {
-        std::fprintf(stderr, "quillet: --add needs a title\n");
+        complain(QStringLiteral("--add needs a title"));
         return 2;
     }
     Task task;
@@ -312,8 +282,8 @@ int addTask(const StartOptions &options)
     QString note = options.note;
     note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     task.description = note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    const int status =
-        applyChange([&]() -> QString { return appendTask(task) ? QString() : listFullText(); });
+    const int status = applyChange(
+        [&]() -> QString { return appendTask(task, false) ? QString() : listFullText(); });
     // A full list is no mistake in the command line.
     return status == 2 ? 1 : status;
 }

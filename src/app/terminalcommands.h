@@ -14,16 +14,6 @@
 // The commands typed in a terminal that need QtCore alone: they run in the
 // front program and end. Each returns the exit status.
 
-// Chooses the task list for this process (--file, the current folder's
-// tasks.txt, or the user's list) and makes the user's list folder on a
-// first run. False, said on stderr, when that folder could not be made.
-bool settleTaskList(const StartOptions &options);
-
-// What each of the programs does first: standard output watched, a file
-// size limit made an ordinary write error, the command line read and the
-// task list chosen. The exit status when the program ends there.
-std::optional<int> beginProgram(int argc, char **argv, StartOptions *options);
-
 // --list: the current (or recycled) tasks in the list's order.
 int listTasks(const StartOptions &options);
 // --add: one task through the same load, checks and save as the editor.
@@ -53,9 +43,9 @@ extern const char kWhenForms[];
 int applyChange(const std::function<QString()> &change,
                 const std::function<QString()> &afterSaved = {});
 
-// Fills a fresh slot past the last task with `task`; false when the table
-// is full (the editor's own limit).
-bool appendTask(Module1::Task task);
+// Fills a fresh slot past the last task with `task`, recycled or not;
+// false when the table is full (the editor's own limit).
+bool appendTask(Module1::Task task, bool recycled);
 // The message when it is full.
 QString listFullText();
 // The longest text a field takes: what the editor's boxes take.

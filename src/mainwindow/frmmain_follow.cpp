@@ -4,13 +4,12 @@
 
 #include "store/folderwatch.h"
 #include "store/store.h"
+#include "store/systemtext.h"
 #include "store/taskidentity.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTimer>
-
-#include <cstdio>
 
 void frmMain::followFile()
 {
@@ -20,8 +19,8 @@ void frmMain::followFile()
         new Module1::FolderWatch(Module1::taskFolderAccessPath(), Module1::taskFileName(), this);
     if (!watch->isValid()) {
         // The list still works; it just does not see outside changes.
-        std::fprintf(stderr, "quillet: cannot watch %s: %s\n", qPrintable(Module1::taskFilePath()),
-                     qPrintable(watch->errorString()));
+        Module1::complain(QStringLiteral("cannot watch %1: %2")
+                              .arg(Module1::taskFilePath(), watch->errorString()));
         return;
     }
     // While an editor or a question is open it owns the tables; its own

@@ -8,15 +8,12 @@
 #include "store/tables.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
 #include <vector>
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,24 +209,24 @@ AlertPage buildAlertPage(Days today)
 
 QString alertPagePath()
 {
-    const QString folder = privateRuntimeFolder();
-    return folder.isEmpty() ? QString() : folder + QStringLiteral("/al.html");
+    const PrivateFolder folder = privateRuntimeFolder();
+    return folder.valid() ? folder.path + QStringLiteral("/al.html") : QString();
 }
 
 FileStatus writeAlertPage(const QString &html)
 {
-    const QString path = alertPagePath();
-    if (path.isEmpty())
-        return {FileStatus::WriteFailed,
-                QStringLiteral("The alert page could not be written: no private runtime folder")};
-    const UniqueFd folder(::open(QFile::encodeName(QFileInfo(path).path()).constData(),
-                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Written through the folder that was checked: its name may lead
+    // elsewhere a moment later.
+    const PrivateFolder folder = privateRuntimeFolder();
     if (!folder.valid())
-        return {FileStatus::WriteFailed,
-                QStringLiteral("%1 could not be written: %2").arg(path, systemError(errno))};
+        return {
+            FileStatus::WriteFailed,
+            QStringLiteral("The alert page could not be written: no private runtime folder (%1)")
+                .arg(folder.why)};
+    const QString path = folder.path + QStringLiteral("/al.html");
     // Whatever stands at the page's name (a link, another file) is replaced,
     // never written through; the page is the user's alone.
-    const ReplaceResult written = replaceFile({folder.get(), QByteArrayLiteral("al.html"), path},
+    const ReplaceResult written = replaceFile({folder.fd.get(), QByteArrayLiteral("al.html"), path},
                                               html.toUtf8(), std::nullopt, false, 0600);
     if (written.outcome != ReplaceResult::Replaced)
         return {FileStatus::WriteFailed,

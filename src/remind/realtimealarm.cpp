@@ -1,9 +1,10 @@
 #include "remind/realtimealarm.h"
 
+#include "store/systemtext.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <cstring>
 
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -21,7 +22,7 @@ RealtimeAlarm::RealtimeAlarm(QObject *parent) : QObject(parent)
 {
     m_fd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fd < 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = Module1::systemError(errno);
         return;
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
@@ -53,7 +54,7 @@ void RealtimeAlarm::setAt(std::optional<QDateTime> at)
     }
     // Armed, even for "never": a clock change only cancels an armed timer.
     if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &timer, nullptr) != 0)
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = Module1::systemError(errno);
 }
 
 void RealtimeAlarm::readable()

@@ -74,6 +74,16 @@ void Reminder::putOff(const QByteArray &task, const QDateTime &until)
     schedule();
 }
 
+void Reminder::snooze(const QByteArray &task)
+{
+    putOff(task, m_hooks.now().addSecs(kSnoozeMinutes * 60));
+}
+
+void Reminder::putOffUntilTomorrow(const QByteArray &task)
+{
+    putOff(task, m_hooks.now().addDays(1));
+}
+
 void Reminder::load()
 {
     const FileStatus status = m_taskFile.isEmpty() ? loadTasks() : loadTasks(m_taskFile);

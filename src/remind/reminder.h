@@ -50,6 +50,11 @@ public:
     void wake();
     // The task of that key comes again at `until`.
     void putOff(const QByteArray &task, const QDateTime &until);
+    // A notification's "Snooze": again kSnoozeMinutes from now, and its
+    // "Tomorrow": again at this time tomorrow; now by the reminder's clock.
+    void snooze(const QByteArray &task);
+    void putOffUntilTomorrow(const QByteArray &task);
+    static constexpr int kSnoozeMinutes = 10;
 
     std::optional<QDateTime> nextWake() const { return m_next; }
 

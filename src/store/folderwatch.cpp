@@ -1,12 +1,13 @@
 #include "store/folderwatch.h"
 
+#include "store/systemtext.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -33,12 +34,12 @@ FolderWatch::FolderWatch(const QString &folder, const QString &fileName, QObject
 
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = systemError(errno);
         return;
     }
     m_folderWatch = ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), kFolderEvents);
     if (m_folderWatch < 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = systemError(errno);
         return;
     }
     m_watched.push_back({m_folderWatch, QFile::encodeName(fileName)});

@@ -1,5 +1,6 @@
 #include "store/listlocation.h"
 
+#include "store/systemtext.h"
 #include "store/taskfile.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 
 #include <sys/stat.h>
 
@@ -45,8 +45,8 @@ bool prepareListFolder(const ListPlace &place, QString *why)
     const QString parent = QFileInfo(place.folder).absolutePath();
     if (!QDir().mkpath(parent) ||
         (::mkdir(QFile::encodeName(place.folder).constData(), 0700) != 0 && errno != EEXIST)) {
-        *why = QStringLiteral("cannot make the folder %1: %2")
-                   .arg(place.folder, QString::fromLocal8Bit(std::strerror(errno)));
+        *why =
+            QStringLiteral("cannot make the folder %1: %2").arg(place.folder, systemError(errno));
         return false;
     }
     return true;

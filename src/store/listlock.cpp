@@ -68,11 +68,11 @@ ListLock::ListLock(int folder, const QByteArray &name, const QString &shown)
         m_key = key;
         return;
     }
-    QString where, why;
-    const UniqueFd lockFolder(openLockFolder(&where, &why));
+    const PrivateFolder lockFolder = openLockFolder();
     if (!lockFolder.valid())
         return;
-    UniqueFd lock(openLockFile(lockFolder.get(), key, &why));
+    QString why;
+    UniqueFd lock(openLockFile(lockFolder.fd.get(), key, &why));
     if (!lock.valid())
         return;
     // Polled rather than blocking, so that the wait has an end; the pauses

@@ -18,7 +18,7 @@ int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why)
 {
     const QString shown = QFile::decodeName(path);
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-        *why = QStringLiteral("%1 could not be made: %2").arg(shown, qt_error_string(errno));
+        *why = QStringLiteral("%1 could not be made: %2").arg(shown, systemError(errno));
         return -1;
     }
     // O_NOFOLLOW: a link is refused, wherever it points. The checks are
@@ -35,34 +35,35 @@ int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why)
     return fd;
 }
 
-QString privateRuntimeFolder()
+PrivateFolder privateRuntimeFolder()
 {
     // Looked up once: Qt warns on every lookup when XDG_RUNTIME_DIR is unset.
     static const QString runtime =
         QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        return {};
-    const QString folder = runtime + QStringLiteral("/quillet");
-    QString why;
-    const int fd = openPrivateFolder(QFile::encodeName(folder), ::geteuid(), &why);
-    if (fd < 0)
-        return {};
-    ::close(fd);
+    PrivateFolder folder;
+    if (runtime.isEmpty()) {
+        folder.why = QStringLiteral("there is no runtime folder for this user");
+        return folder;
+    }
+    folder.path = runtime + QStringLiteral("/quillet");
+    folder.fd =
+        UniqueFd(openPrivateFolder(QFile::encodeName(folder.path), ::geteuid(), &folder.why));
     return folder;
 }
 
-int openLockFolder(QString *name, QString *why)
+PrivateFolder openLockFolder()
 {
-    const QString runtime = privateRuntimeFolder();
-    if (!runtime.isEmpty()) {
-        const int fd = openPrivateFolder(QFile::encodeName(runtime), ::geteuid(), why);
-        if (fd >= 0) {
-            *name = runtime;
-            return fd;
-        }
-    }
-    *name = QDir::tempPath() + QStringLiteral("/quillet-%1").arg(::geteuid());
-    return openPrivateFolder(QFile::encodeName(*name), ::geteuid(), why);
+    PrivateFolder runtime = privateRuntimeFolder();
+    if (runtime.valid())
+        return runtime;
+    PrivateFolder fallback;
+    fallback.path = QDir::tempPath() + QStringLiteral("/quillet-%1").arg(::geteuid());
+    fallback.fd =
+        UniqueFd(openPrivateFolder(QFile::encodeName(fallback.path), ::geteuid(), &fallback.why));
+    // Why neither: the runtime folder is the one a user would mend.
+    if (!fallback.valid())
+        fallback.why = runtime.why + QStringLiteral("; ") + fallback.why;
+    return fallback;
 }
 
 int openLockFile(int folder, const QByteArray &name, QString *why)
@@ -71,7 +72,7 @@ int openLockFile(int folder, const QByteArray &name, QString *why)
     const int fd = ::openat(folder, name.constData(),
                             O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
-        *why = qt_error_string(errno);
+        *why = systemError(errno);
         return -1;
     }
     struct stat st { };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/safefile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -13,16 +15,26 @@ namespace Module1 {
 // a folder that is not private is left as it is.
 int openPrivateFolder(const QByteArray &path, uid_t uid, QString *why);
 
-// <runtime dir>/quillet, created (0700) on first use; empty when there is
-// no runtime dir or the folder is not this user's alone.
-QString privateRuntimeFolder();
+// A folder of this user's alone, opened and checked once and held
+// (O_PATH): its users work through the descriptor, so nothing swapped in at
+// its name after the check is ever used.
+struct PrivateFolder {
+    UniqueFd fd;   // not valid when there is none
+    QString path;  // its name, for messages (empty when there is no name at all)
+    QString why;   // when there is none: why
+    bool valid() const { return fd.valid(); }
+};
+
+// <runtime dir>/quillet, created (0700) on first use; none when there is no
+// runtime dir or the folder is not this user's alone.
+PrivateFolder privateRuntimeFolder();
 
 // Where this user's kernel locks (and the hand-over socket) lie: the
 // private runtime folder, else a folder of our own in the temporary
 // folder, made 0700 and checked as QStandardPaths does for its own
-// fallback; never a bare name in a folder others can write to. Held open
-// (O_PATH); -1 and why when neither can be used. `name` is for messages.
-int openLockFolder(QString *name, QString *why);
+// fallback; never a bare name in a folder others can write to. When
+// neither can be used, `why` gives both reasons.
+PrivateFolder openLockFolder();
 
 // Opens the lock file `name` in `folder`, made 0600 when missing: whatever
 // stands at the name, opening it neither waits (a FIFO) nor leads

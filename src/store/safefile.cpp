@@ -47,8 +47,6 @@ int UniqueFd::release()
     return fd;
 }
 
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
 namespace {
 
 std::function<void()> g_beforeRename;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/systemtext.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -155,7 +157,5 @@ std::optional<FolderIdentity> folderIdentity(const QString &folder);
 
 // True when the folder was removed (renamed away still counts as there).
 bool folderRemoved(int folder);
-
-QString systemError(int error);
 
 }  // namespace Module1

@@ -152,8 +152,9 @@ TEST_F(HandOver, AStartForOneTaskHasTheRunningCopyShowThatTask)
 TEST_F(HandOver, AHolderThatListensNowhereIsToldFromOneThatDoesNotAnswer)
 {
     // GIVEN the file held by a live copy whose socket was removed
-    const QString runtime = Module1::privateRuntimeFolder();
-    ASSERT_FALSE(runtime.isEmpty());
+    const Module1::PrivateFolder folder = Module1::privateRuntimeFolder();
+    ASSERT_TRUE(folder.valid()) << folder.why.toStdString();
+    const QString runtime = folder.path;
     const QStringList before = QDir(runtime).entryList({"copy-*"}, QDir::System);
     SingleCopy running(taskFile());
     ASSERT_EQ(running.claim(), Claim::Ours);
@@ -192,8 +193,9 @@ TEST_F(HandOver, WithoutAPrivateFolderNobodyListensAndTheCopySaysWhy)
 {
     // GIVEN the runtime folder open to others and the fallback's name
     // taken by a file
-    const QString runtime = Module1::privateRuntimeFolder();
-    ASSERT_FALSE(runtime.isEmpty());
+    const Module1::PrivateFolder folder = Module1::privateRuntimeFolder();
+    ASSERT_TRUE(folder.valid()) << folder.why.toStdString();
+    const QString runtime = folder.path;
     ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0755), 0);
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
@@ -217,14 +219,17 @@ TEST_F(HandOver, WithoutAPrivateFolderNobodyListensAndTheCopySaysWhy)
     // the saves of both)
     EXPECT_STREQ(nameOf(claim), nameOf(Claim::Ours));
     EXPECT_TRUE(running.listenError().contains(fallback)) << running.listenError().toStdString();
+    EXPECT_TRUE(running.listenError().contains(runtime + " is not a folder of this user's alone"))
+        << running.listenError().toStdString();
     EXPECT_STREQ(nameOf(later), nameOf(Claim::Ours));
     EXPECT_EQ(testsupport::readFile(fallback), "taken");
 }
 
 TEST_F(HandOver, TheSocketLivesInAPrivateFolderAndGoesWithTheCopy)
 {
-    const QString runtime = Module1::privateRuntimeFolder();
-    ASSERT_FALSE(runtime.isEmpty());
+    const Module1::PrivateFolder folder = Module1::privateRuntimeFolder();
+    ASSERT_TRUE(folder.valid()) << folder.why.toStdString();
+    const QString runtime = folder.path;
     const QStringList before = QDir(runtime).entryList({"copy-*"}, QDir::System);
     {
         SingleCopy running(taskFile());

@@ -16,10 +16,15 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <optional>
+
+#include <unistd.h>
 
 namespace {
 
@@ -154,6 +159,64 @@ TEST(CommandLine, CommandsAndTheirOptions)
         if (!c.ends) {
             EXPECT_EQ(options.command, c.command);
         }
+    }
+}
+
+// What `run` says on standard error.
+QByteArray stderrOf(const std::function<void()> &run)
+{
+    QTemporaryFile said;
+    if (!said.open())
+        return "(stderr not captured)";
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(said.handle(), STDERR_FILENO);
+    run();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    said.seek(0);
+    return said.readAll();
+}
+
+// Which mistake is told when several are made, and in which words.
+TEST(CommandLine, EachMistakeIsToldInItsOwnWordsTheFirstRuleBrokenFirst)
+{
+    struct {
+        QStringList arguments;
+        const char *said;  // before the line that points to --help
+    } const cases[] = {
+        {{"--frobnicate"}, "Unknown option 'frobnicate'."},
+        {{"--show-all", "extra"}, "unexpected argument 'extra'"},
+        {{"--remind", "--show-all"}, "--show-all and --remind cannot be used together"},
+        {{"--import-ics", "a", "--list", "--add", "T"},
+         "--list and --add and --import-ics cannot be used together"},
+        {{"--list", "--show-all", "--file", "a", "--file", "b"},
+         "--show-all and --list cannot be used together"},
+        {{"--add", "A", "--add", "B", "--due", "today"}, "--add is given more than once"},
+        {{"--note", "x", "--note", "y", "--file", "a", "--file", "b", "--add", "T", "--due", "t"},
+         "--note is given more than once"},
+        {{"--recycled", "--due", "a", "--due", "b"}, "--due is given more than once"},
+        {{"--json"}, "--recycled and --json go with --list"},
+        {{"--recycled", "--for", "Me"}, "--recycled and --json go with --list"},
+        {{"--add", "T", "--due", "today", "--recycled"}, "--recycled and --json go with --list"},
+        {{"--note", "N"}, "--due, --for and --note go with --add"},
+        {{"--list", "--for", "Me"}, "--due, --for and --note go with --add"},
+        {{"--add", "T"}, "--add needs --due WHEN"},
+        {{"--add", "T", "--for", "Me"}, "--add needs --due WHEN"},
+        {{"--file", ""}, "--file needs a path"},
+        {{"--file=", "--json"}, "--recycled and --json go with --list"},
+        {{"--file"}, "Missing value after '--file'."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        StartOptions options;
+        std::optional<int> ends;
+        const QByteArray said =
+            stderrOf([&] { ends = parseCommandLine(QStringList{"q"} + c.arguments, &options); });
+        EXPECT_EQ(ends, 2);
+        EXPECT_EQ(said.toStdString(), std::string("quillet: ") + c.said +
+                                          "\nTry 'quillet --help' for more information.\n");
     }
 }
 

@@ -447,7 +447,9 @@ TEST_P(UntrustedFolder, RefusesThePath)
     }
     EXPECT_TRUE(refused.isEmpty());
     EXPECT_EQ(written.code, FileStatus::WriteFailed);
-    EXPECT_FALSE(written.error.isEmpty());
+    // And says why there is no folder to write it in.
+    EXPECT_TRUE(written.error.contains(folder + " is not a folder of this user's alone"))
+        << written.error.toStdString();
     EXPECT_FALSE(QFile::exists(elsewhere.filePath("al.html")));
     EXPECT_EQ(alertPagePath(), path);  // restored
 }

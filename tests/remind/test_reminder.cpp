@@ -451,6 +451,38 @@ TEST_F(ReminderTest, APutOffTaskComesBackThenEvenToAReminderStartedLater)
     EXPECT_EQ(testsupport::readFile(folder().filePath("tasks.txt")), tasksBefore);
 }
 
+// A notification's "Snooze" and "Tomorrow" count from the reminder's own
+// clock, as everything else it decides, not from the wall clock.
+TEST_F(ReminderTest, SnoozeAndTomorrowPutOffFromTheRemindersClock)
+{
+    struct Row {
+        const char *name;
+        void (Reminder::*later)(const QByteArray &);
+        QDateTime back;
+    } const rows[] = {
+        {"Snooze", &Reminder::snooze, at(9, 41)},
+        {"Tomorrow", &Reminder::putOffUntilTomorrow, at(9, 31, 0, kDay.addDays(1))},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        made.reset();
+        sent.clear();
+        notices.clear();
+        QFile::remove(folder().filePath("state/put-off"));
+        clock = at(9, 0);
+        writeTasks({dueAt("Rent", at(9, 30))});
+        reminder().start();
+        wakeAt(at(9, 30));
+        ASSERT_EQ(notices.size(), 1u);
+
+        clock = at(9, 31);
+        (reminder().*r.later)(notices.back().task);
+        EXPECT_EQ(reminder().nextWake(), r.back);
+        wakeAt(r.back);
+        EXPECT_EQ(sent, (Sent{"Rent", "Rent"}));
+    }
+}
+
 // What a put-off brings back is the task as it is then.
 TEST_F(ReminderTest, APutOffTaskComesBackOnlyWhileItIsStillCurrent)
 {
@@ -531,18 +563,20 @@ TEST_P(PutOffFile, NeverHoldsTheReminderNorWritesThroughIt)
     if (!c.plant(path, victim))
         GTEST_SKIP() << "needs root to plant this";
     const QByteArray fifo = QFile::encodeName(path);
-    // A reader waiting on a FIFO is let go and counted: opening it to
-    // write without blocking succeeds only while one waits.
+    // A reader waiting on a FIFO is counted and let go. The kernel says
+    // where this thread sleeps: a reader that only looks (a non-blocking
+    // open, then fstat) never sleeps there, however the two meet.
+    const QString sleepsIn = QStringLiteral("/proc/self/task/%1/wchan").arg(::gettid());
     std::atomic<bool> done{false}, waited{false};
     std::thread watchdog([&] {
         while (!done) {
-            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                // As root, a link to a file opens too: only a FIFO's reader counts.
-                struct stat st { };
-                if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
-                    waited = true;
-                ::close(fd);
+            QFile wchan(sleepsIn);
+            const QByteArray where = wchan.open(QIODevice::ReadOnly) ? wchan.readAll() : QByteArray();
+            if (where.contains("partner") || where.contains("pipe")) {
+                waited = true;
+                const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
