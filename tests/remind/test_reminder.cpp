@@ -571,7 +571,8 @@ TEST_P(PutOffFile, NeverHoldsTheReminderNorWritesThroughIt)
     std::thread watchdog([&] {
         while (!done) {
             QFile wchan(sleepsIn);
-            const QByteArray where = wchan.open(QIODevice::ReadOnly) ? wchan.readAll() : QByteArray();
+            const QByteArray where =
+                wchan.open(QIODevice::ReadOnly) ? wchan.readAll() : QByteArray();
             if (where.contains("partner") || where.contains("pipe")) {
                 waited = true;
                 const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
