@@ -28,6 +28,7 @@
 #include "page/alertpage.h"
 #include "page/pageviewer.h"
 #include "store/tables.h"
+#include "support/pagetasks.h"
 #include "support/testsupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -47,20 +48,6 @@
 using namespace Module1;
 
 namespace {
-
-void addTask(const QString &title, const QString &forWhom, int day, const QString &description)
-{
-    Task &t = tasks[taskCount++];
-    t.title = title;
-    t.forWhom = forWhom;
-    t.year = 2026;
-    t.month = 12;
-    t.day = qint16(day);
-    t.hour = qint16(day % 24);
-    t.minute = 15;
-    t.deleted = QStringLiteral("N");
-    t.description = description;
-}
 
 // Pages of one kind: `count` tasks whose texts are made from the kind's
 // pieces, varied by the task's number.
@@ -128,8 +115,9 @@ const PageKind kKinds[] = {
 AlertPage makePage(const PageKind &kind)
 {
     for (int i = 0; i < 14; ++i)
-        addTask(kind.title(i), i % 3 ? QStringLiteral("Person %1").arg(i) : QString(), 1 + i * 2,
-                kind.description(i));
+        testsupport::addPageTask(kind.title(i),
+                                 i % 3 ? QStringLiteral("Person %1").arg(i) : QString(), 1 + i * 2,
+                                 kind.description(i), 15);
     alertRules[alertRuleCount++] = AlertRule{40, QStringLiteral("d"), 0x00A5FF, true};
     return buildAlertPage(today());
 }
