@@ -207,9 +207,11 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
         // The whole document laid out, and its scroll bars settled.
         browser.document()->documentLayout()->documentSize();
-        QTRY_COMPARE(
-            browser.verticalScrollBar()->maximum(),
-            qMax(0, qCeil(browser.document()->size().height()) - browser.viewport()->height()));
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return browser.verticalScrollBar()->maximum() ==
+                   qMax(0,
+                        qCeil(browser.document()->size().height()) - browser.viewport()->height());
+        }));
     }
 
     AlertPage page;
