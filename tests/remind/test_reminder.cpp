@@ -512,11 +512,12 @@ TEST_P(PutOffFile, NeverHoldsTheReminderNorWritesThroughIt)
         GTEST_SKIP() << "needs root to plant this";
     const QByteArray fifo = QFile::encodeName(path);
     // A reader waiting on a FIFO is let go and counted: opening it to
-    // write without blocking succeeds only while one waits.
+    // write without blocking succeeds only while one waits (never through
+    // a link, whose regular target would always open).
     std::atomic<bool> done{false}, waited{false};
     std::thread watchdog([&] {
         while (!done) {
-            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW);
             if (fd >= 0) {
                 waited = true;
                 ::close(fd);
