@@ -1,12 +1,11 @@
 #pragma once
 
 #include "common/messagebox.h"
+#include "support/editorfixture.h"
 #include "support/taskfilebuilder.h"
-#include "support/tempfolder.h"
 #include "support/testsupport.h"
 
 #include <QByteArray>
-#include <QDir>
 #include <QLineEdit>
 #include <QString>
 #include <QTest>
@@ -26,23 +25,6 @@ namespace dialogtest {
 using testsupport::RuleLines;
 using testsupport::taskFile;
 using testsupport::TaskLines;
-
-// Every test runs in its own empty current directory, where the dialogs
-// find tasks.txt.
-class InTempDir : public testsupport::InTempFolder<> {
-protected:
-    void SetUp() override
-    {
-        InTempFolder::SetUp();
-        MessageBox::clearLastShown();
-    }
-
-    QString filePath() const { return folder().filePath(QStringLiteral("tasks.txt")); }
-    void writeTasks(const QByteArray &bytes) { testsupport::writeFile(filePath(), bytes); }
-    QByteArray tasksOnDisk() const { return testsupport::readFile(filePath()); }
-    // A folder where the file should be: reading and saving both fail.
-    void blockTaskFile() { ASSERT_TRUE(QDir(folder().path()).mkdir(QStringLiteral("tasks.txt"))); }
-};
 
 // Replaces the box's text the way a user does: select all, then type.
 inline void retype(QLineEdit *box, const QString &text)

@@ -62,7 +62,7 @@ void expectEveryInputNamed(QWidget *dialog)
     }
 }
 
-using DialogAccessibility = dialogtest::InTempDir;
+using DialogAccessibility = testsupport::InListFolder;
 
 TEST_F(DialogAccessibility, TaskEditorNamesEveryInput)
 {

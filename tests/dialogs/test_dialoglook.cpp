@@ -97,7 +97,7 @@ void expectFixedDialog(QDialog *dlg, int widthTwips, int heightTwips)
     EXPECT_TRUE(dlg->isModal());
 }
 
-using DialogLook = dialogtest::InTempDir;
+using DialogLook = testsupport::InListFolder;
 
 TEST_F(DialogLook, TaskEditorLayout)
 {

@@ -20,9 +20,7 @@
 #include <gtest/gtest.h>
 
 using namespace Module1;
-using dialogtest::retype;
-using dialogtest::RuleLines;
-using dialogtest::TaskLines;
+using namespace dialogtest;  // the dialog tests' own helpers
 using ::testing::HasSubstr;
 
 namespace {
@@ -32,21 +30,19 @@ const RuleLines kSoon{3, "d", 255, true};
 const RuleLines kWeek{7, "d", 65280, false};
 const RuleLines kLate{-1, "d", 16711680, true};
 
-class FrmAlertsTest : public dialogtest::InTempDir {
+class FrmAlertsTest : public testsupport::EditorTest<frmAlerts> {
 protected:
     // GIVEN the file loaded, the dialog on rule `number`, shown.
     void open(const std::vector<RuleLines> &rules, int number = 1)
     {
         file = dialogtest::taskFile({kTask}, rules);
-        writeTasks(file);
-        ASSERT_TRUE(loadTasks().ok());
-        dlg.setOnSaved([this] {
-            ++redraws;
-            hiddenAtRedraw = !dlg.isVisible();
-        });
+        loadFile(file);
+        if (HasFatalFailure())
+            return;
         dlg.drawAlert(0);
-        dlg.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        showEditor();
+        if (HasFatalFailure())
+            return;
         for (int i = 1; i < number; ++i)
             QTest::mouseClick(dlg.cmdNext, Qt::LeftButton);
         ASSERT_EQ(shown(), number);
@@ -63,10 +59,7 @@ protected:
         return AlertRule{qint16(r.interval), r.unit, qint32(r.color), r.popup};
     }
 
-    frmAlerts dlg;
     QByteArray file;
-    int redraws = 0;
-    bool hiddenAtRedraw = false;
 };
 
 struct DeleteCase {

@@ -31,9 +31,7 @@
 #include <vector>
 
 using namespace Module1;
-using dialogtest::retype;
-using dialogtest::RuleLines;
-using dialogtest::TaskLines;
+using namespace dialogtest;  // the dialog tests' own helpers
 using ::testing::HasSubstr;
 
 namespace {
@@ -48,7 +46,7 @@ TaskLines with(TaskLines t, QString TaskLines::*field, const char *value)
     return t;
 }
 
-class FrmTaskTest : public dialogtest::InTempDir {
+class FrmTaskTest : public testsupport::EditorTest<frmTask> {
 protected:
     // GIVEN the file, loaded as the main window has it; the dialog shown
     // on task `number` (one past the end for a new task).
@@ -57,29 +55,15 @@ protected:
         const bool newTask = number > taskCount;
         if (newTask)
             taskCount = number;  // what new_task does before prepare
-        dlg.setOnSaved([this] {
-            ++redraws;
-            hiddenAtRedraw = !dlg.isVisible();
-        });
         dlg.prepare(number, newTask);
-        dlg.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    }
-    void loadFile(const QByteArray &bytes)
-    {
-        writeTasks(bytes);
-        ASSERT_TRUE(loadTasks().ok());
+        showEditor();
     }
 
     void TearDown() override
     {
         dialogsupport::setTaskFileReader(nullptr);
-        InTempDir::TearDown();
+        EditorTest::TearDown();
     }
-
-    frmTask dlg;
-    int redraws = 0;
-    bool hiddenAtRedraw = false;
 };
 
 TEST_F(FrmTaskTest, NewTaskCancelKeepsTheCountOfTheFile)
@@ -694,12 +678,12 @@ struct Case {
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
-class ListChangedOutside : public dialogtest::InTempDir,
+class ListChangedOutside : public testsupport::InListFolder,
                            public ::testing::WithParamInterface<Case> {
 protected:
     void SetUp() override
     {
-        InTempDir::SetUp();
+        InListFolder::SetUp();
         writeTasks(dialogtest::taskFile({kAlpha, kBravo, kCharlie}, {}));
         frmMainHooks hooks;
         hooks.showTaskEditor = [this](qint16 n) {
@@ -714,7 +698,7 @@ protected:
     void TearDown() override
     {
         window.reset();
-        InTempDir::TearDown();
+        InListFolder::TearDown();
     }
 
     QString selectedTitle() const

@@ -17,27 +17,18 @@ import urllib.request
 
 import icalendar
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+from quillettest import Rule, Task, program_env, task_file  # noqa: E402
+
 QUILLET = os.path.abspath(os.environ.get("QUILLET_BINARY") or sys.argv.pop(1))
 ZONE = "Europe/Berlin"
 
 
-def task_file(tasks, rules=()):
-    """A task file in the program's layout, written here line by line."""
-    lines = ["; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE",
-             "", "[Tasks]", ""]
-    for t in tasks:
-        # The six fields as a file may hold them (out of range too), or a datetime.
-        fields = t.get("fields") or (t["due"].day, t["due"].month, t["due"].year, t["due"].hour,
-                                     t["due"].minute, t["due"].second)
-        lines += ["ttl=" + t["title"], "for=" + t.get("for", "")]
-        lines += ["%s=%d" % kv for kv in zip(("day", "mon", "yea", "hou", "min", "sec"), fields)]
-        lines += ["del=" + t.get("del", "N"), "des=" + t.get("note", "").replace("\n", "|~"),
-                  "act=addtask", ""]
-    lines += ["[Alerts]", ""]
-    for interval, colour in rules:
-        lines += ["val=%d" % interval, "unt=d", "clr=%d" % colour, "alr=on", "act=addalert", ""]
-    lines += [""]
-    return "\r\n".join(lines).encode("utf-8")
+def written(tasks):
+    """The tasks as the shared writer takes them: each a dict of title, for,
+    due (a datetime) or fields (the six as a file may hold them), del, note."""
+    return [Task(t["title"], t.get("fields") or t["due"], t.get("for", ""), t.get("del", "N"),
+                 t.get("note", "")) for t in tasks]
 
 
 TASKS = [
@@ -171,13 +162,11 @@ IMPORTS = [
 class Ics(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="quillet-ics-")
-        self.env = dict(os.environ, HOME=self.dir, XDG_DATA_HOME=os.path.join(self.dir, "data"),
-                        TZ=ZONE, LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        self.env.pop("DISPLAY", None)
-        self.env.pop("NO_COLOR", None)
+        self.env = program_env(self.dir)
+        self.env["TZ"] = ZONE
         self.list = os.path.join(self.dir, "tasks.txt")
         with open(self.list, "wb") as f:
-            f.write(task_file(TASKS, [(3, 255)]))
+            f.write(task_file(written(TASKS), [Rule(3, 255)]))
 
     def tearDown(self):
         shutil.rmtree(self.dir)
@@ -228,6 +217,32 @@ class Ics(unittest.TestCase):
                 self.assertIn("DTSTAMP", todo)
         self.assertEqual(len({str(t["UID"]) for t in todos}), len(todos))
         self.assertEqual(len([c for c in self.export().walk() if c.name == "VTIMEZONE"]), 1)
+
+    def test_in_a_zone_libical_does_not_know_each_task_goes_out_at_its_moment_in_utc(self):
+        # Zones TZ gives by their rule alone: east, west by hours and
+        # minutes, and east with summer time; (winter, summer) hours ahead of UTC.
+        zones = [("XYZ-3", (3, 3)), ("ABC+5:30", (-5.5, -5.5)),
+                 ("XYZ-3ABC,M3.5.0,M10.5.0", (3, 4))]
+        for zone, (winter, summer) in zones:
+            with self.subTest(zone):
+                self.env["TZ"] = zone
+                calendar = self.export()
+                self.assertEqual([c for c in calendar.walk() if c.name == "VTIMEZONE"], [])
+                todos = self.todos(calendar)
+                self.assertEqual(len(todos), len(TASKS))
+                for todo in todos:
+                    task = next(t for t in TASKS if t["title"] == str(todo["SUMMARY"]))
+                    ahead = summer if task["due"].month == 7 else winter
+                    self.assertNotIn("TZID", todo["DUE"].params)
+                    self.assertEqual(todo.decoded("DUE"),
+                                     (task["due"] - datetime.timedelta(hours=ahead)).replace(
+                                         tzinfo=datetime.timezone.utc), task["title"])
+                # And in the same zone it comes back as it left.
+                path = os.path.join(self.dir, "out.ics")
+                self.quillet("--export-ics", path)
+                other = tempfile.mkdtemp(dir=self.dir) + "/"
+                self.quillet("--import-ics", path, "--file", other)
+                self.assertEqual(self.listed("--file", other), self.listed())
 
     def test_import_of_an_export_into_an_empty_list_gives_the_same_tasks(self):
         path = os.path.join(self.dir, "out.ics")
@@ -303,7 +318,7 @@ class Ics(unittest.TestCase):
         odd = [((1, 1, 0, 0, 0, 0), "0001-01-02T00:00:00"),
                ((31, 12, 32767, 9, 0, 0), "9999-12-30T23:59:59")]
         with open(self.list, "wb") as f:
-            f.write(task_file([{"title": due, "fields": fields} for fields, due in rows + odd]))
+            f.write(task_file([Task(due, fields) for fields, due in rows + odd]))
         todos = self.todos(self.export())
         self.assertEqual({str(t["SUMMARY"]): t.decoded("DUE").replace(tzinfo=None).isoformat()
                           for t in todos}, {due: due for _, due in rows + odd})
@@ -338,7 +353,7 @@ class Ics(unittest.TestCase):
         edited[-2]["due"] = datetime.datetime(2027, 8, 1, 10, 0)
         edited[-3]["del"] = "N"
         with open(self.list, "wb") as f:
-            f.write(task_file(edited, [(3, 255)]))
+            f.write(task_file(written(edited), [Rule(3, 255)]))
         # AND a task added from the terminal
         self.quillet("--add", "New one", "--due", "2027-01-01")
         after = {str(t["SUMMARY"]): str(t["UID"]) for t in self.todos(self.export())}

@@ -5,10 +5,14 @@
 #include "store/folderwatch.h"
 
 #include <QDialog>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,14 +28,21 @@ protected:
         addTask("Alpha", "Me", 1);
         addTask("Bravo", "Me", 2);
         addTask("Charlie", "Me", 3);
-        frmMain &w = open();
+        // The editor a command opens: what the test runs in its place.
+        frmMainHooks hooks;
+        hooks.showTaskEditor = [this](qint16) {
+            if (inEditor)
+                inEditor();
+            return TaskEditorResult{};
+        };
+        frmMain &w = open(std::move(hooks));
         w.show();
         w.followFile();
         return w;
     }
     // What another program writes: Alpha gone, Bravo kept in another slot
     // (two tasks now come before it).
-    static void writeElsewhere(bool keepBravo = true)
+    static void writeElsewhere(bool keepBravo = true, const QString &path = "tasks.txt")
     {
         const QDate today(2026, 12, 8);
         std::vector<testsupport::TaskLines> lines{dueOn("Zulu", today),
@@ -42,13 +53,15 @@ protected:
         // The window's own tasks are due at 9:00, not 9:05.
         for (auto &l : lines)
             l.minute = 0;
-        testsupport::writeFile("tasks.txt", taskFile(lines, {}));
+        testsupport::writeFile(path, taskFile(lines, {}));
     }
     QString selectedTitle()
     {
         const qint16 selected = window().selectedTask();
         return selected > 0 ? Module1::tasks[size_t(selected - 1)].title : QString();
     }
+
+    std::function<void()> inEditor;
 };
 
 TEST_F(FollowFile, AnOutsideChangeShowsWithTheSelectionOnTheSameTask)
@@ -59,7 +72,7 @@ TEST_F(FollowFile, AnOutsideChangeShowsWithTheSelectionOnTheSameTask)
 
     writeElsewhere();
 
-    QTRY_COMPARE(rowOf("Zulu"), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf("Zulu") == 1; })) << rowCount();
     EXPECT_EQ(rowCount(), 4);
     EXPECT_EQ(rowOf("Alpha"), -1);
     EXPECT_EQ(selectedTitle(), "Bravo");
@@ -71,7 +84,7 @@ TEST_F(FollowFile, ASelectedTaskRemovedElsewhereLeavesNothingSelected)
     frmMain &w = openFollowing();
     w.highlight(static_cast<qint16>(rowOf("Bravo")));
     writeElsewhere(false);
-    QTRY_COMPARE(rowOf("Zulu"), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf("Zulu") == 1; })) << rowCount();
     EXPECT_EQ(w.selectedTask(), 0);
     EXPECT_TRUE(w.txtDescription->toPlainText().isEmpty());
 }
@@ -125,7 +138,7 @@ TEST_P(FollowFlag, TheSelectionStaysOnlyOnTheTaskAsItWas)
         }
         return false;
     };
-    QTRY_VERIFY(read());
+    ASSERT_TRUE(QTest::qWaitFor(read));
     EXPECT_EQ(rowOf("Zulu"), c.recycledView ? -1 : 1);
     EXPECT_EQ(rowCount(), c.recycledView ? 1 : 3);
     if (c.selectedAfter) {
@@ -182,24 +195,75 @@ INSTANTIATE_TEST_SUITE_P(
                  "Delta"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// While a dialog or a command owns the tables, a change is read only once
+// it is done.
 TEST_F(FollowFile, NothingIsReadWhileADialogIsOpenAndAllOfItAfter)
 {
-    frmMain &w = openFollowing();
-    auto *watch = w.findChild<Module1::FolderWatch *>();
-    ASSERT_NE(watch, nullptr);
-    QSignalSpy seen(watch, &Module1::FolderWatch::changed);
-    // GIVEN an editor open (any modal dialog owns the tables)
-    QDialog editor(&w);
-    editor.setModal(true);
-    editor.show();
-    // WHEN the file changes and the change is seen
-    writeElsewhere();
-    QTRY_VERIFY(seen.count() > 0);
-    // THEN the list is as it was until the dialog closes
-    EXPECT_EQ(rowCount(), 3);
-    EXPECT_EQ(rowOf("Alpha"), 1);
-    editor.close();
-    QTRY_COMPARE(rowOf("Zulu"), 1);
+    struct Row {
+        const char *name;
+        // Opens what owns the tables, runs `during` in it, and ends it.
+        std::function<void(frmMain &, const std::function<void()> &during)> hold;
+    };
+    const Row rows[] = {
+        {"a modal dialog",
+         [](frmMain &w, const std::function<void()> &during) {
+             QDialog editor(&w);
+             editor.setModal(true);
+             editor.show();
+             during();
+             editor.close();
+         }},
+        // Tasks › Modify before its editor is up: no dialog is open yet.
+        {"a command",
+         [this](frmMain &w, const std::function<void()> &during) {
+             w.highlight(static_cast<qint16>(rowOf("Alpha")));
+             inEditor = during;
+             w.menu_modify_Click();
+             inEditor = nullptr;
+         }},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::resetWorld();
+        frmMain &w = openFollowing();
+        auto *watch = w.findChild<Module1::FolderWatch *>();
+        ASSERT_NE(watch, nullptr);
+        QSignalSpy seen(watch, &Module1::FolderWatch::changed);
+        bool held = false;
+        r.hold(w, [&] {
+            held = true;
+            // WHEN the file changes and the change is seen
+            writeElsewhere();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return seen.count() > 0; }));
+            // THEN the list is as it was until the dialog closes
+            EXPECT_EQ(rowCount(), 3);
+            EXPECT_EQ(rowOf("Alpha"), 1);
+        });
+        EXPECT_TRUE(held);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf("Zulu") == 1; })) << rowCount();
+    }
+}
+
+// A list that is a link is followed to the file it points to, also once
+// the link is pointed at a file in another folder.
+TEST_F(FollowFile, ALinkPointedElsewhereIsFollowedToItsNewFolder)
+{
+    QTemporaryDir first, second;
+    ASSERT_TRUE(first.isValid() && second.isValid());
+    ASSERT_TRUE(QFile::link(first.filePath("list.txt"), "tasks.txt"));
+    openFollowing();  // written through the link
+    ASSERT_EQ(testsupport::readFile(first.filePath("list.txt")).count("ttl="), 3);
+
+    // WHEN the link is pointed at another folder's list, as one rename
+    writeElsewhere(true, second.filePath("list.txt"));
+    ASSERT_TRUE(QFile::link(second.filePath("list.txt"), "tasks.txt.new"));
+    ASSERT_EQ(std::rename("tasks.txt.new", "tasks.txt"), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf("Zulu") == 1; })) << rowCount();
+
+    // THEN a change made there shows too
+    testsupport::writeFile(second.filePath("list.txt"), taskFile({dueIn("Xray", 1)}, {}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf("Xray") == 1; })) << rowCount();
+    EXPECT_EQ(rowCount(), 1);
 }
 
 }  // namespace

@@ -505,6 +505,85 @@ TEST_F(PageViewerTest, PageLooksTheSameOnADarkTheme)
     }
 }
 
+// The heading names the list and is no item of it: whatever the user does,
+// the current block (a screen reader's item) is a task in view.
+TEST_F(PageViewerTest, TheHeadingIsNeverTheCurrentBlock)
+{
+    const auto onHeading = [](PageViewer &v, Qt::MouseButton button) {
+        QTest::mouseClick(v.viewport(), button, {}, v.blockRect(0).center());
+    };
+    const auto keys = [](PageViewer &v, Qt::Key key, int times) {
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(&v, key);
+    };
+    const struct {
+        const char *name;
+        std::function<void(PageViewer &)> act;
+    } rows[] = {
+        {"shown", [](PageViewer &) {}},
+        {"up from the first task", [&](PageViewer &v) { keys(v, Qt::Key_Up, 1); }},
+        {"down, then up past the first task",
+         [&](PageViewer &v) {
+             keys(v, Qt::Key_Down, 3);
+             keys(v, Qt::Key_Up, 6);
+         }},
+        {"a click on the heading", [&](PageViewer &v) { onHeading(v, Qt::LeftButton); }},
+        {"a right click on the heading", [&](PageViewer &v) { onHeading(v, Qt::RightButton); }},
+        {"a click on the heading after a task further down",
+         [&](PageViewer &v) {
+             QTest::mouseClick(v.viewport(), Qt::LeftButton, {}, v.blockRect(2).center());
+             onHeading(v, Qt::LeftButton);
+         }},
+        {"the heading scrolled back into view",
+         [&](PageViewer &v) {
+             keys(v, Qt::Key_Down, 40);
+             keys(v, Qt::Key_Home, 1);
+         }},
+        {"scrolled back by the bar",
+         [](PageViewer &v) {
+             v.verticalScrollBar()->setValue(v.verticalScrollBar()->maximum());
+             v.verticalScrollBar()->setValue(0);
+         }},
+        {"the same page shown again",
+         [](PageViewer &v) {
+             v.verticalScrollBar()->setValue(300);
+             v.showPage(pageOf(40));
+         }},
+        {"a page without tasks, then one with",
+         [](PageViewer &v) {
+             v.showPage(pageOf(0));
+             v.showPage(pageOf(40));
+         }},
+        {"another font",
+         [](PageViewer &v) {
+             QEvent change(QEvent::ApplicationFontChange);
+             QApplication::sendEvent(&v, &change);
+         }},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        viewer = std::make_unique<PageViewer>();
+        viewer->resize(500, 400);
+        viewer->showPage(pageOf(40));
+        show();
+        QApplication::setActiveWindow(viewer.get());
+        viewer->setFocus();
+
+        r.act(*viewer);
+
+        const int current = viewer->currentBlock();
+        EXPECT_GE(current, 1);
+        EXPECT_TRUE(viewer->viewport()->rect().intersects(viewer->blockRect(current)));
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(viewer.get());
+        ASSERT_NE(list, nullptr);
+        QAccessibleInterface *focus = list->focusChild();
+        EXPECT_NE(focus, nullptr) << "the focus on no task";
+        if (focus) {
+            EXPECT_EQ(list->indexOfChild(focus), current - 1);
+        }
+    }
+}
+
 // Screen readers see a list named by the heading, one item per task named by
 // its name as plain text, and the focus on the current task. (The events a
 // move sends need a platform bridge: the AT-SPI test hears them.)

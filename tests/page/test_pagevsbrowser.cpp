@@ -29,6 +29,7 @@
 #include "page/alertpage.h"
 #include "page/pageviewer.h"
 #include "store/tables.h"
+#include "support/pagetasks.h"
 #include "support/testsupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -55,20 +56,6 @@
 using namespace Module1;
 
 namespace {
-
-void addTask(const QString &title, const QString &forWhom, int day, const QString &description)
-{
-    Task &t = tasks[taskCount++];
-    t.title = title;
-    t.forWhom = forWhom;
-    t.year = 2026;
-    t.month = 12;
-    t.day = qint16(day);
-    t.hour = qint16(day % 24);
-    t.minute = 15;
-    t.deleted = QStringLiteral("N");
-    t.description = description;
-}
 
 // Pages of one kind: `count` tasks whose texts are made from the kind's
 // pieces, varied by the task's number.
@@ -137,8 +124,9 @@ const PageKind kKinds[] = {
 AlertPage makePage(const PageKind &kind, int count = 14)
 {
     for (int i = 0; i < count; ++i)
-        addTask(kind.title(i), i % 3 ? QStringLiteral("Person %1").arg(i) : QString(),
-                1 + (i * 2) % 48, kind.description(i));
+        testsupport::addPageTask(kind.title(i),
+                                 i % 3 ? QStringLiteral("Person %1").arg(i) : QString(),
+                                 1 + (i * 2) % 48, kind.description(i), 15);
     alertRules[alertRuleCount++] = AlertRule{40, QStringLiteral("d"), 0x00A5FF, true};
     return buildAlertPage(today());
 }
@@ -225,9 +213,11 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser));
         // The whole document laid out, and its scroll bars settled.
         browser.document()->documentLayout()->documentSize();
-        QTRY_COMPARE(
-            browser.verticalScrollBar()->maximum(),
-            qMax(0, qCeil(browser.document()->size().height()) - browser.viewport()->height()));
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return browser.verticalScrollBar()->maximum() ==
+                   qMax(0,
+                        qCeil(browser.document()->size().height()) - browser.viewport()->height());
+        }));
         // The viewer is drawn by grabbing it, and met by the keys before
         // any event loop could measure the page behind the first paint: the
         // first key does.

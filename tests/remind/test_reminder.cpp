@@ -575,7 +575,7 @@ TEST_P(PutOffFile, NeverHoldsTheReminderNorWritesThroughIt)
                 wchan.open(QIODevice::ReadOnly) ? wchan.readAll() : QByteArray();
             if (where.contains("partner") || where.contains("pipe")) {
                 waited = true;
-                const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+                const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW);
                 if (fd >= 0)
                     ::close(fd);
             }

@@ -8,6 +8,7 @@
 #include "support/testsupport.h"
 
 #include <QCoreApplication>
+#include <QDBusServiceWatcher>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -341,26 +342,44 @@ TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOff)
 
 TEST_F(NotificationsTest, WhatCouldNotBeShownIsShownOnceWhenTheServiceIsBack)
 {
-    auto service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
-    remind::DesktopNotifications notifications(*connection);
-    ASSERT_TRUE(startedOn(notifications));
-    QSignalSpy failed(&notifications, &remind::DesktopNotifications::sendFailed);
+    struct Row {
+        const char *name;
+        bool goingTold;  // the bus has told of it before the tasks fall due
+    } const rows[] = {
+        {"sent to a service that has just gone", false},
+        {"kept while the service is known to be away", true},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        auto service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+        remind::DesktopNotifications notifications(*connection);
+        ASSERT_TRUE(startedOn(notifications));
+        QSignalSpy failed(&notifications, &remind::DesktopNotifications::sendFailed);
+        QDBusServiceWatcher watch(QStringLiteral("org.freedesktop.Notifications"), *connection,
+                                  QDBusServiceWatcher::WatchForUnregistration);
+        QSignalSpy gone(&watch, &QDBusServiceWatcher::serviceUnregistered);
 
-    // The service goes (a desktop restarting it), and a task falls due.
-    service.reset();
-    notifications.send({"Rent", "for Me", false, "rent:0", false});
-    notifications.send({"1 more task due", {}, false, {}, true});
-    notifications.send({"2 more tasks due", {}, false, {}, true});
-    // Back: shown, once; of the counts only the last.
-    service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() >= 2; }, kGuardMs));
-    notifications.send({"Call", "for Me", false, "call:0", false});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() >= 3; }, kGuardMs));
-    QStringList summaries;
-    for (const testsupport::Shown &s : service->shown())
-        summaries << s.summary;
-    EXPECT_EQ(summaries, (QStringList{"Rent", "2 more tasks due", "Call"}));
-    EXPECT_EQ(failed.count(), 0);
+        // The service goes (a desktop restarting it), and a task falls due.
+        service.reset();
+        if (r.goingTold) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return gone.count() > 0; }, kGuardMs));
+            // The reminder's own watch hears the same message.
+            QCoreApplication::processEvents();
+        }
+        notifications.send({"Rent", "for Me", false, "rent:0", false});
+        notifications.send({"1 more task due", {}, false, {}, true});
+        notifications.send({"2 more tasks due", {}, false, {}, true});
+        // Back: shown, once; of the counts only the last.
+        service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() >= 2; }, kGuardMs));
+        notifications.send({"Call", "for Me", false, "call:0", false});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() >= 3; }, kGuardMs));
+        QStringList summaries;
+        for (const testsupport::Shown &s : service->shown())
+            summaries << s.summary;
+        EXPECT_EQ(summaries, (QStringList{"Rent", "2 more tasks due", "Call"}));
+        EXPECT_EQ(failed.count(), 0);
+    }
 }
 
 TEST_F(NotificationsTest, AServiceThatComesAMomentLaterIsWaitedFor)

@@ -4,6 +4,7 @@
 #include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/tables.h"
+#include "support/pagetasks.h"
 #include "support/pageviewerprobe.h"
 #include "support/testsupport.h"
 
@@ -22,19 +23,7 @@ using namespace Module1;
 
 namespace {
 
-void addTask(const QString &title, const QString &forWhom, int day, const QString &description = {})
-{
-    Task &t = tasks[taskCount++];
-    t.title = title;
-    t.forWhom = forWhom;
-    t.year = 2026;
-    t.month = 12;
-    t.day = qint16(day);
-    t.hour = qint16(day % 24);
-    t.minute = 30;
-    t.deleted = QStringLiteral("N");
-    t.description = description;
-}
+using testsupport::addPageTask;
 
 // Tasks of every kind the page shows: markup kept and escaped, empty and
 // long fields, lists and breaks, late, today and days left.
@@ -52,10 +41,10 @@ void fillVariedTasks(int count)
         QStringLiteral("<font size=+2>big</font> text<br>and a break"),
     };
     for (int i = 0; i < count; ++i)
-        addTask(i % 5 == 1 ? QStringLiteral("Send the <i>report</i> %1").arg(i)
-                           : QStringLiteral("Task %1 & more").arg(i),
-                i % 4 == 0 ? QString() : QStringLiteral("Person %1").arg(i), 1 + (i * 3) % 28,
-                kinds[i % 7]);
+        addPageTask(i % 5 == 1 ? QStringLiteral("Send the <i>report</i> %1").arg(i)
+                               : QStringLiteral("Task %1 & more").arg(i),
+                    i % 4 == 0 ? QString() : QStringLiteral("Person %1").arg(i), 1 + (i * 3) % 28,
+                    kinds[i % 7]);
     alertRules[alertRuleCount++] = AlertRule{40, QStringLiteral("d"), 255, true};
     alertRules[alertRuleCount++] = AlertRule{5, QStringLiteral("d"), 0x00A5FF, true};
 }
@@ -149,9 +138,9 @@ TEST(AlertView, ShowingAThousandTasksLaysOutAScreenful)
 // announced task, named with its title, for whom, due text and days left.
 TEST(AlertView, StartUpWindowReadsAsAWindowStartingOnTheFirstTask)
 {
-    addTask(QStringLiteral("Pay the <b>rent</b>"), QStringLiteral("Me"), 6);
-    addTask(QStringLiteral("Dentist"), QString(), 8);
-    addTask(QStringLiteral("Report"), QStringLiteral("Office"), 11);
+    addPageTask(QStringLiteral("Pay the <b>rent</b>"), QStringLiteral("Me"), 6);
+    addPageTask(QStringLiteral("Dentist"), QString(), 8);
+    addPageTask(QStringLiteral("Report"), QStringLiteral("Office"), 11);
     alertRules[alertRuleCount++] = AlertRule{7, QStringLiteral("d"), 255, true};
     frmStartup w;
     ASSERT_TRUE(w.makepage());

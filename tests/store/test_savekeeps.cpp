@@ -233,6 +233,51 @@ TEST(SaveKeeps, WhoMayReadOrWriteTheFileAndWhichFileItIs)
     }
 }
 
+// The backup a save keeps is never more open than the list: where it
+// cannot be the list's twin (another owner, a folder that takes no new
+// names) it is its writer's alone.
+TEST(SaveKeeps, TheBackupIsNeverMoreOpenThanTheList)
+{
+    const auto alice = testsupport::testUser("qtest-alice", {"qtest-staff"});
+    const auto bob = testsupport::testUser("qtest-bob", {"qtest-staff"});
+    const auto staff = testsupport::testGroup("qtest-staff");
+    if (!alice || !bob || !staff)
+        GTEST_SKIP() << "needs root, to make users and groups";
+
+    struct {
+        const char *name;
+        bool appendOnly;  // the folder takes no new names
+        bool bobSaves;    // else alice, who owns the list
+        mode_t backupMode;
+    } const cases[] = {
+        {"the user's own list", false, false, 0640},
+        {"another member's list", false, true, 0600},
+        {"the user's own list, in an append-only folder", true, false, 0640},
+        {"another member's list, in an append-only folder", true, true, 0600},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Shared s;
+        ASSERT_TRUE(s.dir.isValid());
+        s.own(s.folder(), alice->uid, *staff, 0775);
+        writeFile(s.file(), aTaskFile());
+        s.own(s.file(), alice->uid, *staff, c.bobSaves ? 0660 : 0640);
+        if (c.appendOnly && shell("chattr +a " + quoted(s.folder()) + " 2>/dev/null") != 0)
+            GTEST_SKIP() << "this file system has no append-only folders";
+        const QByteArray before = readFile(s.file());
+
+        const int status = addATaskAs(c.bobSaves ? *bob : *alice, s.file(), "");
+
+        shell("chattr -a " + quoted(s.folder()) + " 2>/dev/null");
+        EXPECT_EQ(status, 0);
+        const QString backup = s.file() + u'~';
+        EXPECT_EQ(readFile(backup), before);
+        const Identity kept = identityOf(backup);
+        EXPECT_EQ(kept.uid, c.bobSaves ? bob->uid : alice->uid);
+        EXPECT_EQ(kept.mode, c.backupMode) << std::oct << kept.mode;
+    }
+}
+
 class Backup : public ::testing::Test {
 protected:
     void SetUp() override

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The terminal commands through the built program: which list each start
 uses, --add's refusals, --list on a terminal and through a pipe."""
+import datetime
 import json
 import os
 import pty
@@ -10,24 +11,21 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+from quillettest import TEST_DAY, Rule, Task, program_env, task_file  # noqa: E402
+
 QUILLET = os.path.abspath(os.environ.get("QUILLET_BINARY") or sys.argv.pop(1))
 
-HEADER = "; Quillet\r\n; ----------\r\n; Tasks and settings\r\n; DO NOT MODIFY THIS FILE\r\n\r\n[Tasks]\r\n\r\n"
 
-
-def task_lines(title, day=24, month=12, year=2026, deleted="N"):
-    return ("ttl=%s\r\nfor=Me\r\nday=%d\r\nmon=%d\r\nyea=%d\r\nhou=9\r\nmin=0\r\nsec=0\r\n"
-            "del=%s\r\ndes=\r\nact=addtask\r\n\r\n" % (title, day, month, year, deleted))
-
-
-def task_file(titles, rules="", recycled=()):
-    return (HEADER + "".join(task_lines(t) for t in titles) +
-            "".join(task_lines(t, deleted="Y") for t in recycled) + "[Alerts]\r\n\r\n" + rules +
-            "\r\n").encode()
+def for_me(titles, recycled=()):
+    """Current tasks for Me due on Christmas Eve at 9:00, then recycled ones."""
+    due = datetime.datetime(2026, 12, 24, 9)
+    return ([Task(t, due, "Me") for t in titles] +
+            [Task(t, due, "Me", deleted="Y") for t in recycled])
 
 
 # Tasks due within 30 days red, announced at start.
-RED = "val=30\r\nunt=d\r\nclr=255\r\nalr=on\r\nact=addalert\r\n\r\n"
+RED = Rule(30, 255)
 
 
 class Commands(unittest.TestCase):
@@ -36,18 +34,8 @@ class Commands(unittest.TestCase):
         self.folder = os.path.join(self.dir, "here")
         os.mkdir(self.folder)
         self.user_list = os.path.join(self.dir, "data", "quillet", "tasks.txt")
-        self.env = dict(os.environ, HOME=self.dir, XDG_DATA_HOME=os.path.join(self.dir, "data"),
-                        XDG_RUNTIME_DIR=self.dir, LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "NO_COLOR"):
-            self.env.pop(name, None)
         # The day the other tests run on, so that the rules colour alike.
-        faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
-        if os.path.exists(faketime):
-            self.env.update(LD_PRELOAD=faketime, FAKETIME="@2026-12-08 12:00:00",
-                            FAKETIME_DONT_FAKE_MONOTONIC="1")
-            # A sanitizer build wants its runtime first; faketime only wraps the clock.
-            asan = self.env.get("ASAN_OPTIONS", "")
-            self.env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+        self.env = program_env(self.dir, faketime=TEST_DAY)
 
     def tearDown(self):
         shutil.rmtree(self.dir)
@@ -69,7 +57,7 @@ class Commands(unittest.TestCase):
         self.assertIn(b"Mine", self.run_quillet("--list").stdout)
         # A list here is this folder's.
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
-            f.write(task_file(["Kept here"]))
+            f.write(task_file(for_me(["Kept here"])))
         self.assertEqual(self.run_quillet("--add", "Here", "--due", "+1").returncode, 0)
         self.assertEqual(self.titles(os.path.join(self.folder, "tasks.txt")), ["Kept here", "Here"])
         self.assertEqual(self.titles(self.user_list), ["Mine"])
@@ -82,7 +70,7 @@ class Commands(unittest.TestCase):
     def test_add_refuses_what_it_cannot_keep_and_leaves_the_file(self):
         path = os.path.join(self.folder, "tasks.txt")
         with open(path, "wb") as f:
-            f.write(task_file(["First"]))
+            f.write(task_file(for_me(["First"])))
         with open(path, "rb") as f:
             before = f.read()
         cases = [
@@ -102,7 +90,7 @@ class Commands(unittest.TestCase):
                     self.assertEqual(f.read(), before)
         # A full list: the editor's own limit, and nothing written.
         with open(path, "wb") as f:
-            f.write(task_file(["T%d" % i for i in range(1001)]))
+            f.write(task_file(for_me(["T%d" % i for i in range(1001)])))
         with open(path, "rb") as f:
             before = f.read()
         run = self.run_quillet("--add", "One more", "--due", "today")
@@ -135,7 +123,7 @@ class Commands(unittest.TestCase):
 
     def test_list_is_coloured_on_a_terminal_only(self):
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
-            f.write(task_file(["Soon"], RED))
+            f.write(task_file(for_me(["Soon"]), [RED]))
         red = b"\x1b[38;2;255;0;0m"
         self.assertIn(red, self.on_terminal("--list", env=self.env))
         self.assertNotIn(b"\x1b", self.on_terminal("--list", env=dict(self.env, NO_COLOR="1")))
@@ -147,7 +135,7 @@ class Commands(unittest.TestCase):
 
     def test_list_prints_every_task_whatever_a_title_holds(self):
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
-            f.write(task_file(["Before\0after", "Next"]))
+            f.write(task_file(for_me(["Before\0after", "Next"])))
         out = self.run_quillet("--list").stdout
         self.assertIn("Before\ufffdafter, for Me".encode(), out)
         self.assertIn(b"Next, for Me", out)
@@ -159,7 +147,7 @@ class Commands(unittest.TestCase):
                   "bell\x07": b"bell\\007", "del\x7f": b"del\\177", "c1\u009b2J": b"c1\\2332J",
                   "tab\tbed": b"tab\\011bed"}
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
-            f.write(task_file(list(titles), RED))
+            f.write(task_file(for_me(titles), [RED]))
         for how, out in (("terminal", self.on_terminal("--list", env=self.env)),
                          ("pipe", self.run_quillet("--list").stdout)):
             with self.subTest(how=how):
@@ -176,7 +164,7 @@ class Commands(unittest.TestCase):
 
     def test_list_shows_the_view_asked_for(self):
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
-            f.write(task_file(["Current"], recycled=["Recycled"]))
+            f.write(task_file(for_me(["Current"], recycled=["Recycled"])))
         for args, wanted in ((["--list"], ["Current"]), (["--list", "--recycled"], ["Recycled"])):
             with self.subTest(args=args):
                 text = self.run_quillet(*args).stdout.decode()

@@ -11,6 +11,7 @@ import os
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -18,6 +19,11 @@ import warnings
 
 import pyatspi
 from gi.repository import GLib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                                "support"))
+# The shared task file writer, offered to the test files with the rest.
+from quillettest import Rule, Task, program_env, task_file  # noqa: E402,F401
 
 # pyatspi calls libatspi's older names; their warnings say nothing of the program.
 warnings.filterwarnings("ignore", category=DeprecationWarning, module="pyatspi")
@@ -34,24 +40,6 @@ INPUT_ROLES = {
     pyatspi.ROLE_CHECK_BOX,
     pyatspi.ROLE_SPIN_BUTTON,
 }
-
-
-def task_file(tasks=(), rules=()):
-    """The bytes of a tasks.txt. tasks: (title, for, (y, m, d), (h, mi, s))
-    tuples; rules: (interval, colour, popup) tuples, colour as stored
-    (red + 256 * green + 65536 * blue)."""
-    lines = ["; Quillet", "; ----------", "; Tasks and settings",
-             "; DO NOT MODIFY THIS FILE", "", "[Tasks]", ""]
-    for title, for_whom, (y, m, d), (h, mi, s) in tasks:
-        lines += [f"ttl={title}", f"for={for_whom}", f"day={d}", f"mon={m}",
-                  f"yea={y}", f"hou={h}", f"min={mi}", f"sec={s}", "del=N",
-                  "des=", "act=addtask", ""]
-    lines += ["[Alerts]", ""]
-    for interval, colour, popup in rules:
-        lines += [f"val={interval}", "unt=d", f"clr={colour}",
-                  f"alr={'on' if popup else 'off'}", "act=addalert", ""]
-    lines.append("")
-    return "\r\n".join(lines).encode("utf-8")
 
 
 def pump(seconds=0.0):
@@ -201,18 +189,11 @@ class Program:
 
     def __init__(self, binary, display, tasks, args=("--show-all",)):
         self.folder = tempfile.mkdtemp(prefix="quillet-atspi-")
-        for sub in ("runtime", "config"):
-            os.mkdir(os.path.join(self.folder, sub), 0o700)
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
             f.write(tasks)
-        self.env = dict(os.environ)
-        for key in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "QT_ACCESSIBILITY"):
-            self.env.pop(key, None)
+        self.env = program_env(self.folder, lang="en_US.UTF-8")
         self.env.update({
             "DISPLAY": display,
-            "LANG": "en_US.UTF-8",
-            "XDG_RUNTIME_DIR": os.path.join(self.folder, "runtime"),
-            "XDG_CONFIG_HOME": os.path.join(self.folder, "config"),
             # What a screen reader's session sets: Qt joins the bus at once.
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
         })

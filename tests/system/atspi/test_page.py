@@ -21,6 +21,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                                "support"))
+import quillettest  # noqa: E402
+
 SKIP = 77
 
 try:
@@ -52,12 +56,10 @@ class Task:
         self.hour, self.minute, self.deleted = hour, minute, deleted
         self.due = datetime.date.today() + datetime.timedelta(days=days)
 
-    def lines(self):
-        return ["ttl=" + self.title, "for=" + self.for_whom,
-                "day=%d" % self.due.day, "mon=%d" % self.due.month,
-                "yea=%d" % self.due.year, "hou=%d" % self.hour,
-                "min=%d" % self.minute, "sec=0", "del=" + self.deleted,
-                "des=Notes for " + self.title + "|~second line", "act=addtask", ""]
+    def written(self):
+        return quillettest.Task(self.title, datetime.datetime.combine(
+            self.due, datetime.time(self.hour, self.minute)), self.for_whom, self.deleted,
+            "Notes for " + self.title + "\nsecond line")
 
     def expected_name(self):
         name = plain(self.title)
@@ -82,13 +84,8 @@ RULE_INTERVAL = 30
 
 
 def task_file():
-    lines = ["; Quillet", "; ----------", "; Tasks and settings", "; DO NOT MODIFY THIS FILE",
-             "", "[Tasks]", ""]
-    for t in TASKS:
-        lines += t.lines()
-    lines += ["[Alerts]", "", "val=%d" % RULE_INTERVAL, "unt=d", "clr=255", "alr=on",
-              "act=addalert", "", ""]
-    return "\r\n".join(lines).encode("utf-8")
+    return quillettest.task_file([t.written() for t in TASKS],
+                                 [quillettest.Rule(RULE_INTERVAL, 255)])
 
 
 def announced():
@@ -186,19 +183,14 @@ def main():
             return SKIP
     binary = os.path.abspath(binary)
     folder = tempfile.mkdtemp(prefix="atspi-page-")
-    runtime = os.path.join(folder, "runtime")
-    os.mkdir(runtime, 0o700)
     with open(os.path.join(folder, "tasks.txt"), "wb") as f:
         f.write(task_file())
 
     xvfb, display = start_xvfb()
     program = None
     try:
-        env = dict(os.environ)
-        for name in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "LD_PRELOAD", "FAKETIME"):
-            env.pop(name, None)
-        env.update(DISPLAY=display, XDG_RUNTIME_DIR=runtime, LANG="en_US.UTF-8",
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        env = quillettest.program_env(folder, lang="en_US.UTF-8")
+        env.update(DISPLAY=display, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         heard = []
         pyatspi.Registry.registerEventListener(
             lambda e: heard.append(e.source.name) if e.detail1 else None,

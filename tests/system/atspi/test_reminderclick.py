@@ -12,7 +12,8 @@ import unittest
 import pyatspi
 from gi.repository import Gio, GLib
 
-from quillet_atspi import ScreenReaderTest, children, find, states, wait_until, walk
+from quillet_atspi import (ScreenReaderTest, Task, children, find, program_env, states,
+                           task_file, wait_until, walk)
 
 PATH = "/org/freedesktop/Notifications"
 NAME = "org.freedesktop.Notifications"
@@ -68,12 +69,6 @@ class FakeNotifications:
         self.bus.unregister_object(self.registration)
 
 
-def task_lines(title, when, description):
-    return [f"ttl={title}", "for=Me", f"day={when.day}", f"mon={when.month}",
-            f"yea={when.year}", f"hou={when.hour}", f"min={when.minute}",
-            f"sec={when.second}", "del=N", f"des={description}", "act=addtask", ""]
-
-
 class ReminderClicked(ScreenReaderTest):
 
     def setUp(self):
@@ -102,28 +97,16 @@ class ReminderClicked(ScreenReaderTest):
         # GIVEN a long list, with three tasks alike but for their
         # descriptions due last, in a few seconds
         now = datetime.datetime.now().replace(microsecond=0)
-        lines = ["; Quillet", "; ----------", "; Tasks and settings",
-                 "; DO NOT MODIFY THIS FILE", "", "[Tasks]", ""]
-        for i in range(60):
-            lines += task_lines(f"Earlier task {i:02}", now - datetime.timedelta(days=1, minutes=i),
-                                "")
+        tasks = [Task(f"Earlier task {i:02}", now - datetime.timedelta(days=1, minutes=i), "Me")
+                 for i in range(60)]
         due = now + datetime.timedelta(seconds=3)
         for what in ("about the car", "about the house", "about the boat"):
-            lines += task_lines("Call Bob", due, what)
-        lines += ["[Alerts]", "", ""]
+            tasks.append(Task("Call Bob", due, "Me", note=what))
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
-            f.write("\r\n".join(lines).encode())
-        for sub in ("runtime", "config", "state"):
-            os.mkdir(os.path.join(self.folder, sub), 0o700)
-        env = dict(os.environ)
-        for key in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "QT_ACCESSIBILITY"):
-            env.pop(key, None)
+            f.write(task_file(tasks))
+        env = program_env(self.folder, lang="en_US.UTF-8")
         env.update({
             "DISPLAY": self.x.display,
-            "LANG": "en_US.UTF-8",
-            "XDG_RUNTIME_DIR": os.path.join(self.folder, "runtime"),
-            "XDG_CONFIG_HOME": os.path.join(self.folder, "config"),
-            "XDG_STATE_HOME": os.path.join(self.folder, "state"),
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
         })
         reminder = subprocess.Popen([self.binary, "--remind"], cwd=self.folder, env=env,

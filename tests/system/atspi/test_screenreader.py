@@ -2,17 +2,18 @@
 through AT-SPI: names of every input, the navigation items, and the task
 list announcing the row the user moves to."""
 
+import datetime
 import unittest
 
 import pyatspi
 
-from quillet_atspi import ScreenReaderTest, find, states, task_file, walk
+from quillet_atspi import Rule, ScreenReaderTest, Task, find, states, task_file, walk
 
 TASKS = task_file(
-    tasks=[("Pay the rent", "Me", (2026, 12, 10), (8, 0, 0)),
-           ("Dentist", "Anna", (2026, 12, 12), (9, 30, 0)),
-           ("Call Bob", "Eve", (2026, 12, 14), (17, 0, 0))],
-    rules=[(3, 255, False), (7, 0xFF00FF, False)])
+    tasks=[Task("Pay the rent", datetime.datetime(2026, 12, 10, 8, 0, 0), "Me"),
+           Task("Dentist", datetime.datetime(2026, 12, 12, 9, 30, 0), "Anna"),
+           Task("Call Bob", datetime.datetime(2026, 12, 14, 17, 0, 0), "Eve")],
+    rules=[Rule(3, 255, False), Rule(7, 0xFF00FF, False)])
 
 EDIT = pyatspi.ROLE_TEXT
 BUTTON = pyatspi.ROLE_PUSH_BUTTON
