@@ -176,6 +176,21 @@ protected:
         reminder().wake();
     }
 
+    // A new reminder, with nothing put off, that notified Rent (due 9:30);
+    // the clock a minute later.
+    void rentJustNotified()
+    {
+        made.reset();
+        sent.clear();
+        notices.clear();
+        QFile::remove(folder().filePath("state/put-off"));
+        clock = at(9, 0);
+        writeTasks({dueAt("Rent", at(9, 30))});
+        reminder().start();
+        wakeAt(at(9, 30));
+        clock = at(9, 31);
+    }
+
     QDateTime clock = at(9, 0);
     std::vector<QString> sent;
     std::vector<remind::Notice> notices;
@@ -465,17 +480,8 @@ TEST_F(ReminderTest, SnoozeAndTomorrowPutOffFromTheRemindersClock)
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        made.reset();
-        sent.clear();
-        notices.clear();
-        QFile::remove(folder().filePath("state/put-off"));
-        clock = at(9, 0);
-        writeTasks({dueAt("Rent", at(9, 30))});
-        reminder().start();
-        wakeAt(at(9, 30));
+        rentJustNotified();
         ASSERT_EQ(notices.size(), 1u);
-
-        clock = at(9, 31);
         (reminder().*r.later)(notices.back().task);
         EXPECT_EQ(reminder().nextWake(), r.back);
         wakeAt(r.back);
@@ -498,16 +504,8 @@ TEST_F(ReminderTest, APutOffTaskComesBackOnlyWhileItIsStillCurrent)
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        made.reset();
-        sent.clear();
-        notices.clear();
-        QFile::remove(folder().filePath("state/put-off"));
-        clock = at(9, 0);
-        writeTasks({dueAt("Rent", at(9, 30))});
-        reminder().start();
-        wakeAt(at(9, 30));
+        rentJustNotified();
         ASSERT_EQ(notices.size(), 1u);
-        clock = at(9, 31);
         reminder().putOff(notices.back().task, at(9, 41));
         sent.clear();
         notices.clear();
