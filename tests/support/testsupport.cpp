@@ -11,6 +11,9 @@
 
 #include <stdexcept>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 void resetWorld()
@@ -41,6 +44,23 @@ QByteArray readFile(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         throw std::runtime_error("cannot read " + path.toStdString());
     return f.readAll();
+}
+
+QByteArray whatIsAt(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st { };
+    if (::lstat(name.constData(), &st) != 0)
+        return "nothing";
+    if (S_ISFIFO(st.st_mode))
+        return "a pipe";
+    if (S_ISDIR(st.st_mode))
+        return "a folder";
+    if (S_ISLNK(st.st_mode)) {
+        char target[256] = {};
+        return "a link to " + QByteArray(target, ::readlink(name.constData(), target, 255));
+    }
+    return "a file of " + QByteArray::number(qint64(st.st_uid)) + ": " + readFile(path);
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

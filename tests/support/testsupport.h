@@ -18,6 +18,10 @@ void resetWorld();
 
 QString testDataPath(const QString &name);
 QByteArray readFile(const QString &path);
+// What stands at a name, as ls -l tells it (a file with its owner and
+// bytes): compared before and after, it shows what was replaced or
+// written through.
+QByteArray whatIsAt(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
 
 }  // namespace testsupport

@@ -24,6 +24,7 @@ namespace {
 
 using testsupport::readFile;
 using testsupport::titlesIn;
+using testsupport::whatIsAt;
 
 class Writers : public ::testing::Test {
 protected:
@@ -144,24 +145,6 @@ TEST_F(Writers, AListHeldByAnotherWriterIsLeftAsItWas)
     EXPECT_EQ(run({"--import-ics", "in.ics"}).code, 0);
     EXPECT_EQ(titlesIn(readFile(tasksPath())), (QStringList{"First", "Second", "Imported"}));
     EXPECT_TRUE(readFile(dir.filePath(".tasks.txt.uids")).contains("\none@test "));
-}
-
-// What stands at a name, as ls -l tells it.
-QByteArray whatIsAt(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st { };
-    if (::lstat(name.constData(), &st) != 0)
-        return "nothing";
-    if (S_ISFIFO(st.st_mode))
-        return "a pipe";
-    if (S_ISDIR(st.st_mode))
-        return "a folder";
-    if (S_ISLNK(st.st_mode)) {
-        char target[256] = {};
-        return "a link to " + QByteArray(target, ::readlink(name.constData(), target, 255));
-    }
-    return "a file: " + testsupport::readFile(path);
 }
 
 struct PlantedCase {

@@ -34,6 +34,7 @@ namespace {
 using testsupport::dueOn;
 using testsupport::rule;
 using testsupport::taskFile;
+using testsupport::whatIsAt;
 
 class Program : public ::testing::Test {
 protected:
@@ -667,23 +668,6 @@ TEST_F(Program, AKilledCopyBlocksNoLaterStart)
 bool makeFifo(const QString &path)
 {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-}
-
-// What stands at a name, as ls -l tells it.
-QByteArray whatIsAt(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st { };
-    if (::lstat(name.constData(), &st) != 0)
-        return "nothing";
-    if (S_ISFIFO(st.st_mode))
-        return "a pipe";
-    if (S_ISLNK(st.st_mode)) {
-        char target[256] = {};
-        return "a link to " + QByteArray(target, ::readlink(name.constData(), target, 255));
-    }
-    return "a file of " + QByteArray::number(qint64(st.st_uid)) + ": " +
-           testsupport::readFile(path);
 }
 
 // A process number that nothing runs under.
