@@ -83,6 +83,8 @@ const OptionRow kOptionRows[] = {
     {"show-all"},   {"remind"},       {"file", "PATH"},       {"list"},
     {"recycled"},   {"json"},         {"add", "TITLE"},       {"due", "WHEN"},
     {"for", "WHO"}, {"note", "TEXT"}, {"export-ics", "FILE"}, {"import-ics", "FILE"},
+    {"done", "N"},  {"restore", "N"}, {"delete", "N"},        {"edit", "N"},
+    {"title", "T"},
 };
 
 // Which options go together, in the order they are checked: the first rule
@@ -94,20 +96,28 @@ struct OptionRule {
         Needs,      // each of these only with `other`
         NotEmpty,   // a value that must say something
     } kind;
-    const char *options[7];  // the rest null
+    const char *options[12];  // the rest null
     const char *message;
     const char *other = nullptr;
+    const char *orOther = nullptr;  // Needs: either one will do
 };
 const OptionRule kOptionRules[] = {
     {OptionRule::OneAtMost,
-     {"show-all", "remind", "list", "add", "export-ics", "import-ics"},
+     {"show-all", "remind", "list", "add", "export-ics", "import-ics", "done", "restore", "delete",
+      "edit"},
      "%1 cannot be used together"},
     // The first of these given twice is named.
     {OptionRule::Once,
-     {"import-ics", "export-ics", "note", "for", "due", "add", "file"},
+     {"import-ics", "export-ics", "note", "for", "due", "add", "file", "done", "restore", "delete",
+      "edit", "title"},
      "%1 is given more than once"},
     {OptionRule::Needs, {"recycled", "json"}, "--recycled and --json go with --list", "list"},
-    {OptionRule::Needs, {"due", "for", "note"}, "--due, --for and --note go with --add", "add"},
+    {OptionRule::Needs,
+     {"due", "for", "note"},
+     "--due, --for and --note go with --add or --edit",
+     "add",
+     "edit"},
+    {OptionRule::Needs, {"title"}, "--title goes with --edit", "edit"},
     {OptionRule::Needs, {"add"}, "--add needs --due WHEN", "due"},
     {OptionRule::NotEmpty, {"file"}, "--file needs a path"},
 };
@@ -118,6 +128,10 @@ const std::pair<const char *, StartOptions::Command> kCommands[] = {
     {"add", StartOptions::Add},
     {"export-ics", StartOptions::ExportIcs},
     {"import-ics", StartOptions::ImportIcs},
+    {"done", StartOptions::Done},
+    {"restore", StartOptions::Restore},
+    {"delete", StartOptions::Delete},
+    {"edit", StartOptions::Edit},
 };
 
 // At exit: flushes and closes standard output. Only a closed descriptor
@@ -186,7 +200,9 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
         switch (rule.kind) {
         case OptionRule::OneAtMost: return parser.isSet(option);
         case OptionRule::Once: return parser.values(option).size() > 1;
-        case OptionRule::Needs: return parser.isSet(option) && !isSet(rule.other);
+        case OptionRule::Needs:
+            return parser.isSet(option) && !isSet(rule.other) &&
+                   !(rule.orOther && isSet(rule.orOther));
         case OptionRule::NotEmpty: return parser.isSet(option) && parser.value(option).isEmpty();
         }
         return false;
@@ -221,11 +237,19 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     options->due = value("due");
     options->forWhom = value("for");
     options->note = value("note");
+    options->titleGiven = isSet("title");
+    options->dueGiven = isSet("due");
+    options->forGiven = isSet("for");
+    options->noteGiven = isSet("note");
     for (const auto &[name, command] : kCommands) {
         if (isSet(name)) {
             options->command = command;
             if (command == StartOptions::ExportIcs || command == StartOptions::ImportIcs)
                 options->icsFile = value(name);
+            else if (command != StartOptions::List && command != StartOptions::Add)
+                options->number = value(name);
+            if (command == StartOptions::Edit)
+                options->title = value("title");
         }
     }
     return std::nullopt;

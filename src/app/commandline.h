@@ -16,12 +16,15 @@ struct StartOptions {
     QString file;          // --file: the task file to use instead of the usual one
 
     // A command from the terminal does its work and ends; no window.
-    enum Command { NoCommand, List, Add, ExportIcs, ImportIcs };
+    enum Command { NoCommand, List, Add, ExportIcs, ImportIcs, Done, Restore, Delete, Edit };
     Command command = NoCommand;
     bool recycled = false;              // --list: the recycled tasks
     bool json = false;                  // --list: as JSON
-    QString title, due, forWhom, note;  // --add
-    QString icsFile;                    // --export-ics, --import-ics; "-" is stdout
+    QString title, due, forWhom, note;  // --add; --edit with --title
+    QString number;                     // --done, --restore, --delete, --edit: as typed
+    // --edit changes only the fields given (an empty --for empties it).
+    bool titleGiven = false, dueGiven = false, forGiven = false, noteGiven = false;
+    QString icsFile;  // --export-ics, --import-ics; "-" is stdout
 };
 
 // Reads the options as GNU programs do. An exit status when the program

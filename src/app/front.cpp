@@ -47,6 +47,9 @@ int main(int argc, char **argv)
         return listTasks(options);
     if (options.command == StartOptions::Add)
         return addTask(options);
+    if (options.command == StartOptions::Done || options.command == StartOptions::Restore ||
+        options.command == StartOptions::Delete || options.command == StartOptions::Edit)
+        return changeNumberedTask(options);
     // iCalendar needs libical, which the other starts never map.
     if (options.command == StartOptions::ExportIcs || options.command == StartOptions::ImportIcs)
         return execHelper(QStringLiteral("quillet-ics"), argv);

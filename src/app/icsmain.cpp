@@ -49,8 +49,18 @@ int exportTasks(const QString &target)
     }
     const QByteArray calendar =
         ics::exportCalendar(uids, QString::fromUtf8(QTimeZone::systemTimeZoneId()));
+    // Said on stderr: the calendar itself may be the output.
+    const auto said = [&] {
+        const QByteArray line = QStringLiteral("Exported %1 of %2\n")
+                                    .arg(taskCount == 1 ? QStringLiteral("1 task")
+                                                        : QStringLiteral("%1 tasks").arg(taskCount),
+                                         visible(taskFilePath()))
+                                    .toLocal8Bit();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    };
     if (target == QLatin1String("-")) {
         std::fwrite(calendar.constData(), 1, size_t(calendar.size()), stdout);
+        said();
         return 0;
     }
     // A pipe or a device is written to as "> PATH" would, never replaced.
@@ -59,6 +69,7 @@ int exportTasks(const QString &target)
         complain(written.why);
         return 1;
     }
+    said();
     return 0;
 }
 
@@ -140,7 +151,8 @@ int importTasks(const QString &source)
         std::printf(", %d recurring to-dos taken as single tasks", calendar.recurring);
     if (tooLong > 0)
         std::printf(", %d with a text too long skipped", tooLong);
-    std::printf("\n");
+    const QByteArray list = visible(taskFilePath()).toLocal8Bit();
+    std::printf(" in %s\n", list.constData());
     return uidsLost ? 1 : 0;
 }
 

@@ -1,5 +1,7 @@
 #include "app/terminalcommands.h"
 
+#include "app/tasknumbers.h"
+
 #include "store/listchange.h"
 #include "store/ordering.h"
 #include "store/rules.h"
@@ -10,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <unistd.h>
@@ -32,6 +35,8 @@ QString isoMoment(const Task &task)
     return isoText({fromQDate(moment.date()), moment.time().msecsSinceStartOfDay() / 1000});
 }
 
+}  // namespace
+
 // The list's order: by due moment, as the main window opens.
 void sortAsTheList()
 {
@@ -39,10 +44,6 @@ void sortAsTheList()
     sortTasks();
 }
 
-// A task text as a terminal may take it: control characters (C0 but NUL,
-// which is printed as U+FFFD, DEL and C1) shown as octal escapes, as
-// `ls -b` shows them, so that a title from a shared folder or a calendar
-// can neither clear the screen nor set the window's title.
 QString visible(const QString &text)
 {
     QString out;
@@ -56,6 +57,8 @@ QString visible(const QString &text)
     }
     return out;
 }
+
+namespace {
 
 bool colourWanted()
 {
@@ -81,10 +84,19 @@ const char kWhenForms[] =
 QString tasksAsText(bool recycled, bool colour, Days today)
 {
     QString out;
+    // Each task's number first, the numbers right-aligned.
+    const std::vector<int> numbers = taskNumbers();
+    int most = 0;
+    for (int i = 0; i < taskCount; ++i) {
+        if (isDeleted(tasks[size_t(i)]) == recycled)
+            most = std::max(most, numbers[size_t(i)]);
+    }
+    const int widest = int(QString::number(most).size());
     for (int i = 0; i < taskCount; ++i) {
         Task &task = tasks[static_cast<size_t>(i)];
         if (isDeleted(task) != recycled)
             continue;
+        out += QStringLiteral("%1 ").arg(numbers[size_t(i)], widest);
         const QString line = QStringLiteral("%1, for %2, due %3: %4")
                                  .arg(visible(task.title), visible(task.forWhom),
                                       dueMomentText(task), daysLeftText(daysLeft(task, today)));
@@ -109,12 +121,14 @@ QString tasksAsText(bool recycled, bool colour, Days today)
 QByteArray tasksAsJson(bool recycled, Days today)
 {
     QJsonArray list;
+    const std::vector<int> numbers = taskNumbers();
     for (int i = 0; i < taskCount; ++i) {
         Task &task = tasks[static_cast<size_t>(i)];
         if (isDeleted(task) != recycled)
             continue;
         const RuleMatch match = matchRules(task, today);
         QJsonObject o;
+        o[QLatin1String("number")] = numbers[size_t(i)];
         o[QLatin1String("title")] = task.title;
         o[QLatin1String("for")] = task.forWhom;
         o[QLatin1String("due")] = isoMoment(task);
@@ -147,6 +161,10 @@ int listTasks(const StartOptions &options)
         std::fputs(tasksAsJson(options.recycled, now).constData(), stdout);
     else
         printTasksText(tasksAsText(options.recycled, colourWanted(), now));
+    // The list is read, never changed, so a listing kept wrong costs only
+    // the commands that take its numbers, which then refuse.
+    if (QString why; !rememberListing(options.recycled, &why))
+        complain(QStringLiteral("the task numbers could not be kept: %1").arg(why));
     return 0;
 }
 
@@ -234,13 +252,13 @@ int applyChange(const std::function<QString()> &change, const std::function<QStr
     return int(result.status);
 }
 
-int addTask(const StartOptions &options)
+std::optional<DueMoment> checkedDue(const QString &when)
 {
-    const std::optional<DueMoment> due = parseWhen(options.due, today());
+    const std::optional<DueMoment> due = parseWhen(when, today());
     if (!due) {
         complainOfUsage(QStringLiteral("--due '%1' is not a due moment Quillet reads; use %2")
-                            .arg(options.due, QLatin1String(kWhenForms)));
-        return 2;
+                            .arg(when, QLatin1String(kWhenForms)));
+        return std::nullopt;
     }
     // A wall time the clocks skip would be read an hour off by every
     // calendar, and differently by each.
@@ -250,22 +268,55 @@ int addTask(const StartOptions &options)
             next->second() == 0 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss");
         complain(QStringLiteral("--due '%1': %2 on %3 does not exist in %4 (the clocks go "
                                 "forward); the next valid time is %5")
-                     .arg(options.due, QTime(due->hour, due->minute).toString(u"HH:mm"),
+                     .arg(when, QTime(due->hour, due->minute).toString(u"HH:mm"),
                           date.toString(Qt::ISODate),
                           QString::fromUtf8(QTimeZone::systemTimeZoneId()),
                           next->toString(format)));
-        return 2;
+        return std::nullopt;
     }
-    for (const auto &[text, name] : {std::pair{&options.title, "title"},
-                                     std::pair{&options.forWhom, "--for text"},
-                                     std::pair{&options.note, "--note text"}}) {
+    return due;
+}
+
+bool textsFit(const StartOptions &options)
+{
+    for (const auto &[text, name] :
+         {std::pair{&options.title, "title"}, std::pair{&options.forWhom, "--for text"},
+          std::pair{&options.note, "--note text"}}) {
         if (text->size() > kLongestField) {
             complain(QStringLiteral("the %1 is longer than %2 characters")
                          .arg(QLatin1String(name))
                          .arg(kLongestField));
-            return 2;
+            return false;
         }
     }
+    return true;
+}
+
+QString storedNote(const QString &typed)
+{
+    // The editor keeps line breaks as CR LF.
+    QString note = typed;
+    note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+void setDue(Task *task, const DueMoment &due)
+{
+    task->year = qint16(due.year);
+    task->month = qint16(due.month);
+    task->day = qint16(due.day);
+    task->hour = qint16(due.hour);
+    task->minute = qint16(due.minute);
+    task->second = 0;
+}
+
+int addTask(const StartOptions &options)
+{
+    const std::optional<DueMoment> due = checkedDue(options.due);
+    if (!due)
+        return 2;
+    if (!textsFit(options))
+        return 2;
     if (options.title.trimmed().isEmpty()) {
         complain(QStringLiteral("--add needs a title"));
         return 2;
@@ -273,17 +324,15 @@ int addTask(const StartOptions &options)
     Task task;
     task.title = options.title;
     task.forWhom = options.forWhom;
-    task.year = qint16(due->year);
-    task.month = qint16(due->month);
-    task.day = qint16(due->day);
-    task.hour = qint16(due->hour);
-    task.minute = qint16(due->minute);
-    // The editor keeps line breaks as CR LF.
-    QString note = options.note;
-    note.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    task.description = note.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    setDue(&task, *due);
+    task.description = storedNote(options.note);
     const int status = applyChange(
         [&]() -> QString { return appendTask(task, false) ? QString() : listFullText(); });
+    if (status == 0) {
+        printTasksText(QStringLiteral("Added \"%1\", due %2, to %3\n")
+                           .arg(visible(task.title), dueMomentText(tasks[size_t(taskCount - 1)]),
+                                visible(taskFilePath())));
+    }
     // A full list is no mistake in the command line.
     return status == 2 ? 1 : status;
 }

@@ -19,8 +19,9 @@ int listTasks(const StartOptions &options);
 // --add: one task through the same load, checks and save as the editor.
 int addTask(const StartOptions &options);
 
-// The lines --list prints, in the tables' order: title, for, due text,
-// days left, each line in its rule's colour (and bold) when `colour`.
+// The lines --list prints, in the tables' order: the task's number, then
+// title, for, due text, days left, each in its rule's colour (and bold)
+// when `colour`.
 QString tasksAsText(bool recycled, bool colour, Module1::Days today);
 // The same tasks as a JSON array, dates in ISO 8601 local time.
 QByteArray tasksAsJson(bool recycled, Module1::Days today);
@@ -48,5 +49,26 @@ int applyChange(const std::function<QString()> &change,
 bool appendTask(Module1::Task task, bool recycled);
 // The message when it is full.
 QString listFullText();
+// --done, --restore, --delete and --edit (app/taskcommands.cpp): one task
+// named by its number in the last listing (app/tasknumbers.h).
+int changeNumberedTask(const StartOptions &options);
+
+// The list's order: by due moment, as the main window opens.
+void sortAsTheList();
+// A task text as a terminal may take it: control characters (C0 but NUL,
+// which is printed as U+FFFD, DEL and C1) shown as octal escapes, as
+// `ls -b` shows them, so that a title from a shared folder or a calendar
+// can neither clear the screen nor set the window's title.
+QString visible(const QString &text);
+// WHEN of --due, read and checked as --add checks it (a time the clocks
+// skip is refused); nothing, said on stderr, when it is wrong.
+std::optional<DueMoment> checkedDue(const QString &when);
+// Whether the title, --for and --note texts fit a field; said on stderr.
+bool textsFit(const StartOptions &options);
+// A --note as the task file keeps it: line breaks as CR LF.
+QString storedNote(const QString &typed);
+// The due fields of `task` set to `due`, at second 0.
+void setDue(Module1::Task *task, const DueMoment &due);
+
 // The longest text a field takes: what the editor's boxes take.
 inline constexpr int kLongestField = 32767;

@@ -285,9 +285,9 @@ namespace {
 TaskFileReader g_reader = nullptr;
 }
 
-Saved save(QWidget *parent, bool readAgain)
+Saved save(QWidget *parent, bool readAgain, const std::vector<Module1::UidMove> &moves)
 {
-    const Module1::FileStatus status = Module1::saveTasksAndUids();
+    const Module1::FileStatus status = Module1::saveTasksAndUids(moves);
     if (!readAgain && status.code == Module1::FileStatus::ChangedOutside)
         return Saved::ChangedOutside;
     if (!reportFileFailure(parent, status))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/taskfile.h"
+#include "store/taskids.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -183,7 +184,8 @@ enum class Saved {
     ReadAgain,       // the file was changed elsewhere: not written, read again instead
     ChangedOutside,  // as ReadAgain, but neither told nor read: the caller decides
 };
-Saved save(QWidget *parent, bool readAgain = true);
+// `moves`: the tasks this save edits, whose calendar UIDs go with them.
+Saved save(QWidget *parent, bool readAgain = true, const std::vector<Module1::UidMove> &moves = {});
 // Reads the task file back, with the box on failure; true when it failed.
 bool reloadFailed(QWidget *parent);
 

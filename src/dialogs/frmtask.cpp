@@ -246,7 +246,11 @@ void frmTask::okClicked()
 {
     m_saved.reset();
     for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
-        switch (dialogsupport::save(this, false)) {
+        // The task keeps its calendar UID through the edit, whatever changed.
+        std::vector<Module1::UidMove> moves;
+        if (const Task *t = current(); t && m_before && !m_before->newTask)
+            moves.push_back({Module1::printOf(m_before->task), Module1::printOf(*t)});
+        switch (dialogsupport::save(this, false, moves)) {
         case dialogsupport::Saved::Yes: finishOk(); return;
         case dialogsupport::Saved::No:
         case dialogsupport::Saved::ReadAgain:  // not asked for

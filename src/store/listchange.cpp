@@ -40,14 +40,14 @@ ChangeResult changeTaskList(const std::function<QString()> &change,
             {}};
 }
 
-FileStatus saveTasksAndUids()
+FileStatus saveTasksAndUids(const std::vector<UidMove> &moves)
 {
     const ListLock lock = lockTaskList();
     if (!lock.held())
         return {FileStatus::WriteFailed, lock.busyText()};
     FileStatus status = saveTasks();
     QString why;
-    if (status.ok() && !refreshTaskUids(&why)) {
+    if (status.ok() && !refreshTaskUids(&why, moves)) {
         status.notice += (status.notice.isEmpty() ? QString() : QStringLiteral("\n")) +
                          QStringLiteral(
                              "%1 was saved, but its tasks' calendar UIDs could not "

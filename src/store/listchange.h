@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/taskfile.h"
+#include "store/taskids.h"
 
 #include <QString>
 #include <QStringList>
@@ -36,7 +37,8 @@ ChangeResult changeTaskList(const std::function<QString()> &change,
 // A window's save of the tables it holds: saveTasks, and after a save that
 // succeeded the UID file follows the tables (taskids.h refreshTaskUids),
 // both within one hold of the lock. A UID file that could not be written is
-// a notice of the status.
-FileStatus saveTasksAndUids();
+// a notice of the status. `moves`: the tasks this save edited, whose UIDs
+// go with them (taskids.h UidMove).
+FileStatus saveTasksAndUids(const std::vector<UidMove> &moves = {});
 
 }  // namespace Module1

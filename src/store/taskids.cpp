@@ -34,7 +34,10 @@ std::vector<TaskPrint> currentPrints()
     return prints;
 }
 
-QString heldUidFile() { return uidFilePath(taskFolderAccessPath() + QLatin1Char('/') + taskFileName()); }
+QString heldUidFile()
+{
+    return uidFilePath(taskFolderAccessPath() + QLatin1Char('/') + taskFileName());
+}
 
 // Messages name the file as the user knows it, not through /proc.
 bool named(bool ok, const QString &path, QString *why)
@@ -94,6 +97,22 @@ QStringList assignUids(const std::vector<TaskPrint> &prints, const std::vector<K
 QString newTaskUid()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral("@quillet");
+}
+
+void moveUids(std::vector<KnownUid> *known, const std::vector<UidMove> &moves)
+{
+    std::vector<bool> moved(known->size(), false);
+    for (const UidMove &move : moves) {
+        if (move.from == move.to)
+            continue;
+        for (size_t k = 0; k < known->size(); ++k) {
+            if (!moved[k] && (*known)[k].print == move.from) {
+                (*known)[k].print = move.to;
+                moved[k] = true;
+                break;
+            }
+        }
+    }
 }
 
 QString uidFilePath(const QString &taskFile)
@@ -192,13 +211,16 @@ bool writeUidFile(const QString &path, const QStringList &uids, QString *why, bo
     return written.ok();
 }
 
-bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly)
+bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly,
+              const std::vector<UidMove> &moves)
 {
     if (folderReadOnly)
         *folderReadOnly = false;
     const QString path = heldUidFile();
     QString unread;
-    *uids = assignUids(currentPrints(), readUidFile(path, &unread));
+    std::vector<KnownUid> known = readUidFile(path, &unread);
+    moveUids(&known, moves);
+    *uids = assignUids(currentPrints(), known);
     // A file that cannot be read is not written over with new UIDs.
     if (!unread.isEmpty()) {
         *why = unread;
@@ -207,13 +229,13 @@ bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly)
     return named(writeUidFile(path, *uids, why, folderReadOnly), path, why);
 }
 
-bool refreshTaskUids(QString *why)
+bool refreshTaskUids(QString *why, const std::vector<UidMove> &moves)
 {
     const QString path = heldUidFile();
     if (!QFileInfo::exists(path))
         return true;
     QStringList uids;
-    return taskUids(&uids, why);
+    return taskUids(&uids, why, nullptr, moves);
 }
 
 bool rememberTaskUids(const QStringList &uids, QString *why, bool *folderReadOnly)

@@ -33,6 +33,16 @@ QStringList assignUids(const std::vector<TaskPrint> &tasks, const std::vector<Kn
 
 QString newTaskUid();
 
+// A task Quillet itself changed (the editor's Ok, `--edit`): its UID goes
+// from the entry of its print before to its print after, so that a task
+// whose title and due changed together is still the same to-do.
+struct UidMove {
+    TaskPrint from, to;
+};
+// The entries with each move made: the first entry holding `from` and not
+// moved already now holds `to`.
+void moveUids(std::vector<KnownUid> *known, const std::vector<UidMove> &moves);
+
 // A UID longer than this (in UTF-8) is not kept: calendars' UIDs are
 // a few dozen bytes, and the UID file must stay bounded to be read.
 inline constexpr qsizetype kLongestUid = 4096;
@@ -53,10 +63,11 @@ bool writeUidFile(const QString &path, const QStringList &uids, QString *why,
 // The UIDs of tasks[0..taskCount) of the held list, in table order, kept
 // in its UID file (made on the first call). False with the reason when the
 // file could not be read or written; the UIDs are still given.
-bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly = nullptr);
-// After a save: the UID file follows the tables, when there is one. A list
-// never exported gets none.
-bool refreshTaskUids(QString *why);
+bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly = nullptr,
+              const std::vector<UidMove> &moves = {});
+// After a save: the UID file follows the tables, when there is one, with
+// the UIDs of `moves` moved first. A list never exported gets none.
+bool refreshTaskUids(QString *why, const std::vector<UidMove> &moves = {});
 // Remembers `uids` for tasks[0..taskCount) in the held list's UID file.
 bool rememberTaskUids(const QStringList &uids, QString *why, bool *folderReadOnly = nullptr);
 
