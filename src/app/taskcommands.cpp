@@ -91,18 +91,18 @@ int changeNumberedTask(const StartOptions &options)
         switch (options.command) {
         case StartOptions::Done:
             if (isDeleted(task))
-                return QStringLiteral("task %1 \"%2\" is recycled already")
+                return QStringLiteral("task %1 \"%2\" of %3 is recycled already")
                     .arg(*number)
-                    .arg(visible(task.title));
+                    .arg(visible(task.title), visible(taskFilePath()));
             task.deleted = QStringLiteral("Y");
             outcome.verb = QStringLiteral("Recycled");
             gone = true;
             break;
         case StartOptions::Restore:
             if (!isDeleted(task))
-                return QStringLiteral("task %1 \"%2\" is not recycled")
+                return QStringLiteral("task %1 \"%2\" of %3 is not recycled")
                     .arg(*number)
-                    .arg(visible(task.title));
+                    .arg(visible(task.title), visible(taskFilePath()));
             task.deleted = QStringLiteral("N");
             outcome.verb = QStringLiteral("Restored");
             gone = true;
@@ -111,11 +111,11 @@ int changeNumberedTask(const StartOptions &options)
             // For good only what is recycled, as the window's Delete.
             if (!isDeleted(task))
                 return QStringLiteral(
-                           "task %1 \"%2\" is not recycled: recycle it first with "
+                           "task %1 \"%2\" of %3 is not recycled: recycle it first with "
                            "'quillet --done %1', then delete it from the recycled "
                            "tasks ('quillet --list --recycled')")
                     .arg(*number)
-                    .arg(visible(task.title));
+                    .arg(visible(task.title), visible(taskFilePath()));
             for (int k = listed.slot; k < taskCount - 1; ++k)
                 tasks[size_t(k)] = tasks[size_t(k + 1)];
             --taskCount;

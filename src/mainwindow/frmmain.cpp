@@ -9,6 +9,7 @@
 #include "mainwindow/tasklistcanvas.h"
 #include "page/pageviewer.h"
 #include "store/listchange.h"
+#include "store/listlocation.h"
 #include "store/settingsfile.h"
 #include "store/store.h"
 
@@ -43,7 +44,10 @@ frmMain::frmMain(frmMainHooks hooks, QWidget *parent)
     : QMainWindow(parent), m_hooks(std::move(hooks))
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(tr("Quillet"));
+    // Another list than the user's own (--file, a project folder's) is named,
+    // so that a window never passes for the list the menu entry opens.
+    setWindowTitle(Module1::holdsUserList() ? tr("Quillet")
+                                            : tr("Quillet — %1").arg(Module1::taskFilePath()));
     setFont(sansFont());
     buildControls();
     buildMenus();

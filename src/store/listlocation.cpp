@@ -1,5 +1,6 @@
 #include "store/listlocation.h"
 
+#include "store/safefile.h"
 #include "store/systemtext.h"
 #include "store/taskfile.h"
 
@@ -20,6 +21,16 @@ ListPlace userList()
     if (!data.startsWith(QLatin1Char('/')))
         data = QDir::homePath() + QStringLiteral("/.local/share");
     return {QDir::cleanPath(data + QStringLiteral("/quillet")), QString::fromLatin1(kTaskFileName)};
+}
+
+bool holdsUserList()
+{
+    const ListPlace mine = userList();
+    if (taskFileName() != mine.fileName)
+        return false;
+    const std::optional<FolderIdentity> held = folderIdentity(taskFolderAccessPath());
+    const std::optional<FolderIdentity> own = folderIdentity(mine.folder);
+    return held && own && held->device == own->device && held->inode == own->inode;
 }
 
 ListPlace chooseTaskList(const QString &file)

@@ -24,6 +24,10 @@ ListPlace userList();
 // gets a new list of its own by surprise.
 ListPlace chooseTaskList(const QString &file);
 
+// Whether the list this process holds is the user's own (userList), as
+// the disk knows the folder: the windows name any other list.
+bool holdsUserList();
+
 // Makes the user's list folder (mode 0700) when it is the chosen one and
 // missing, so that a first run can save; another folder is never made.
 // False, with the system's reason, when it could not be made.

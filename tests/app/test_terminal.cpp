@@ -200,8 +200,8 @@ TEST(CommandLine, EachMistakeIsToldInItsOwnWordsTheFirstRuleBrokenFirst)
         {{"--json"}, "--recycled and --json go with --list"},
         {{"--recycled", "--for", "Me"}, "--recycled and --json go with --list"},
         {{"--add", "T", "--due", "today", "--recycled"}, "--recycled and --json go with --list"},
-        {{"--note", "N"}, "--due, --for and --note go with --add"},
-        {{"--list", "--for", "Me"}, "--due, --for and --note go with --add"},
+        {{"--note", "N"}, "--due, --for and --note go with --add or --edit"},
+        {{"--list", "--for", "Me"}, "--due, --for and --note go with --add or --edit"},
         {{"--add", "T"}, "--add needs --due WHEN"},
         {{"--add", "T", "--for", "Me"}, "--add needs --due WHEN"},
         {{"--file", ""}, "--file needs a path"},
@@ -242,24 +242,26 @@ TEST(List, TextColourAndJsonFollowTheRules)
     loadListWithRules();
     const Days today = Days{testsupport::kToday};
     EXPECT_EQ(tasksAsText(false, false, today),
-              "Late, for Ann, due December 07/26 at 9:05:00 AM: Late!\n"
-              "Soon, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n"
-              "Week, for Me, due December 15/26 at 9:05:00 AM: 7 days left\n"
-              "Far, for Me, due January 17/27 at 9:05:00 AM: 40 days left\n");
+              "1 Late, for Ann, due December 07/26 at 9:05:00 AM: Late!\n"
+              "2 Soon, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n"
+              "3 Week, for Me, due December 15/26 at 9:05:00 AM: 7 days left\n"
+              "4 Far, for Me, due January 17/27 at 9:05:00 AM: 40 days left\n");
+    // The recycled tasks are numbered on their own.
     EXPECT_EQ(tasksAsText(true, false, today),
-              "Gone, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n");
+              "1 Gone, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n");
     // Late and Soon count under the red rule (in the list's weight: overdue
     // or due within a day is bold); Week under the green one; Far under none.
     const QStringList coloured = tasksAsText(false, true, today).split('\n');
     EXPECT_EQ(coloured[0].toStdString(),
-              "\x1b[38;2;255;0;0m\x1b[1mLate, for Ann, due December 07/26 at 9:05:00 AM: Late!\x1b[0m");
-    EXPECT_TRUE(coloured[1].startsWith("\x1b[38;2;255;0;0m")) << coloured[1].toStdString();
-    EXPECT_TRUE(coloured[2].startsWith("\x1b[38;2;0;255;0mWeek")) << coloured[2].toStdString();
-    EXPECT_TRUE(coloured[3].startsWith("Far")) << coloured[3].toStdString();
+              "1 \x1b[38;2;255;0;0m\x1b[1mLate, for Ann, due December 07/26 at 9:05:00 AM: Late!\x1b[0m");
+    EXPECT_TRUE(coloured[1].startsWith("2 \x1b[38;2;255;0;0m")) << coloured[1].toStdString();
+    EXPECT_TRUE(coloured[2].startsWith("3 \x1b[38;2;0;255;0mWeek")) << coloured[2].toStdString();
+    EXPECT_TRUE(coloured[3].startsWith("4 Far")) << coloured[3].toStdString();
 
     const QJsonArray json = QJsonDocument::fromJson(tasksAsJson(false, today)).array();
     ASSERT_EQ(json.size(), 4);
     const QJsonObject soon = json[1].toObject();
+    EXPECT_EQ(soon["number"].toInt(), 2);
     EXPECT_EQ(soon["title"].toString(), "Soon");
     EXPECT_EQ(soon["for"].toString(), "Me");
     EXPECT_EQ(soon["due"].toString(), "2026-12-09T09:05:00");

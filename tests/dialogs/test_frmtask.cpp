@@ -8,10 +8,12 @@
 #include "mainwindow/tasklistcanvas.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
+#include "store/taskids.h"
 
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -834,3 +836,45 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace outside
+
+// A task keeps its calendar UID through the editor's Ok whatever the edit
+// changed, title and due together too: an export made before and one made
+// after give it the same UID.
+TEST_F(FrmTaskTest, AnEditedTaskKeepsItsCalendarUid)
+{
+    struct Edit {
+        const char *what;
+        const char *title, *day, *year, *forWhom;
+    } const edits[] = {
+        {"title and due", "Pay the rent", "2", "2027", nullptr},
+        {"title, due and for", "Rent", "3", "2026", "Sam"},
+        {"due alone", nullptr, "9", nullptr, nullptr},
+    };
+    for (const Edit &e : edits) {
+        SCOPED_TRACE(e.what);
+        loadFile(dialogtest::taskFile({kRent, kDentist}, {kRule}));
+        QFile::remove(folder().filePath(".tasks.txt.uids"));
+        QStringList exported;
+        QString why;
+        ASSERT_TRUE(taskUids(&exported, &why)) << why.toStdString();
+        open(1);
+        if (e.title)
+            retype(dlg.txtTitle, e.title);
+        if (e.day)
+            retype(dlg.txtDay, e.day);
+        if (e.year)
+            retype(dlg.txtYear, e.year);
+        if (e.forWhom)
+            retype(dlg.txtFor, e.forWhom);
+        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        ASSERT_TRUE(loadTasks().ok());
+        const QString title = e.title ? QString::fromUtf8(e.title) : kRent.title;
+        QStringList again;
+        ASSERT_TRUE(taskUids(&again, &why)) << why.toStdString();
+        for (int i = 0; i < taskCount; ++i) {
+            const Task &t = tasks[size_t(i)];
+            EXPECT_EQ(again[i], exported[t.title == title ? 0 : 1]) << t.title.toStdString();
+        }
+        EXPECT_TRUE(tasks[0].title == title || tasks[1].title == title);
+    }
+}

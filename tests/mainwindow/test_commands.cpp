@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -525,6 +526,35 @@ TEST_F(MainWindowTest, NewDayRedrawsTheList)
 
 namespace {
 
+// The title names the list unless it is the user's own, whichever way the
+// start came to it: a link to the user's folder is still the user's list.
+TEST_F(MainWindowTest, TitleNamesAnyListButTheUsersOwn)
+{
+    const QString data = folder().path() + "/data";
+    ASSERT_TRUE(QDir().mkpath(data + "/quillet"));
+    ASSERT_TRUE(QDir().mkpath(folder().path() + "/project"));
+    ASSERT_TRUE(QFile::link(data + "/quillet", folder().path() + "/mine"));
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    struct {
+        QString folder, file;
+        bool named;
+    } const cases[] = {
+        {data + "/quillet", "tasks.txt", false},
+        {folder().path() + "/mine", "tasks.txt", false},
+        {data + "/quillet", "other.txt", true},
+        {folder().path() + "/project", "tasks.txt", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE((c.folder + "/" + c.file).toStdString());
+        testsupport::writeFile(c.folder + "/" + c.file, testsupport::taskFile({}, {}));
+        Module1::useTaskList(c.folder, c.file);
+        const frmMain w{frmMainHooks{}};
+        EXPECT_EQ(w.windowTitle(), c.named ? "Quillet — " + c.folder + "/" + c.file : "Quillet");
+    }
+    qputenv("XDG_DATA_HOME", oldData);
+}
+
 TEST_F(MainWindowTest, FormAtFirstDisplay)
 {
     frmMain &w = open();
@@ -547,7 +577,7 @@ TEST_F(MainWindowTest, FormAtFirstDisplay)
     EXPECT_TRUE(w.menu_sep->isSeparator());
     EXPECT_EQ(w.menu_short->title(), "&submenu");
     EXPECT_FALSE(w.menu_undelete->isVisible());
-    EXPECT_EQ(w.windowTitle(), "Quillet");
+    EXPECT_EQ(w.windowTitle(), "Quillet — " + Module1::taskFilePath());
     EXPECT_TRUE(w.WebBrowser1->isHidden());
     EXPECT_EQ(w.statusPanels[2]->text(), "12/8/26");
     EXPECT_EQ(Module1::sortMode, 2);

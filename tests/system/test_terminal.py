@@ -131,7 +131,7 @@ class Commands(unittest.TestCase):
         self.assertIn(red, self.on_terminal("--list", env=dict(self.env, NO_COLOR="")))
         piped = self.run_quillet("--list").stdout
         self.assertNotIn(b"\x1b", piped)
-        self.assertTrue(piped.startswith(b"Soon, for Me, due "), piped)
+        self.assertTrue(piped.startswith(b"1 Soon, for Me, due "), piped)
 
     def test_list_prints_every_task_whatever_a_title_holds(self):
         with open(os.path.join(self.folder, "tasks.txt"), "wb") as f:
@@ -168,7 +168,7 @@ class Commands(unittest.TestCase):
         for args, wanted in ((["--list"], ["Current"]), (["--list", "--recycled"], ["Recycled"])):
             with self.subTest(args=args):
                 text = self.run_quillet(*args).stdout.decode()
-                self.assertEqual([l.split(",")[0] for l in text.splitlines()], wanted)
+                self.assertEqual([l.split(",")[0] for l in text.splitlines()], ["1 " + w for w in wanted])
                 listed = json.loads(self.run_quillet(*args, "--json").stdout)
                 self.assertEqual([t["title"] for t in listed], wanted)
                 self.assertEqual({t["recycled"] for t in listed}, {args[-1] == "--recycled"})

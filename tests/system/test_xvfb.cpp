@@ -113,7 +113,7 @@ TEST_F(OnXServer, ASecondStartHandsOverToTheRunningCopy)
     EXPECT_EQ(second.exitCode(), 0);
     int lists = 0;
     for (const XProbe::TopLevel &w : x.visibleWindows())
-        lists += w.title == "Quillet" ? 1 : 0;
+        lists += XProbe::titled(w.title, "Quillet") ? 1 : 0;
     EXPECT_EQ(lists, 1);
 }
 

@@ -101,10 +101,16 @@ public:
         return result;
     }
 
+    // A window of that title; the main window names a list not the user's
+    // own after it ("Quillet — /tmp/x/tasks.txt"), which counts too.
+    static bool titled(const QString &shown, const QString &title)
+    {
+        return shown == title || shown.startsWith(title + QStringLiteral(" — "));
+    }
     xcb_window_t findWindow(const QString &title)
     {
         for (const TopLevel &w : visibleWindows()) {
-            if (!w.overrideRedirect && w.title == title)
+            if (!w.overrideRedirect && titled(w.title, title))
                 return w.id;
         }
         return 0;

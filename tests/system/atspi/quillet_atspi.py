@@ -8,6 +8,7 @@ xdotool, and the events the program sends.
 """
 
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -83,6 +84,12 @@ def walk(acc):
     yield acc
     for child in children(acc):
         yield from walk(child)
+
+
+def titled(shown, title):
+    """Whether a window's name is `title`: the main window names a list not
+    the user's own after it ("Quillet — /tmp/x/tasks.txt")."""
+    return shown == title or shown.startswith(title + " — ")
 
 
 def states(acc):
@@ -258,7 +265,7 @@ class Program:
         wanted = {pyatspi.STATE_SHOWING} | ({pyatspi.STATE_ACTIVE} if active else set())
         return wait_until(lambda: next(
             (w for w in children(self.application)
-             if w.name == name and wanted <= states(w)), None))
+             if titled(w.name, name) and wanted <= states(w)), None))
 
     def keys(self, *names, window_title="Quillet"):
         """Types keys (xdotool names) into the window with this title, or
@@ -268,7 +275,7 @@ class Program:
             # itself; one that stays inactive is focused from here.
             found = subprocess.run(
                 ["xdotool", "search", "--sync", "--onlyvisible", "--name",
-                 f"^{window_title}$"], env=self.env, capture_output=True,
+                 f"^{re.escape(window_title)}( — .*)?$"], env=self.env, capture_output=True,
                 timeout=WAIT_SECONDS, check=True)
             self._xdotool("windowfocus", "--sync", found.stdout.split()[0].decode())
             if not self.window(window_title, active=True):

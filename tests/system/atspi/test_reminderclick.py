@@ -12,7 +12,7 @@ import unittest
 import pyatspi
 from gi.repository import Gio, GLib
 
-from quillet_atspi import (ScreenReaderTest, Task, children, find, program_env, states,
+from quillet_atspi import (ScreenReaderTest, Task, children, find, program_env, states, titled,
                            task_file, wait_until, walk)
 
 PATH = "/org/freedesktop/Notifications"
@@ -123,7 +123,7 @@ class ReminderClicked(ScreenReaderTest):
         # description in the pane
         main = wait_until(lambda: next(
             (w for app in children(pyatspi.Registry.getDesktop(0)) for w in children(app)
-             if w.name == "Quillet" and pyatspi.STATE_SHOWING in states(w)), None))
+             if titled(w.name, "Quillet") and pyatspi.STATE_SHOWING in states(w)), None))
         self.assertIsNotNone(main, "no task list came")
         tasks = wait_until(lambda: find(main, role=pyatspi.ROLE_LIST, name="Tasks"))
         self.assertIsNotNone(tasks)
