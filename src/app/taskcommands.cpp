@@ -155,7 +155,8 @@ int changeNumberedTask(const StartOptions &options)
             break;
         }
         }
-        after = task;
+        if (options.command != StartOptions::Delete)
+            after = task;
         outcome.title = options.command == StartOptions::Delete ? before.title : task.title;
         return {};
     };

@@ -129,8 +129,7 @@ ListedTask findListedTask(int number)
         found.refusal = QStringLiteral(
                             "no listing of %1 is remembered, so task %2 is not known; "
                             "run 'quillet --list' first")
-                            .arg(taskFilePath())
-                            .arg(number);
+                            .arg(taskFilePath(), QString::number(number));
         return found;
     }
     found.recycled = listing->recycled;
@@ -139,9 +138,7 @@ ListedTask findListedTask(int number)
     if (number < 1 || size_t(number) > listing->listed.size() ||
         listing->listed[size_t(number - 1)].isEmpty()) {
         found.refusal = QStringLiteral("the last listing of the %1 of %2 had no task %3; %4")
-                            .arg(view, taskFilePath())
-                            .arg(number)
-                            .arg(listAgain());
+                            .arg(view, taskFilePath(), QString::number(number), listAgain());
         return found;
     }
     const QByteArray &key = listing->listed[size_t(number - 1)];
@@ -158,9 +155,7 @@ ListedTask findListedTask(int number)
         found.refusal = QStringLiteral(
                             "%1 changed since it was listed, and task %2 is no longer "
                             "where the listing showed it; %3")
-                            .arg(taskFilePath())
-                            .arg(number)
-                            .arg(listAgain());
+                            .arg(taskFilePath(), QString::number(number), listAgain());
         return found;
     }
     for (int i = 0; i < taskCount; ++i) {
