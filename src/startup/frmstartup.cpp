@@ -119,6 +119,18 @@ void frmStartup::cmdShowAll_Click()
     hide();
     if (m_showAll)
         m_showAll();
+    // Once the list is open this window is not shown again: its laid-out
+    // page and its native window (a backing store as large as the window)
+    // are let go, after the key that got here is delivered.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (isVisible())
+                return;
+            WebBrowser1->showPage(PageBlocks{});
+            destroy();
+        },
+        Qt::QueuedConnection);
 }
 
 bool frmStartup::eventFilter(QObject *watched, QEvent *event)
