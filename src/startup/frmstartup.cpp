@@ -117,20 +117,19 @@ void frmStartup::showEvent(QShowEvent *event)
 void frmStartup::cmdShowAll_Click()
 {
     hide();
-    if (m_showAll)
-        m_showAll();
-    // Once the list is open this window is not shown again: its laid-out
-    // page and its native window (a backing store as large as the window)
-    // are let go, after the key that got here is delivered.
+    // Once the list is open this window is not shown again: its native
+    // window (a backing store as large as the window) goes once the key
+    // that got here is delivered. Its page stays laid out, for the blocks a
+    // page made later shares with it.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (isVisible())
-                return;
-            WebBrowser1->showPage(PageBlocks{});
-            destroy();
+            if (!isVisible())
+                destroy();
         },
         Qt::QueuedConnection);
+    if (m_showAll)
+        m_showAll();
 }
 
 bool frmStartup::eventFilter(QObject *watched, QEvent *event)
