@@ -6,11 +6,11 @@
 #include "common/filereport.h"
 #include "common/icons.h"
 #include "common/messagebox.h"
-#include "page/pageviewer.h"
 #include "dialogs/frmalerts.h"
 #include "dialogs/frmtask.h"
 #include "mainwindow/frmmain.h"
 #include "page/alertpage.h"
+#include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/tables.h"
 #include "store/taskfile.h"
@@ -21,6 +21,8 @@
 
 #include <memory>
 #include <optional>
+
+#include <malloc.h>
 
 namespace {
 
@@ -112,11 +114,14 @@ private:
     bool rulesSaved = false;
 };
 
-
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    // A fixed threshold: glibc raises it to the size of the start's largest
+    // freed buffer (the page, its UTF-8 copy), and the windows' later
+    // allocations of that size would then stay in the heap's holes.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     StartOptions options;
     if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
@@ -141,8 +146,7 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(icons::programIcon());
     // Through the held folder: the lock lies beside the file that was read,
     // whatever the folder is named now.
-    SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') +
-                    Module1::taskFileName());
+    SingleCopy copy(Module1::taskFolderAccessPath() + QLatin1Char('/') + Module1::taskFileName());
     // The reminder names the task of a notification that was clicked.
     QByteArray task = qgetenv("QUILLET_SELECT_TASK");
     qunsetenv("QUILLET_SELECT_TASK");

@@ -4,17 +4,20 @@
 #include "store/taskidentity.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 namespace {
 
@@ -29,18 +32,50 @@ constexpr int kListenMs = 900;
 constexpr int kAnswerMs = 5000;
 constexpr qint64 kLongestRequest = 64;
 
+// The socket's address; false when the name does not fit.
+bool addressOf(const QString &path, sockaddr_un *address, socklen_t *length)
+{
+    const QByteArray name = QFile::encodeName(path);
+    *address = sockaddr_un{};
+    address->sun_family = AF_UNIX;
+    if (size_t(name.size()) >= sizeof address->sun_path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(address->sun_path, name.constData(), size_t(name.size()));
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size()) + 1);
+    return true;
+}
+
+// Waits for `events` on fd until the deadline; false when it passed.
+bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, int(std::max<qint64>(0, deadline.remainingTime())));
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
 }  // namespace
 
 SingleCopy::SingleCopy(const QString &taskFile, uid_t trustedPeer)
     : m_taskFile(taskFile), m_trustedPeer(trustedPeer)
-{
-}
+{ }
 
 SingleCopy::~SingleCopy()
 {
-    // The server removes its socket through the folder: close it first,
-    // and only then let a later start take the lock and the name.
-    m_server.reset();
+    // The socket goes first, and only then may a later start take the lock
+    // and the name.
+    for (auto &[fd, peer] : m_peers)
+        ::close(fd);
+    if (m_server >= 0) {
+        ::close(m_server);
+        ::unlinkat(m_folder, m_socketName.constData(), 0);
+    }
     if (m_lock >= 0)
         ::close(m_lock);
     if (m_folder >= 0)
@@ -119,10 +154,7 @@ void SingleCopy::onShowTask(std::function<void(const QByteArray &task)> showTask
     m_showTask = std::move(showTask);
 }
 
-void SingleCopy::askToShowTask(const QByteArray &task)
-{
-    m_task = task;
-}
+void SingleCopy::askToShowTask(const QByteArray &task) { m_task = task; }
 
 bool SingleCopy::answer(const QByteArray &request)
 {
@@ -162,73 +194,148 @@ void SingleCopy::listen()
     if (::fstatat(m_folder, m_socketName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISDIR(st.st_mode))
         ::unlinkat(m_folder, m_socketName.constData(), 0);
-    m_server = std::make_unique<QLocalServer>();
-    if (!m_server->listen(m_socketPath)) {
+    sockaddr_un address{};
+    socklen_t length = 0;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || !addressOf(m_socketPath, &address, &length) ||
+        ::bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0 ||
+        ::listen(fd, 16) != 0) {
         m_listenError =
             QStringLiteral("%1/%2 could not be listened on: %3")
-                .arg(m_folderName, QString::fromLatin1(m_socketName), m_server->errorString());
-        m_server.reset();
+                .arg(m_folderName, QString::fromLatin1(m_socketName), Module1::systemError(errno));
+        if (fd >= 0)
+            ::close(fd);
         return;
     }
-    connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *peer = m_server->nextPendingConnection()) {
-            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-            if (!trusts(int(peer->socketDescriptor()))) {
-                peer->abort();
-                peer->deleteLater();
+    m_server = fd;
+    m_serverNotifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
+    connect(m_serverNotifier, &QSocketNotifier::activated, this, &SingleCopy::acceptPeers);
+}
+
+void SingleCopy::acceptPeers()
+{
+    for (;;) {
+        const int peer = ::accept4(m_server, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (peer < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            }
-            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                if (!peer->canReadLine()) {
-                    if (peer->bytesAvailable() > kLongestRequest)
-                        peer->abort();
-                    return;
-                }
-                if (!answer(peer->readLine(kLongestRequest))) {
-                    peer->abort();
-                    return;
-                }
-                peer->write(kShown);
-                peer->flush();
-            });
+            return;
         }
-    });
+        if (!trusts(peer)) {
+            ::close(peer);
+            continue;
+        }
+        auto *notifier = new QSocketNotifier(qintptr(peer), QSocketNotifier::Read, this);
+        m_peers[peer] = Peer{notifier, {}};
+        connect(notifier, &QSocketNotifier::activated, this, [this, peer] { readPeer(peer); });
+    }
+}
+
+void SingleCopy::readPeer(int peer)
+{
+    const auto it = m_peers.find(peer);
+    if (it == m_peers.end())
+        return;
+    QByteArray &received = it->second.received;
+    char buffer[kLongestRequest + 1];
+    const ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n <= 0) {
+        dropPeer(peer);
+        ::close(peer);
+        return;
+    }
+    received.append(buffer, n);
+    const qsizetype end = received.indexOf('\n');
+    if (end < 0) {
+        if (received.size() > kLongestRequest) {
+            dropPeer(peer);
+            ::close(peer);
+        }
+        return;
+    }
+    // One request a connection; anything after its line is not read.
+    const QByteArray request = received.left(end + 1);
+    dropPeer(peer);
+    if (request.size() <= kLongestRequest && answer(request))
+        ::send(peer, kShown, sizeof kShown - 1, MSG_NOSIGNAL);
+    ::close(peer);
+}
+
+// Stops watching the peer; the caller closes it.
+void SingleCopy::dropPeer(int peer)
+{
+    const auto it = m_peers.find(peer);
+    if (it == m_peers.end())
+        return;
+    it->second.notifier->setEnabled(false);
+    it->second.notifier->deleteLater();
+    m_peers.erase(it);
 }
 
 SingleCopy::Claim SingleCopy::askRunningCopy()
 {
     if (m_folder < 0)
         return Claim::Unreachable;
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!addressOf(m_socketPath, &address, &length))
+        return Claim::Unreachable;
     // The running copy may have just taken the lock and not listen yet.
     QDeadlineTimer deadline(kListenMs);
-    QLocalSocket socket;
-    QLocalSocket::LocalSocketError lastError = QLocalSocket::ServerNotFoundError;
+    bool busy = false;  // the last try found a listener too busy to accept
+    int fd = -1;
     while (!deadline.hasExpired()) {
-        socket.connectToServer(m_socketPath);
-        if (socket.waitForConnected(int(deadline.remainingTime())))
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return Claim::Unreachable;
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
             break;
-        lastError = socket.error();
-        socket.abort();
+        busy = errno == EAGAIN;
+        ::close(fd);
+        fd = -1;
         QThread::msleep(20);
     }
-    if (socket.state() != QLocalSocket::ConnectedState) {
+    if (fd < 0) {
         // Nobody listens there (no socket, or one nobody accepts on): the
         // running copy cannot be reached. A listener too busy to accept
         // is there but does not answer.
-        return lastError == QLocalSocket::SocketTimeoutError ? Claim::NoAnswer : Claim::Unreachable;
+        return busy ? Claim::NoAnswer : Claim::Unreachable;
     }
+    const auto done = [fd](Claim claim) {
+        ::close(fd);
+        return claim;
+    };
     // Tell a stranger nothing, and believe nothing it says.
-    if (!trusts(int(socket.socketDescriptor())))
-        return Claim::NoAnswer;
+    if (!trusts(fd))
+        return done(Claim::NoAnswer);
     // Only the answer says the list is shown: a copy that hangs (or
     // refused and closed) takes the request and shows nothing.
     deadline.setRemainingTime(kAnswerMs);
-    socket.write(m_task.isEmpty() ? QByteArray(kShowAll) : kShowTask + m_task + '\n');
-    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
-        return Claim::NoAnswer;
-    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
-           socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())))) { }
-    if (socket.canReadLine() && socket.readLine(kLongestRequest) == kShown)
-        return Claim::HandedOver;
-    return Claim::NoAnswer;
+    QByteArray request = m_task.isEmpty() ? QByteArray(kShowAll) : kShowTask + m_task + '\n';
+    while (!request.isEmpty()) {
+        const ssize_t n = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        if (n > 0)
+            request.remove(0, n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && errno == EAGAIN && waitFor(fd, POLLOUT, deadline))
+            continue;
+        else
+            return done(Claim::NoAnswer);
+    }
+    QByteArray reply;
+    while (!reply.contains('\n') && reply.size() <= kLongestRequest) {
+        if (!waitFor(fd, POLLIN, deadline))
+            return done(Claim::NoAnswer);
+        char buffer[kLongestRequest];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return done(Claim::NoAnswer);
+        reply.append(buffer, n);
+    }
+    return done(reply == kShown ? Claim::HandedOver : Claim::NoAnswer);
 }

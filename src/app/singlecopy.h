@@ -6,13 +6,14 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
 #include <sys/types.h>
 #include <unistd.h>
 
-class QLocalServer;
+class QSocketNotifier;
 
 // One running copy per task file: two copies would each hold the tables,
 // and the later save would drop the other's changes. The copy that holds
@@ -53,6 +54,9 @@ private:
     void listen();
     Claim askRunningCopy();
     bool trusts(int socket) const;
+    void acceptPeers();
+    void readPeer(int peer);
+    void dropPeer(int peer);
     // Does what a request line asks; false for one that is not a request.
     bool answer(const QByteArray &request);
     void findMeetingPlace();
@@ -66,7 +70,14 @@ private:
     int m_lock = -1;       // the lock file beside the socket
     QString m_meetingError;
     QString m_listenError;
-    std::unique_ptr<QLocalServer> m_server;
+    // A plain Unix socket: the windows need nothing else of a network library.
+    int m_server = -1;
+    QSocketNotifier *m_serverNotifier = nullptr;
+    struct Peer {
+        QSocketNotifier *notifier = nullptr;
+        QByteArray received;
+    };
+    std::map<int, Peer> m_peers;
     std::function<void()> m_showAll;
     std::function<void(const QByteArray &)> m_showTask;
     QByteArray m_task;  // what this start asks a running copy to select

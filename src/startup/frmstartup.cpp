@@ -117,6 +117,17 @@ void frmStartup::showEvent(QShowEvent *event)
 void frmStartup::cmdShowAll_Click()
 {
     hide();
+    // Once the list is open this window is not shown again: its native
+    // window (a backing store as large as the window) goes once the key
+    // that got here is delivered. Its page stays laid out, for the blocks a
+    // page made later shares with it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!isVisible())
+                destroy();
+        },
+        Qt::QueuedConnection);
     if (m_showAll)
         m_showAll();
 }

@@ -40,6 +40,21 @@ const QString *keyOf(const Task &t, int column)
     }
 }
 
+// The exchange sort on ranks, moving the slots' indices alongside.
+void exchangeSort(std::vector<int> &rank, std::vector<int> &order, bool descending)
+{
+    const int n = int(rank.size());
+    for (int j = 0; j < n - 1; ++j) {
+        for (int i = j; i < n; ++i) {
+            const bool before = descending ? rank[j] < rank[i] : rank[j] > rank[i];
+            if (before) {
+                std::swap(rank[j], rank[i]);
+                std::swap(order[j], order[i]);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void sortTasks()
@@ -87,15 +102,16 @@ void sortTasks()
     }
 
     std::vector<int> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    for (int j = 0; j < n - 1; ++j) {
-        for (int i = j; i < n; ++i) {
-            const bool before = descending ? rank[j] < rank[i] : rank[j] > rank[i];
-            if (before) {
-                std::swap(rank[j], rank[i]);
-                std::swap(order[j], order[i]);
-            }
-        }
+    // Without two equal keys there is one order, whichever sort finds it:
+    // the n * n exchange is only needed to place ties where it puts them.
+    if (n > 0 && rank[byKey[n - 1]] == n - 1) {
+        if (descending)
+            std::reverse_copy(byKey.begin(), byKey.end(), order.begin());
+        else
+            order = byKey;
+    } else {
+        std::iota(order.begin(), order.end(), 0);
+        exchangeSort(rank, order, descending);
     }
 
     std::vector<Task> moved(n);

@@ -5,8 +5,8 @@
 #include "store/number.h"
 #include "store/ordering.h"
 #include "store/safefile.h"
-#include "store/testhooks.h"
 #include "store/tables.h"
+#include "store/testhooks.h"
 
 #include <QDir>
 #include <QFile>
@@ -141,13 +141,20 @@ void commit(QStringView value, Pending &p, Parsed &out)
     } else {
         if (tableFull(out.tasks.size(), kTaskSlots, FileStatus::TooManyTasks, "tasks", out))
             return;
+        // A reload mostly reads back what the slot it fills holds: an equal
+        // text takes the slot's copy, so that a copy still shared elsewhere
+        // (the tables the last alert page was built from) is not held twice.
+        const Task &slot = tasks[out.tasks.size()];
+        const auto same = [](const QString &held, QString read) {
+            return held == read ? held : read;
+        };
         Task t = p.numbers;
-        t.title = p.title.toString();
-        t.forWhom = p.forWhom.toString();
-        t.deleted = deletedMark(p.deleted);
-        t.description = decodeLineBreaks(p.description);
-        t.sortKey = makeSortKey(t);
-        t.dueText = out.dueTexts.of(t);
+        t.title = slot.title == p.title ? slot.title : p.title.toString();
+        t.forWhom = slot.forWhom == p.forWhom ? slot.forWhom : p.forWhom.toString();
+        t.deleted = same(slot.deleted, deletedMark(p.deleted));
+        t.description = same(slot.description, decodeLineBreaks(p.description));
+        t.sortKey = same(slot.sortKey, makeSortKey(t));
+        t.dueText = same(slot.dueText, out.dueTexts.of(t));
         out.tasks.push_back(std::move(t));
     }
 }
@@ -320,25 +327,28 @@ bool isUtf16(QByteArrayView bytes)
            (zeros[1] * 10 > half * 4 && zeros[0] * 20 < half);
 }
 
-void appendLine(QString &out, QStringView line)
+// Written as UTF-8 from the start: a UTF-16 copy of the whole file would
+// double what a save holds at once.
+void appendLine(QByteArray &out, QStringView line)
 {
-    out += line;
-    out += QStringLiteral("\r\n");
+    out += line.toUtf8();
+    out += "\r\n";
 }
 
 // Only the description may hold line breaks, and only as "|~": a break in
 // any other value would end its line, and the rest would be read as keys of
 // its own (a pasted "act=addalert" would become a rule).
-void appendField(QString &out, QStringView key, QStringView value, bool keepLf = false)
+void appendField(QByteArray &out, QStringView key, QStringView value, bool keepLf = false)
 {
-    out += key;
+    out += key.toLatin1();
     const qsizetype from = out.size();
-    out += value;
+    out += value.toUtf8();
+    // No byte of a multi-byte UTF-8 sequence is a CR or an LF.
     for (qsizetype i = from; i < out.size(); ++i) {
-        if (out[i] == u'\r' || (out[i] == u'\n' && !keepLf))
-            out[i] = u' ';
+        if (out[i] == '\r' || (out[i] == '\n' && !keepLf))
+            out[i] = ' ';
     }
-    out += QStringLiteral("\r\n");
+    out += "\r\n";
 }
 
 // The folder the program works in, held from the first use.
@@ -376,7 +386,7 @@ const HeldFolder &taskFolder()
         // The name as text is for messages; a folder removed before the
         // start has none.
         char buffer[PATH_MAX];
-        held->shown = !folder.isEmpty()         ? folder
+        held->shown = !folder.isEmpty()                 ? folder
                       : ::getcwd(buffer, sizeof buffer) ? QFile::decodeName(buffer)
                                                         : QStringLiteral(".");
     }
@@ -610,7 +620,7 @@ FileStatus saveLocked(const Located &at, bool syncDirectory)
 
 QByteArray serializeTables()
 {
-    QString out;
+    QByteArray out;
     out.reserve(256 + taskCount * 400 + alertRuleCount * 64);
     appendLine(out, u"; Quillet");
     appendLine(out, u"; ----------");
@@ -647,7 +657,7 @@ QByteArray serializeTables()
         appendLine(out, u"");
     }
     appendLine(out, u"");
-    return out.toUtf8();
+    return out;
 }
 
 QString taskFilePath() { return locateHeld().file.shown; }

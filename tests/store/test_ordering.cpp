@@ -177,35 +177,48 @@ void referenceSort(std::vector<Task> &v, qint16 mode)
         }
 }
 
-TEST(SortTasks, MatchesTheExchangeSortWithManyTies)
+// With ties, and without any (where the sort takes a shorter way).
+TEST(SortTasks, MatchesTheExchangeSortWithAndWithoutTies)
 {
     std::mt19937 rng(20261208);
     const char *const words[] = {"a", "A", "b", "B", "ab", "aB", "Ab", "", "z"};
-    for (qint16 mode : {0, 1, 2, 10, 11, 12}) {
-        for (int round = 0; round < 20; ++round) {
-            std::vector<Task> v;
-            const int n = 2 + int(rng() % 40);
-            for (int k = 0; k < n; ++k) {
-                Task t = dueTask(words[rng() % 9], 2026, 1 + int(rng() % 2), 1, 0, 0, 0);
-                t.forWhom = QString::fromLatin1(words[rng() % 9]);
-                t.description = QString::number(k);
-                v.push_back(t);
+    for (const bool ties : {true, false})
+        for (qint16 mode : {0, 1, 2, 10, 11, 12}) {
+            for (int round = 0; round < 20; ++round) {
+                std::vector<Task> v;
+                const int n = 2 + int(rng() % 40);
+                for (int k = 0; k < n; ++k) {
+                    Task t = ties ? dueTask(words[rng() % 9], 2026, 1 + int(rng() % 2), 1, 0, 0, 0)
+                                  : dueTask("", 2026, 1, 1, 0, 0, 0);
+                    t.forWhom = QString::fromLatin1(words[rng() % 9]);
+                    if (!ties) {
+                        // Distinct in every column, case folded or not.
+                        const QString unique = QString::number(rng() % 1000 * 100 + k);
+                        t.title = (k % 2 ? QStringLiteral("T") : QStringLiteral("t")) + unique;
+                        t.forWhom = unique;
+                        t.second = qint16(k % 60);
+                        t.minute = qint16(rng() % 60);
+                        t.hour = qint16(k / 60);
+                        t.sortKey = makeSortKey(t);
+                    }
+                    t.description = QString::number(k);
+                    v.push_back(t);
+                }
+                fill(v);
+                referenceSort(v, mode);
+                sortMode = mode;
+                sortTasks();
+                for (int k = 0; k < n; ++k)
+                    ASSERT_EQ(tasks[k].description, v[k].description)
+                        << "mode " << mode << " slot " << k;
+                // Again on the ordered table, which the sort finds in order.
+                referenceSort(v, mode);
+                sortTasks();
+                for (int k = 0; k < n; ++k)
+                    ASSERT_EQ(tasks[k].description, v[k].description)
+                        << "again, mode " << mode << " slot " << k;
             }
-            fill(v);
-            referenceSort(v, mode);
-            sortMode = mode;
-            sortTasks();
-            for (int k = 0; k < n; ++k)
-                ASSERT_EQ(tasks[k].description, v[k].description)
-                    << "mode " << mode << " slot " << k;
-            // Again on the ordered table, which the sort finds in order.
-            referenceSort(v, mode);
-            sortTasks();
-            for (int k = 0; k < n; ++k)
-                ASSERT_EQ(tasks[k].description, v[k].description)
-                    << "again, mode " << mode << " slot " << k;
         }
-    }
 }
 
 struct FormatCase {

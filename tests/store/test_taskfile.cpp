@@ -465,8 +465,8 @@ TEST_F(TaskFile, AFileThatIsPlainlySomethingElseIsRefusedAndNeverWritten)
         {"a list of services", "ftp\t\t21/tcp\nssh\t\t22/tcp\t\t# SSH Remote Login\n", true},
         {"a settings file with a key of ours", "[General]\r\nmin=5\r\n", true},
         {"a settings file of three-letter keys", "[Settings]\nfoo=1\nbar=2\nbaz=3\n", true},
-        {"a desktop entry",
-         "[Desktop Entry]\nName=Tasks\nExec=quillet\nType=Application\nmin=1\n", true},
+        {"a desktop entry", "[Desktop Entry]\nName=Tasks\nExec=quillet\nType=Application\nmin=1\n",
+         true},
         {"a shopping list for the kids", "milk\neggs\nfor=the kids\nbread\n", true},
         {"task sections over a shopping list", "[Tasks]\nmilk\neggs\nbread\n", true},
         {"JSON", "{\n  \"tasks\": [\"a\", \"b\"],\n  \"for\": \"me\"\n}\n", true},
@@ -475,7 +475,11 @@ TEST_F(TaskFile, AFileThatIsPlainlySomethingElseIsRefusedAndNeverWritten)
         {"Markdown", "# Tasks\n\n- [ ] Report\n- [x] Call Bob\n", true},
         {"HTML", "<html><body><p>Tasks</p></body></html>\n", true},
         {"C source", "int main() {\n  for (int i = 0; i < 3; ++i)\n    act(i);\n}\n", true},
-        {"binary data", QByteArray("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20), true},
+        {"binary data",
+         QByteArray("\x7F"
+                    "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
+                    20),
+         true},
         {"words that begin with a key", "actually\nformat the disk\nmonday\n", true},
         // A task file, as the reader takes it.
         {"blank lines only", "\r\n   \r\n\r\n", false},
@@ -509,7 +513,8 @@ TEST_F(TaskFile, AFileThatIsPlainlySomethingElseIsRefusedAndNeverWritten)
         EXPECT_TRUE(st.error.startsWith(path() + QStringLiteral(" is ")) &&
                     st.error.contains(QStringLiteral("not a Quillet task file")))
             << st.error.toStdString();
-        EXPECT_EQ(st.error.contains(QStringLiteral("UTF-16")), QByteArray(c.name).contains("UTF-16"));
+        EXPECT_EQ(st.error.contains(QStringLiteral("UTF-16")),
+                  QByteArray(c.name).contains("UTF-16"));
         EXPECT_EQ(taskCount, 3);
         EXPECT_EQ(tasks[0].title, QStringLiteral("before 0"));
         // WHEN the user goes on and saves THEN the file is still not written.
@@ -757,6 +762,55 @@ TEST_F(TaskFile, LineBreaksOutsideTheDescriptionAreNeverWritten)
     EXPECT_EQ(tasks[0].forWhom, QStringLiteral("a b c"));
     EXPECT_EQ(tasks[0].description, QStringLiteral("one\r\ntwo three\nfour"));
     EXPECT_EQ(alertRules[0].unit, QStringLiteral("d  act=addtask"));
+}
+
+// The windows keep the tables their last alert page was built from; a
+// reload after every save must not hold a second copy of each text.
+TEST_F(TaskFile, AReloadKeepsTheTextsItAlreadyHolds)
+{
+    for (int i = 0; i < 3; ++i) {
+        tasks[i].title = QStringLiteral("Task %1").arg(i);
+        tasks[i].forWhom = QStringLiteral("Ann");
+        tasks[i].description = QStringLiteral("Line one\r\nline two of %1").arg(i);
+        tasks[i].year = 2026;
+        tasks[i].month = 12;
+        tasks[i].day = qint16(1 + i);
+        tasks[i].deleted = QStringLiteral("N");
+    }
+    taskCount = 3;
+    ASSERT_TRUE(saveTasks(path()));
+    ASSERT_TRUE(loadTasks(path()));
+    const std::vector<Task> kept(tasks.begin(), tasks.begin() + taskCount);
+
+    // Another program changes the second task's title and the third's day.
+    QByteArray bytes = readFile(path());
+    bytes.replace("ttl=Task 1\r\n", "ttl=Renamed\r\n");
+    bytes.replace("day=3\r\n", "day=4\r\n");
+    writeFile(path(), bytes);
+    ASSERT_TRUE(loadTasks(path()));
+
+    struct Field {
+        const char *name;
+        QString Task::*text;
+    } const fields[] = {{"title", &Task::title},
+                        {"for", &Task::forWhom},
+                        {"description", &Task::description},
+                        {"deleted", &Task::deleted},
+                        {"sort key", &Task::sortKey},
+                        {"due text", &Task::dueText}};
+    for (int i = 0; i < 3; ++i) {
+        for (const Field &f : fields) {
+            SCOPED_TRACE(std::string(f.name) + " of task " + std::to_string(i));
+            const QString &now = tasks[size_t(i)].*f.text;
+            const QString &before = kept[size_t(i)].*f.text;
+            const bool changed = (i == 1 && f.text == &Task::title) ||
+                                 (i == 2 && (f.text == &Task::sortKey || f.text == &Task::dueText));
+            EXPECT_EQ(now == before, !changed);
+            EXPECT_EQ(now.constData() == before.constData(), !changed) << "not the same copy";
+        }
+    }
+    EXPECT_EQ(tasks[1].title, QStringLiteral("Renamed"));
+    EXPECT_EQ(tasks[2].day, 4);
 }
 
 TEST_F(TaskFile, AChangeMadeElsewhereIsNeverOverwritten)
