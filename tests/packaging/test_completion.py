@@ -179,9 +179,17 @@ offer "$TYPED"
             serial += 1
             shown = b""
             open(capture, "w").close()
-            # Keys are read in order: ^U empties the line for the marker,
+            # The marker's keys wait until the completion has added its
+            # matches and the terminal is quiet: zsh completes nothing while
+            # more keys are pending. ^U empties the line for the marker,
             # which only the command's output spells out.
-            os.write(fd, typed.encode() + b"\t\x15echo ${:-done}-%d\n" % serial)
+            os.write(fd, typed.encode() + b"\t")
+            deadline = time.monotonic() + GUARD_S
+            while time.monotonic() < deadline and (
+                    not os.path.getsize(capture) or select.select([fd], [], [], 0.3)[0]):
+                if select.select([fd], [], [], 0.05)[0]:
+                    shown += os.read(fd, 65536)
+            os.write(fd, b"\x15echo ${:-done}-%d\n" % serial)
             self.assertTrue(until(b"done-%d\r\n" % serial), shown)
             with open(capture) as f:
                 return {line.split(":")[0] for line in f.read().splitlines()}
