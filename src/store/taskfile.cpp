@@ -1,8 +1,7 @@
 #include "store/taskfile.h"
 
-#include "store/listlocation.h"
-
 #include "store/dates.h"
+#include "store/listlocation.h"
 #include "store/listlock.h"
 #include "store/number.h"
 #include "store/ordering.h"
