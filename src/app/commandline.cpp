@@ -5,6 +5,7 @@
 #include "store/taskfile.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,7 +37,7 @@ const char kHelp[] =
     "it at every login, with the alert.\n"
     "\n"
     "      --show-all          open the task list, whatever is due\n"
-    "      --remind            stay in the background and notify each task as it falls due\n"
+    "      --remind            stay in the background and notify each task when due\n"
     "      --file=PATH         use the task file PATH, or PATH/tasks.txt\n"
     "      --list              print the current tasks, their due time and days left\n"
     "      --recycled          with --list, print the recycled tasks instead\n"
@@ -85,6 +86,13 @@ const char kHelp[] =
     " 1  if the task file could not be read or saved or no window could be shown,\n"
     "    or, with --remind, if there is no session bus or notification service,\n"
     " 2  if an option or its value was wrong.\n";
+
+// What --version prints after the name and version, as GNU programs do.
+const char kVersionText[] =
+    "Copyright (C) 2026 The Quillet developers\n"
+    "License: MIT (Expat) <https://opensource.org/license/mit>\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
 
 // Every option but --help and --version; a value's name says it takes one.
 struct OptionRow {
@@ -146,6 +154,42 @@ const std::pair<const char *, StartOptions::Command> kCommands[] = {
     {"edit", StartOptions::Edit},
 };
 
+// The option as it was typed: "--name" or, among short ones run together,
+// "-n".
+QString typedOption(const QString &name, const QStringList &arguments)
+{
+    const QString longForm = QStringLiteral("--") + name;
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument == longForm || argument.startsWith(longForm + QLatin1Char('=')))
+            return longForm;
+    }
+    return name.size() == 1 ? QStringLiteral("-") + name : longForm;
+}
+
+// Why the parser refused, in the words of the other usage messages (its own
+// text names an option without its dashes).
+QString parseMistake(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option '%1'").arg(typedOption(unknown.first(), arguments));
+    // Qt's texts for the other two mistakes; the option is quoted in them.
+    const QString text = parser.errorText();
+    static const QRegularExpression quoted(QStringLiteral("'-*([^']*)'"));
+    const QString name = quoted.match(text).captured(1);
+    if (!name.isEmpty()) {
+        const QString option = typedOption(name, arguments);
+        for (const OptionRow &row : kOptionRows) {
+            if (row.value && name == QLatin1String(row.name))
+                return QStringLiteral("%1 needs %2").arg(option, QLatin1String(row.value));
+        }
+        return QStringLiteral("%1 takes no value").arg(option);
+    }
+    return text;
+}
+
 // At exit: flushes and closes standard output. Only a closed descriptor
 // with nothing to write is no error.
 void closeStandardOutput()
@@ -199,12 +243,12 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
         return 0;
     }
     if (parsed && isSet("version")) {
-        std::printf("quillet %s\n", QUILLET_VERSION);
+        std::printf("quillet %s\n%s", QUILLET_VERSION, kVersionText);
         return 0;
     }
     QString wrong;
     if (!parsed)
-        wrong = parser.errorText();
+        wrong = parseMistake(parser, arguments);
     else if (!parser.positionalArguments().isEmpty())
         wrong =
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -222,11 +223,41 @@ std::optional<DueMoment> parseWhen(const QString &when, Days today)
     return due;
 }
 
+QString whenMistake(const QString &when)
+{
+    // A date of the right form whose day or month is not in the calendar
+    // is told as such: the form is right, only the day is wrong.
+    static const QRegularExpression date(
+        QStringLiteral("^\\s*(\\d{4})-(\\d{2})-(\\d{2})(?:(?:\\s+|T)\\d{1,2}:\\d{2})?\\s*$"));
+    const QRegularExpressionMatch m = date.match(when);
+    if (m.hasMatch()) {
+        const int y = m.captured(1).toInt();
+        const unsigned mo = m.captured(2).toUInt();
+        const unsigned d = m.captured(3).toUInt();
+        if (mo < 1 || mo > 12)
+            return QStringLiteral("--due '%1': there is no month %2; months go from 01 to 12")
+                .arg(when)
+                .arg(mo, 2, 10, QLatin1Char('0'));
+        const std::chrono::year_month_day_last end{
+            std::chrono::year{y}, std::chrono::month_day_last{std::chrono::month{mo}}};
+        const unsigned last = unsigned(end.day());
+        if (d < 1 || d > last)
+            return QStringLiteral("--due '%1': %2 %3 has no day %4; its days go from 01 to %5")
+                .arg(when, QLocale::c().monthName(int(mo)))
+                .arg(y)
+                .arg(d, 2, 10, QLatin1Char('0'))
+                .arg(last);
+    }
+    return QStringLiteral("--due '%1' is not a due moment Quillet reads; use %2")
+        .arg(when, QLatin1String(kWhenForms));
+}
+
 QString listFullText()
 {
     return QStringLiteral(
-               "The task list is full: it holds %1 tasks, the most it can keep. "
-               "Delete a recycled task for good to make room.")
+               "The task list is full: it holds %1 tasks, the most it can keep. To make room, "
+               "delete a recycled task for good: quillet --list --recycled numbers them and "
+               "quillet --delete N deletes one, or use the list's window (quillet --show-all).")
         .arg(kTaskSlots);
 }
 
@@ -256,8 +287,7 @@ std::optional<DueMoment> checkedDue(const QString &when)
 {
     const std::optional<DueMoment> due = parseWhen(when, today());
     if (!due) {
-        complainOfUsage(QStringLiteral("--due '%1' is not a due moment Quillet reads; use %2")
-                            .arg(when, QLatin1String(kWhenForms)));
+        complainOfUsage(whenMistake(when));
         return std::nullopt;
     }
     // A wall time the clocks skip would be read an hour off by every

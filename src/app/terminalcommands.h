@@ -35,6 +35,9 @@ struct DueMoment {
 // be followed by a time HH:MM. Nothing for any other text.
 std::optional<DueMoment> parseWhen(const QString &when, Module1::Days today);
 extern const char kWhenForms[];
+// The message for a WHEN that parseWhen refused: a day or month the
+// calendar lacks is named, anything else gets the forms that are read.
+QString whenMistake(const QString &when);
 
 // One change of the list through the store's transaction
 // (store/listchange.h), told on stderr: why it was not made, or what beside

@@ -4,6 +4,7 @@
 
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDateTime>
 #include <QVariantMap>
 
 #include <algorithm>
@@ -40,7 +41,8 @@ bool serviceAway(const QDBusError &error)
 DesktopNotifications::DesktopNotifications(const QDBusConnection &bus, QObject *parent)
     : QObject(parent),
       m_service(std::make_unique<OrgFreedesktopNotificationsInterface>(kService, kPath, bus)),
-      m_owner(kService, bus, QDBusServiceWatcher::WatchForOwnerChange)
+      m_owner(kService, bus, QDBusServiceWatcher::WatchForOwnerChange),
+      m_nowMs([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     m_service->setTimeout(kCallMs);
     m_grace.setSingleShot(true);
@@ -112,12 +114,13 @@ void DesktopNotifications::ownerChanged(const QString &newOwner)
 void DesktopNotifications::send(const Notice &notice)
 {
     const quint64 serial = ++m_sent;
+    const Pending pending{notice, m_nowMs()};
     if (notice.group) {
         // Only the latest count is worth showing.
-        std::erase_if(m_pending, [](const auto &p) { return p.second.group; });
-        m_lastGroup = {serial, notice};
+        std::erase_if(m_pending, [](const auto &p) { return p.second.notice.group; });
+        m_lastGroup = {serial, pending};
     }
-    m_pending.emplace(serial, notice);
+    m_pending.emplace(serial, pending);
     flush();
 }
 
@@ -130,24 +133,28 @@ void DesktopNotifications::flush()
             ask();
         return;
     }
-    const std::map<quint64, Notice> now = std::exchange(m_pending, {});
-    for (const auto &[serial, notice] : now)
-        notify(serial, notice);
+    const std::map<quint64, Pending> now = std::exchange(m_pending, {});
+    for (const auto &[serial, pending] : now)
+        notify(serial, pending);
 }
 
-void DesktopNotifications::notify(quint64 serial, const Notice &notice)
+void DesktopNotifications::notify(quint64 serial, const Pending &pending)
 {
+    const Notice &notice = pending.notice;
+    // Held back while the service was away: the task is overdue by now.
+    const bool critical =
+        notice.critical || (!notice.task.isEmpty() && m_nowMs() - pending.given >= kLateMs);
     QStringList actions;
     if (notice.task.isEmpty()) {
         actions = {QStringLiteral("default"), QStringLiteral("Show all")};
     } else {
-        actions = {QStringLiteral("default"), QStringLiteral("Open"),
-                   QStringLiteral("snooze"),  QStringLiteral("Snooze"),
+        actions = {QStringLiteral("default"),  QStringLiteral("Open"),
+                   QStringLiteral("snooze"),   QStringLiteral("Snooze"),
                    QStringLiteral("tomorrow"), QStringLiteral("Tomorrow")};
     }
-    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quillet")},
-                      {QStringLiteral("urgency"),
-                       QVariant::fromValue(notice.critical ? kCritical : kNormal)}};
+    QVariantMap hints{
+        {QStringLiteral("desktop-entry"), QStringLiteral("quillet")},
+        {QStringLiteral("urgency"), QVariant::fromValue(critical ? kCritical : kNormal)}};
     // Kept by the service until the user acts; closed by us once they do.
     if (m_persistence)
         hints.insert(QStringLiteral("resident"), true);
@@ -165,7 +172,8 @@ void DesktopNotifications::notify(quint64 serial, const Notice &notice)
         m_bodyMarkup ? notice.body.toHtmlEscaped() : notice.body, actions, hints, 0);
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, serial, notice](QDBusPendingCallWatcher *w) {
+            [this, serial, pending](QDBusPendingCallWatcher *w) {
+                const Notice &notice = pending.notice;
                 w->deleteLater();
                 const QDBusPendingReply<uint> reply = *w;
                 if (reply.isError()) {
@@ -174,9 +182,9 @@ void DesktopNotifications::notify(quint64 serial, const Notice &notice)
                         // Kept in the order they were sent, whatever
                         // order the failures come back in.
                         if (!notice.group)
-                            m_pending.emplace(serial, notice);
+                            m_pending.emplace(serial, pending);
                         else if (std::none_of(m_pending.cbegin(), m_pending.cend(),
-                                              [](const auto &p) { return p.second.group; }))
+                                              [](const auto &p) { return p.second.notice.group; }))
                             m_pending.insert(m_lastGroup);  // the count as it is now
                     } else {
                         emit sendFailed(reply.error().message());
@@ -209,10 +217,10 @@ void DesktopNotifications::actionInvoked(uint id, const QString &action)
         emit laterRequested(shown.task, Later::Tomorrow);
     else
         return;
-    // A resident notification stays after an action until its sender
-    // closes it.
-    if (m_persistence)
-        m_service->CloseNotification(id);
+    // Withdrawn whatever the service said it can do: a resident one stays
+    // until its sender closes it, and some services (dunst) keep any
+    // notification with actions after one was invoked.
+    m_service->CloseNotification(id);
 }
 
 void DesktopNotifications::activationToken(uint id, const QString &token)

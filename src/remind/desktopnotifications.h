@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -37,7 +38,11 @@ public:
     // within a few seconds (at login it may start after its users).
     void start();
 
+    // A task's notice shown kLateMs or more after it was given here (the
+    // service was away) is marked urgent.
     void send(const Notice &notice);
+    // The clock in ms since the epoch (tests set their own).
+    void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
 
 signals:
     void ready();
@@ -50,6 +55,10 @@ signals:
     void sendFailed(const QString &why);
 
 private:
+    struct Pending {
+        Notice notice;
+        qint64 given;  // when send() had it, ms since the epoch
+    };
     struct Shown {
         QByteArray task;
         bool group = false;
@@ -58,7 +67,7 @@ private:
 
     void ask();
     void flush();
-    void notify(quint64 serial, const Notice &notice);
+    void notify(quint64 serial, const Pending &pending);
     void ownerChanged(const QString &newOwner);
     void actionInvoked(uint id, const QString &action);
     void activationToken(uint id, const QString &token);
@@ -66,17 +75,18 @@ private:
 
     std::unique_ptr<OrgFreedesktopNotificationsInterface> m_service;
     QDBusServiceWatcher m_owner;
-    QTimer m_grace;           // how long a missing service is waited for at start
+    QTimer m_grace;  // how long a missing service is waited for at start
     bool m_everReady = false;
-    bool m_ready = false;     // the service answered and has not gone since
+    bool m_ready = false;  // the service answered and has not gone since
     bool m_asking = false;
     bool m_bodyMarkup = false;
     bool m_persistence = false;
-    quint64 m_sent = 0;                  // notices given to send(), numbered
-    std::map<quint64, Notice> m_pending;  // not shown yet: the service was away
-    std::pair<quint64, Notice> m_lastGroup;  // the latest "N more tasks due"
-    QHash<uint, Shown> m_ours;  // the notifications we sent that are still shown
-    QList<uint> m_order;        // the same, oldest first
+    quint64 m_sent = 0;                       // notices given to send(), numbered
+    std::map<quint64, Pending> m_pending;     // not shown yet: the service was away
+    std::pair<quint64, Pending> m_lastGroup;  // the latest "N more tasks due"
+    QHash<uint, Shown> m_ours;                // the notifications we sent that are still shown
+    QList<uint> m_order;                      // the same, oldest first
+    std::function<qint64()> m_nowMs;
 };
 
 }  // namespace remind

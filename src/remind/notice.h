@@ -18,4 +18,8 @@ struct Notice {
     bool operator==(const Notice &) const = default;
 };
 
+// Shown this long after its moment (a machine that slept, a service that
+// was away, a task put off), a task's notice is late and marked urgent.
+inline constexpr qint64 kLateMs = 60'000;
+
 }  // namespace remind

@@ -23,9 +23,6 @@ namespace {
 // More notified for the moments of one minute become one "N more tasks
 // due": a desktop buried under a thousand bubbles helps no one.
 constexpr int kFewPerMinute = 3;
-// Notified later than this after its moment (a machine that slept, a
-// service that was away, a task put off): it is overdue, and says so.
-constexpr qint64 kLateMs = 60'000;
 constexpr qint64 kMinuteMs = 60'000;
 
 QDateTime startOfNextDay(qint64 ms)
@@ -179,8 +176,8 @@ void Reminder::addPutOff(qint64 after, qint64 upTo, std::vector<Event> *events) 
         if (p.until <= after || p.until > upTo)
             continue;
         // Gone from the list, recycled or edited since: nothing to bring back.
-        const auto it = std::find_if(m_due.begin(), m_due.end(),
-                                     [&](const Due &d) { return d.key == p.task; });
+        const auto it =
+            std::find_if(m_due.begin(), m_due.end(), [&](const Due &d) { return d.key == p.task; });
         if (it != m_due.end() && it->current)
             events->push_back({p.until, Kind::Again, &*it});
     }
@@ -198,7 +195,10 @@ void Reminder::notifyAll(std::vector<Event> *events, qint64 now)
         const int more = m_floodCount - kFewPerMinute;
         m_hooks.notify({more == 1 ? QStringLiteral("1 more task due")
                                   : QStringLiteral("%1 more tasks due").arg(more),
-                        {}, false, {}, true});
+                        {},
+                        false,
+                        {},
+                        true});
     }
     const std::size_t putOff = m_putOff.size();
     std::erase_if(m_putOff, [&](const PutOff &p) { return p.until <= now; });

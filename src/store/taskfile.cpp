@@ -1,6 +1,7 @@
 #include "store/taskfile.h"
 
 #include "store/dates.h"
+#include "store/listlocation.h"
 #include "store/listlock.h"
 #include "store/number.h"
 #include "store/ordering.h"
@@ -474,18 +475,29 @@ FileStatus writeFailure(const FolderFile &file, const QString &why)
             QStringLiteral("%1 could not be saved: %2").arg(file.shown, why)};
 }
 
-FileStatus folderGone(const FolderFile &file, FileStatus::Code code, const char *what)
+// existed: the folder was there when this run first opened it.
+FileStatus folderGone(const FolderFile &file, FileStatus::Code code, const char *what,
+                      bool existed = true)
 {
-    return {code, QStringLiteral("%1 could not be %2: its folder %3 no longer exists.")
-                      .arg(file.shown, QLatin1String(what), folderOf(file))};
+    return {code, QStringLiteral("%1 could not be %2: its folder %3 %4.")
+                      .arg(file.shown, QLatin1String(what), folderOf(file),
+                           existed ? QStringLiteral("no longer exists")
+                                   : QStringLiteral("does not exist"))};
 }
 
 FileStatus notTaskFile(const FolderFile &file, const QString &what)
 {
+    const ListPlace own = userList();
+    const QString ownPath = own.folder + QLatin1Char('/') + own.fileName;
+    const QString way = file.shown == ownPath
+                            ? QStringLiteral("move it away, or name another list with --file PATH")
+                            : QStringLiteral(
+                                  "move it away, start Quillet in another folder or "
+                                  "name a list with --file PATH (your own list is %1)")
+                                  .arg(ownPath);
     return {FileStatus::NotTaskFile,
-            QStringLiteral("%1 %2. Quillet did not load it and will not write over it; "
-                           "move it away or start Quillet in another folder.")
-                .arg(file.shown, what)};
+            QStringLiteral("%1 %2. Quillet did not load it and will not write over it; %3.")
+                .arg(file.shown, what, way)};
 }
 
 // Read no further: the whole file would cost seconds and hundreds of MB at
@@ -510,7 +522,7 @@ FileStatus loadFrom(const Located &at)
     // An empty list here would read as "all my tasks are gone".
     if (read.outcome == ReadResult::Missing &&
         (at.error != 0 ? at.held : folderRemoved(file.folder)))
-        return folderGone(file, FileStatus::Unreadable, "read");
+        return folderGone(file, FileStatus::Unreadable, "read", at.error == 0);
     if (read.outcome == ReadResult::Missing) {
         taskCount = 0;
         alertRuleCount = 0;
@@ -547,8 +559,9 @@ FileStatus saveTo(const Located &at, bool syncDirectory)
     ignoreFileSizeSignal();
     const FolderFile &file = at.file;
     if (at.error != 0) {
-        return at.held && at.error == ENOENT ? folderGone(file, FileStatus::WriteFailed, "saved")
-                                             : writeFailure(file, systemError(at.error));
+        return at.held && at.error == ENOENT
+                   ? folderGone(file, FileStatus::WriteFailed, "saved", false)
+                   : writeFailure(file, systemError(at.error));
     }
     if (folderRemoved(file.folder))
         return folderGone(file, FileStatus::WriteFailed, "saved");

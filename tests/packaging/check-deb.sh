@@ -28,9 +28,14 @@ dpkg-deb -x "$deb" "$root"
 version=$(dpkg-deb -f "$deb" Version)
 
 echo "== $root/usr/bin/quillet --version"
-said=$("$root/usr/bin/quillet" --version)
+said=$("$root/usr/bin/quillet" --version | head -n 1)
 echo "$said"
 [ "$said" = "quillet $version" ] || fail "--version said '$said', the package is $version"
+# Shell completion where Debian's bash-completion, zsh and fish read it.
+for f in usr/share/bash-completion/completions/quillet usr/share/zsh/vendor-completions/_quillet \
+         usr/share/fish/vendor_completions.d/quillet.fish; do
+  [ -f "$root/$f" ] || fail "the package lacks /$f"
+done
 
 echo "== its quillet --export-ics, through /usr/libexec/quillet/quillet-ics"
 mkdir -p "$tmp/list"

@@ -22,16 +22,31 @@ flat() { tr -s ' \t\n' '   ' | sed -e 's/^ //; s/ $//; s/(1)//g'; }
 section() { awk -v s="$2" '$0 == s { on = 1; next } /^[A-Z]/ { on = 0 } on' "$1"; }
 contains() { grep -qF -- "$2" <<< "$1"; }
 
+# A paragraph of the help is in the page; the help's "Examples:" is the
+# page's EXAMPLES section.
+check_paragraph() {
+  [ -n "$paragraph" ] || return 0
+  if [[ $paragraph == "Examples: "* ]]; then
+    contains "$examples" "$(flat <<< "${paragraph#Examples: }")" || fail "$page: EXAMPLES lacks '$paragraph'"
+  else
+    contains "$all" "$(flat <<< "$paragraph")" || fail "$page lacks '$paragraph'"
+  fi
+}
+
 check_page() {
   local program=$1 page=$2 help=$tmp/help text=$tmp/page
   "$program" --help > "$help"
+  local wide
+  wide=$(awk 'length > 80' "$help")
+  [ -z "$wide" ] || fail "$program --help has lines over 80 columns: $wide"
   # groff's warnings, as lintian asks for them.
   LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2> "$tmp/warnings" > /dev/null
   [ ! -s "$tmp/warnings" ] || fail "$page: $(cat "$tmp/warnings")"
   LC_ALL=C.UTF-8 MANWIDTH=1000 man -l "$page" 2> /dev/null | col -bx > "$text"
-  local all synopsis options exits
+  local all synopsis options exits examples
   all=$(flat < "$text")
   synopsis=$(section "$text" SYNOPSIS | flat)
+  examples=$(section "$text" EXAMPLES | flat)
   options=$(section "$text" OPTIONS | flat)
   exits=$(section "$text" "EXIT STATUS" | flat)
 
@@ -51,11 +66,11 @@ check_page() {
     elif [ -n "$line" ]; then
       paragraph+="$line "
     else
-      [ -z "$paragraph" ] || contains "$all" "$(flat <<< "$paragraph")" || fail "$page lacks '$paragraph'"
+      check_paragraph
       paragraph=""
     fi
   done < "$help"
-  [ -z "$paragraph" ] || contains "$all" "$(flat <<< "$paragraph")" || fail "$page lacks '$paragraph'"
+  check_paragraph
 
   # And no option that the help does not name.
   # A short option's text may follow it on its line: the option is then
@@ -75,8 +90,16 @@ check_page() {
 check_page "$build/src/app/quillet" "$src/packaging/quillet.1"
 check_page "$build/packaging/quillet-launch" "$src/packaging/quillet-launch.1"
 
+# quillet(1) names every environment variable the sources read.
+LC_ALL=C.UTF-8 MANWIDTH=1000 man -l "$src/packaging/quillet.1" 2> /dev/null | col -bx > "$tmp/quillet.txt"
+environment=$(section "$tmp/quillet.txt" ENVIRONMENT)
+for name in $(grep -rhoE '(qEnvironmentVariable(IsEmpty|IsSet)?|qgetenv|getenv)\("[A-Z_]+"\)' "$src/src" |
+  sed -E 's/.*\("([A-Z_]+)"\)/\1/' | sort -u); do
+  grep -qw -- "$name" <<< "$environment" || fail "quillet(1)'s ENVIRONMENT lacks $name, which the program reads"
+done
+
 # One version: the build's, the package's, the release's, the man pages'.
-version=$("$build/src/app/quillet" --version | sed 's/^quillet //')
+version=$("$build/src/app/quillet" --version | sed -n '1s/^quillet //p')
 changelog=$(sed -n '1s/^quillet (\([^)]*\)).*/\1/p' "$src/debian/changelog")
 release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$src/packaging/io.github.quillet.Quillet.metainfo.xml" | head -n 1)
 [ "$changelog" = "$version" ] || fail "debian/changelog is at $changelog, the program at $version"

@@ -25,7 +25,9 @@ for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows libexec/
          share/quillet/autostart/quillet-remind.desktop \
          share/icons/hicolor/scalable/apps/quillet.svg \
          share/metainfo/io.github.quillet.Quillet.metainfo.xml \
-         share/man/man1/quillet.1 share/man/man1/quillet-launch.1; do
+         share/man/man1/quillet.1 share/man/man1/quillet-launch.1 \
+         share/bash-completion/completions/quillet share/zsh/vendor-completions/_quillet \
+         share/fish/vendor_completions.d/quillet.fish; do
   [ -e "$prefix/$f" ] || fail "missing $f"
 done
 menu=$prefix/share/applications/quillet.desktop

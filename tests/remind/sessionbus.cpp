@@ -90,7 +90,14 @@ QStringList FakeNotificationsObject::GetCapabilities()
     return m_capabilities;
 }
 
-void FakeNotificationsObject::CloseNotification(uint id) { emit NotificationClosed(id, 3); }
+void FakeNotificationsObject::CloseNotification(uint id)
+{
+    {
+        QMutexLocker lock(m_mutex);
+        m_closeCalls->push_back(id);
+    }
+    emit NotificationClosed(id, 3);
+}
 
 QString FakeNotificationsObject::GetServerInformation(QString &vendor, QString &version,
                                                       QString &specVersion)
@@ -117,7 +124,7 @@ FakeNotificationService::FakeNotificationService(const QString &busAddress,
     m_thread.start();
     inThread([&] {
         m_object = new FakeNotificationsObject(std::move(capabilities), &m_mutex, &m_shown,
-                                               &m_capabilityCalls);
+                                               &m_capabilityCalls, &m_closeCalls);
         QDBusConnection bus = QDBusConnection::connectToBus(busAddress, m_connectionName);
         m_registered = bus.isConnected() &&
                        bus.registerObject(
@@ -147,6 +154,12 @@ int FakeNotificationService::capabilityCalls() const
 {
     QMutexLocker lock(&m_mutex);
     return m_capabilityCalls;
+}
+
+std::vector<uint> FakeNotificationService::closeCalls() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_closeCalls;
 }
 
 void FakeNotificationService::invoke(uint id, const QString &action, const QString &token)

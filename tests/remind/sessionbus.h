@@ -54,9 +54,9 @@ class FakeNotificationsObject : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     FakeNotificationsObject(QStringList capabilities, QMutex *mutex, std::vector<Shown> *shown,
-                            int *capabilityCalls)
+                            int *capabilityCalls, std::vector<uint> *closeCalls)
         : m_capabilities(std::move(capabilities)), m_mutex(mutex), m_shown(shown),
-          m_capabilityCalls(capabilityCalls)
+          m_capabilityCalls(capabilityCalls), m_closeCalls(closeCalls)
     { }
 
 public slots:
@@ -77,6 +77,7 @@ private:
     QMutex *m_mutex;
     std::vector<Shown> *m_shown;
     int *m_capabilityCalls;
+    std::vector<uint> *m_closeCalls;
     uint m_nextId = 1;
 };
 
@@ -92,6 +93,8 @@ public:
     bool registered() const { return m_registered; }
     std::vector<Shown> shown() const;
     int capabilityCalls() const;
+    // The ids a client asked to close, in order.
+    std::vector<uint> closeCalls() const;
 
     // As the desktop does when the user clicks: the token first (where
     // given), then the action.
@@ -107,6 +110,7 @@ private:
     mutable QMutex m_mutex;
     std::vector<Shown> m_shown;
     int m_capabilityCalls = 0;
+    std::vector<uint> m_closeCalls;
     FakeNotificationsObject *m_object = nullptr;
     bool m_registered = false;
 };

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -264,60 +265,81 @@ TEST_F(NotificationsTest, SendsTheTaskWithItsUrgencyAndActionsAndKeepsItUntilThe
     }
 }
 
-TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOff)
+TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOffAndAreWithdrawn)
 {
     testsupport::FakeNotificationService service(bus.address());
     remind::DesktopNotifications notifications(*connection);
     ASSERT_TRUE(startedOn(notifications));
     QSignalSpy open(&notifications, &remind::DesktopNotifications::openRequested);
     QSignalSpy later(&notifications, &remind::DesktopNotifications::laterRequested);
-    notifications.send({"Rent", "for Me", false, "rent:0", false});
-    notifications.send({"Call", "for Me", false, "call:0", false});
-    notifications.send({"2 more tasks due", {}, false, {}, true});
-    // The replies with the ids reach the client before anything the
-    // service says after them.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return service.shown().size() == 3; }, kGuardMs));
-    const uint rent = service.shown()[0].id;
-    const uint call = service.shown()[1].id;
-    const uint more = service.shown()[2].id;
-    EXPECT_EQ(service.shown()[2].actions, (QStringList{"default", "Show all"}));
-    // The client hears the service once its match rules are on the bus;
-    // what the service says comes in order, so after "end" nothing is left.
+    // Shown, with the id the service gave it.
+    const auto show = [&](const remind::Notice &notice) -> std::optional<uint> {
+        const size_t before = service.shown().size();
+        notifications.send(notice);
+        if (!QTest::qWaitFor([&] { return service.shown().size() > before; }, kGuardMs))
+            return std::nullopt;
+        return service.shown()[before].id;
+    };
+    // The client hears the service once its match rules are on the bus.
+    const std::optional<uint> probe = show({"Probe", "", false, "probe:0", false});
+    ASSERT_TRUE(probe);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            service.invoke(rent, "default", "probe");
+            service.invoke(*probe, "default", "probe");
             return !open.isEmpty();
         },
         kGuardMs));
-    service.invoke(rent, "default", "end");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !open.isEmpty() && open.last().at(1).toString() == "end"; }, kGuardMs));
+    // What the service says comes in order: once a later notification's
+    // Open is in and it is closed, all that the row brought is in too.
+    const auto settle = [&] {
+        const std::optional<uint> end = show({"End", "", false, "end:0", false});
+        if (!end)
+            return false;
+        service.invoke(*end, "default", "end");
+        return QTest::qWaitFor(
+            [&] {
+                const std::vector<uint> closed = service.closeCalls();
+                return !open.isEmpty() && open.last().at(1).toString() == "end" &&
+                       std::find(closed.begin(), closed.end(), *end) != closed.end();
+            },
+            kGuardMs);
+    };
+    ASSERT_TRUE(settle());
 
     using Later = remind::DesktopNotifications::Later;
+    const remind::Notice rent{"Rent", "for Me", false, "rent:0", false};
+    const remind::Notice count{"2 more tasks due", {}, false, {}, true};
     struct Row {
-        uint id;
+        const char *name;
+        remind::Notice notice;
         QString action, token;
         std::optional<QByteArray> opens;
         std::optional<Later> putOff;
+        bool withdrawn;
+        bool foreign = false;  // another program's notification
     } rows[] = {
-        {rent, "default", "", "rent:0", {}},
-        {call, "default", "token-1", "call:0", {}},
-        {more, "default", "", "", {}},  // the whole list
-        {rent, "snooze", "", {}, Later::Snooze},
-        {call, "tomorrow", "", {}, Later::Tomorrow},
-        {more, "snooze", "", {}, {}},
-        {rent, "something else", "", {}, {}},
-        {rent + call + more + 100, "default", "", {}, {}},  // another program's notification
+        {"open", rent, "default", "", "rent:0", {}, true},
+        {"open with a token", rent, "default", "token-1", "rent:0", {}, true},
+        {"open the whole list", count, "default", "", "", {}, true},
+        {"snooze", rent, "snooze", "", {}, Later::Snooze, true},
+        {"tomorrow", rent, "tomorrow", "", {}, Later::Tomorrow, true},
+        {"snooze on the count", count, "snooze", "", {}, {}, false},
+        {"an action it never offered", rent, "something else", "", {}, {}, false},
+        {"not ours", rent, "default", "", {}, {}, false, true},
     };
     for (const Row &r : rows) {
-        SCOPED_TRACE(r.action.toStdString());
+        SCOPED_TRACE(r.name);
+        const std::optional<uint> shown = show(r.notice);
+        ASSERT_TRUE(shown);
+        if (r.notice.group) {
+            EXPECT_EQ(service.shown().back().actions, (QStringList{"default", "Show all"}));
+        }
+        const uint id = r.foreign ? *shown + 100 : *shown;
+        const size_t closedBefore = service.closeCalls().size();
         open.clear();
         later.clear();
-        service.invoke(r.id, r.action, r.token);
-        // Once this answer is in, the row's would have been too.
-        service.invoke(rent, "default", "end");
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return !open.isEmpty() && open.last().at(1).toString() == "end"; }, kGuardMs));
+        service.invoke(id, r.action, r.token);
+        ASSERT_TRUE(settle());
         ASSERT_EQ(open.count(), r.opens ? 2 : 1);
         if (r.opens) {
             EXPECT_EQ(open.first().at(0).toByteArray(), *r.opens);
@@ -325,19 +347,62 @@ TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOff)
         }
         ASSERT_EQ(later.count(), r.putOff ? 1 : 0);
         if (r.putOff) {
-            EXPECT_EQ(later.first().at(0).toByteArray(), r.id == rent ? "rent:0" : "call:0");
+            EXPECT_EQ(later.first().at(0).toByteArray(), "rent:0");
             EXPECT_EQ(later.first().at(1).value<Later>(), *r.putOff);
         }
+        // Then only the end's own close.
+        const std::vector<uint> closed = service.closeCalls();
+        const std::vector<uint> rowClosed(closed.begin() + qsizetype(closedBefore),
+                                          closed.end() - 1);
+        EXPECT_EQ(rowClosed, r.withdrawn ? std::vector<uint>{id} : std::vector<uint>{});
     }
 
     // Once closed it is no longer ours: the id may come back for another.
+    const std::optional<uint> call = show({"Call", "for Me", false, "call:0", false});
+    ASSERT_TRUE(call);
     open.clear();
-    service.close(call);
-    service.invoke(call, "default");
-    service.invoke(rent, "default", "end");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !open.isEmpty(); }, kGuardMs));
+    service.close(*call);
+    service.invoke(*call, "default");
+    ASSERT_TRUE(settle());
     EXPECT_EQ(open.count(), 1);
     EXPECT_EQ(open.first().at(1).toString(), "end");
+}
+
+// A task's notice that waited for the service is urgent once it is late;
+// the count of the rest never is.
+TEST_F(NotificationsTest, ANoticeHeldBackPastAMinuteIsUrgent)
+{
+    struct Row {
+        const char *name;
+        remind::Notice notice;
+        qint64 awayMs;
+        uchar urgency;
+    } const rows[] = {
+        {"back within the minute", {"Rent", "", false, "rent:0", false}, 59'000, 1},
+        {"back a minute later", {"Rent", "", false, "rent:0", false}, 60'000, 2},
+        {"back an hour later", {"Rent", "", false, "rent:0", false}, 3'600'000, 2},
+        {"urgent from the start", {"Rent", "", true, "rent:0", false}, 0, 2},
+        {"the count", {"5 more tasks due", {}, false, {}, true}, 3'600'000, 1},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        qint64 clock = 1'800'000'000'000;
+        auto service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+        remind::DesktopNotifications notifications(*connection);
+        notifications.setClock([&] { return clock; });
+        ASSERT_TRUE(startedOn(notifications));
+        QDBusServiceWatcher watch(QStringLiteral("org.freedesktop.Notifications"), *connection,
+                                  QDBusServiceWatcher::WatchForUnregistration);
+        QSignalSpy gone(&watch, &QDBusServiceWatcher::serviceUnregistered);
+        service.reset();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return gone.count() > 0; }, kGuardMs));
+        QCoreApplication::processEvents();
+        notifications.send(r.notice);
+        clock += r.awayMs;
+        service = std::make_unique<testsupport::FakeNotificationService>(bus.address());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !service->shown().empty(); }, kGuardMs));
+        EXPECT_EQ(service->shown().front().hints.value("urgency").value<uchar>(), r.urgency);
+    }
 }
 
 TEST_F(NotificationsTest, WhatCouldNotBeShownIsShownOnceWhenTheServiceIsBack)

@@ -4,6 +4,9 @@
 #include "remind/printers.h"
 #include "remind/sessionbus.h"
 #include "store/ordering.h"
+#include "store/tables.h"
+#include "store/taskfile.h"
+#include "store/taskidentity.h"
 #include "support/taskfilebuilder.h"
 #include "support/testsupport.h"
 #include "support/testusers.h"
@@ -339,6 +342,60 @@ TEST_F(RemindProgram, EndsWithTheSession)
     service.reset();
     bus.stop();
     EXPECT_TRUE(ended(reminder));
+}
+
+// Each action withdraws its bubble (a service such as dunst keeps it
+// otherwise); a task put off to a moment that passed while no reminder ran
+// comes at once at the next start, late and so urgent.
+TEST_F(RemindProgram, AnActedOnNotificationIsWithdrawnAndALateOneIsUrgent)
+{
+    QTemporaryDir state;
+    env.insert("XDG_STATE_HOME", state.path());
+    // The bill's moment passed before the start: only a put-off brings it.
+    writeTasks({dueIn(2, "Pay the rent"), dueIn(-120, "Old bill")}, {});
+    ASSERT_TRUE(Module1::loadTasks(tasksPath()).ok());
+    const int bill = Module1::tasks[0].title == "Old bill" ? 0 : 1;
+    const QByteArray billKey = Module1::taskKeys()[size_t(bill)];
+    struct stat folder { };
+    ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &folder), 0);
+    const QString putOff = state.path() + QStringLiteral("/quillet/put-off-d%1_i%2")
+                                              .arg(quint64(folder.st_dev))
+                                              .arg(quint64(folder.st_ino));
+    struct Row {
+        const char *action;
+        const char *title;
+        bool putOffBefore;  // to a moment that passed while no reminder ran
+        uchar urgency;
+    } const rows[] = {
+        {"snooze", "Pay the rent", false, 1},
+        {"tomorrow", "Old bill", true, 2},
+        {"default", "Old bill", true, 2},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.action);
+        if (r.putOffBefore) {
+            ASSERT_TRUE(QDir().mkpath(state.path() + "/quillet"));
+            const qint64 passed = QDateTime::currentMSecsSinceEpoch() - 1000;
+            testsupport::writeFile(putOff, QByteArray::number(passed) + ' ' + billKey + '\n');
+        }
+        const size_t before = service->shown().size();
+        start(reminder, dir.path());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service->shown().size() > before; }, kGuardMs))
+            << reminder.readAllStandardError().toStdString();
+        const testsupport::Shown shown = service->shown().back();
+        EXPECT_EQ(shown.summary, r.title);
+        EXPECT_EQ(shown.hints.value("urgency").value<uchar>(), r.urgency);
+        // Heard once its match rules are on the bus: pressed until withdrawn.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                service->invoke(shown.id, r.action);
+                const std::vector<uint> closed = service->closeCalls();
+                return std::find(closed.begin(), closed.end(), shown.id) != closed.end();
+            },
+            kGuardMs));
+        reminder.kill();
+        ASSERT_TRUE(ended(reminder));
+    }
 }
 
 // What stands at the put-off file's name (in the user's state folder,

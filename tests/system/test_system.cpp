@@ -358,7 +358,7 @@ TEST_F(Program, CommandLineAsGnuProgramsHaveIt)
         {{"--help"}, 0, "Usage: quillet [OPTION]"},
         {{"-h"}, 0, "--show-all"},
         {{"--version"}, 0, "quillet 0.22\n"},
-        {{"--frobnicate"}, 2, "Unknown option 'frobnicate'"},
+        {{"--frobnicate"}, 2, "unknown option '--frobnicate'"},
         {{"--show-all", "extra"}, 2, "unexpected argument 'extra'"},
         {{"--remind", "--show-all"}, 2, "cannot be used together"},
     };
