@@ -6,9 +6,11 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
 #include <fcntl.h>
@@ -92,11 +94,27 @@ struct OptionRow {
     const char *value = nullptr;
 };
 const OptionRow kOptionRows[] = {
-    {"show-all"},   {"remind"},       {"file", "PATH"},       {"list"},
-    {"recycled"},   {"json"},         {"add", "TITLE"},       {"due", "WHEN"},
-    {"for", "WHO"}, {"note", "TEXT"}, {"export-ics", "FILE"}, {"import-ics", "FILE"},
-    {"done", "N"},  {"restore", "N"}, {"delete", "N"},        {"edit", "N"},
+    {"show-all"},
+    {"remind"},
+    {"file", "PATH"},
+    {"list"},
+    {"recycled"},
+    {"json"},
+    {"add", "TITLE"},
+    {"due", "WHEN"},
+    {"for", "WHO"},
+    {"note", "TEXT"},
+    {"export-ics", "FILE"},
+    {"import-ics", "FILE"},
+    {"done", "N"},
+    {"restore", "N"},
+    {"delete", "N"},
+    {"edit", "N"},
     {"title", "T"},
+    {"week"},
+    {"wide"},
+    {"due-within", "N"},
+    {"overdue"},
 };
 
 // Which options go together, in the order they are checked: the first rule
@@ -108,27 +126,35 @@ struct OptionRule {
         Needs,      // each of these only with `other`
         NotEmpty,   // a value that must say something
     } kind;
-    const char *options[12];  // the rest null
+    const char *options[14];  // the rest null
     const char *message;
     const char *other = nullptr;
     const char *orOther = nullptr;  // Needs: either one will do
+    const char *orMore[2] = {};     // Needs: or these
 };
 const OptionRule kOptionRules[] = {
     {OptionRule::OneAtMost,
      {"show-all", "remind", "list", "add", "export-ics", "import-ics", "done", "restore", "delete",
-      "edit"},
+      "edit", "week"},
      "%1 cannot be used together"},
     // The first of these given twice is named.
     {OptionRule::Once,
      {"import-ics", "export-ics", "note", "for", "due", "add", "file", "done", "restore", "delete",
-      "edit", "title"},
+      "edit", "title", "due-within"},
      "%1 is given more than once"},
     {OptionRule::Needs, {"recycled", "json"}, "--recycled and --json go with --list", "list"},
+    {OptionRule::Needs, {"due", "note"}, "--due and --note go with --add or --edit", "add", "edit"},
     {OptionRule::Needs,
-     {"due", "for", "note"},
-     "--due, --for and --note go with --add or --edit",
+     {"for"},
+     "--for goes with --add, --edit, --list or --week",
      "add",
-     "edit"},
+     "edit",
+     {"list", "week"}},
+    {OptionRule::Needs,
+     {"due-within", "overdue", "wide"},
+     "--due-within, --overdue and --wide go with --list or --week",
+     "list",
+     "week"},
     {OptionRule::Needs, {"title"}, "--title goes with --edit", "edit"},
     {OptionRule::Needs, {"add"}, "--add needs --due WHEN", "due"},
     {OptionRule::NotEmpty, {"file"}, "--file needs a path"},
@@ -137,6 +163,7 @@ const OptionRule kOptionRules[] = {
 // The option that asks for each command.
 const std::pair<const char *, StartOptions::Command> kCommands[] = {
     {"list", StartOptions::List},
+    {"week", StartOptions::Week},
     {"add", StartOptions::Add},
     {"export-ics", StartOptions::ExportIcs},
     {"import-ics", StartOptions::ImportIcs},
@@ -205,7 +232,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     QString wrong;
     if (!parsed)
         wrong = parser.errorText();
-    else if (!parser.positionalArguments().isEmpty())
+    else if (!parser.positionalArguments().isEmpty() && !isSet("list") && !isSet("week"))
         wrong =
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
     const auto breaks = [&](const OptionRule &rule, const QString &option) {
@@ -214,7 +241,9 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
         case OptionRule::Once: return parser.values(option).size() > 1;
         case OptionRule::Needs:
             return parser.isSet(option) && !isSet(rule.other) &&
-                   !(rule.orOther && isSet(rule.orOther));
+                   !(rule.orOther && isSet(rule.orOther)) &&
+                   std::none_of(std::begin(rule.orMore), std::end(rule.orMore),
+                                [&](const char *o) { return o && isSet(o); });
         case OptionRule::NotEmpty: return parser.isSet(option) && parser.value(option).isEmpty();
         }
         return false;
@@ -253,12 +282,17 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     options->dueGiven = isSet("due");
     options->forGiven = isSet("for");
     options->noteGiven = isSet("note");
+    options->wide = isSet("wide");
+    options->dueWithin = value("due-within");
+    options->overdue = isSet("overdue");
+    options->words = parser.positionalArguments();
     for (const auto &[name, command] : kCommands) {
         if (isSet(name)) {
             options->command = command;
             if (command == StartOptions::ExportIcs || command == StartOptions::ImportIcs)
                 options->icsFile = value(name);
-            else if (command != StartOptions::List && command != StartOptions::Add)
+            else if (command != StartOptions::List && command != StartOptions::Week &&
+                     command != StartOptions::Add)
                 options->number = value(name);
             if (command == StartOptions::Edit)
                 options->title = value("title");
