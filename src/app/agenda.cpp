@@ -71,9 +71,6 @@ int charWidth(char32_t c)
     case QChar::Other_Format: return 0;
     default: break;
     }
-    // Hangul medial vowels and final consonants join the syllable before.
-    if (c >= 0x1160 && c <= 0x11FF)
-        return 0;
     const auto r = std::upper_bound(std::begin(kWide), std::end(kWide), c,
                                     [](char32_t v, const Range &w) { return v < w.first; });
     return r != std::begin(kWide) && c <= std::prev(r)->last ? 2 : 1;

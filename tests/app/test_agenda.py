@@ -188,6 +188,24 @@ class Agenda(unittest.TestCase):
         self.assertEqual(lines[-1], lines[-1].rstrip())
         self.assertIn(" 1 day left ", lines[1])
 
+    def test_the_program_measures_characters_as_python_does(self):
+        # A spread of assigned characters of every kind, where Python's two
+        # tables agree; each title is padded to the widest, so a character
+        # measured wrong moves its line's "for" column.
+        chars = [chr(cp) for cp in range(0x20, 0x32000, 211)
+                 if unicodedata.category(chr(cp)) not in ("Cc", "Cn", "Cs", "Co", "Zl", "Zp")
+                 and wcwidth.wcwidth(chr(cp)) == width(chr(cp))]
+        self.assertGreater(len(chars), 500)
+        chars = chars[:1000]  # the most a list holds
+        self.write([Task("a" + c + "b", due(1), "Me") for c in chars])
+        out, _ = self.piped("--list")
+        lines = out.splitlines()
+        self.assertEqual(len(lines), len(chars))
+        starts = {}
+        for line in lines:
+            starts.setdefault(width(line[:line.rindex("  for Me")]), []).append(line)
+        self.assertEqual(len(starts), 1, {w: l[:3] for w, l in starts.items()})
+
     def test_a_long_title_is_cut_to_the_terminal_unless_wide_or_piped(self):
         long = "Renew the passport 漢字 before the trip to the mountains in spring"
         self.write([Task(long, due(2), "Anna"), Task("Short", due(3))])
