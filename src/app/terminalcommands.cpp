@@ -76,7 +76,7 @@ const char kWhenForms[] =
     "2026-12-24, '2026-12-24 09:30', today, tomorrow, +N (days) or a weekday name "
     "such as monday, each with an optional time HH:MM";
 
-QByteArray tasksAsJson(bool recycled, const TaskFilter &filter, Days today)
+QByteArray tasksAsJson(bool recycled, Days today, const TaskFilter &filter)
 {
     QJsonArray list;
     const std::vector<int> numbers = taskNumbers();
@@ -132,7 +132,7 @@ int listTasks(const StartOptions &options)
     const Days now = today();
     bool none = false;
     if (options.json) {
-        const QByteArray json = tasksAsJson(options.recycled, filter, now);
+        const QByteArray json = tasksAsJson(options.recycled, now, filter);
         none = QJsonDocument::fromJson(json).array().isEmpty();
         std::fputs(json.constData(), stdout);
     } else {

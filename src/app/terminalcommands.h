@@ -23,7 +23,7 @@ int addTask(const StartOptions &options);
 
 // The tasks of one view that `filter` keeps as a JSON array, dates in ISO
 // 8601 local time, each numbered as the unfiltered view numbers it.
-QByteArray tasksAsJson(bool recycled, const TaskFilter &filter, Module1::Days today);
+QByteArray tasksAsJson(bool recycled, Module1::Days today, const TaskFilter &filter = {});
 
 // A due moment: a calendar date and a time of day.
 struct DueMoment {

@@ -276,7 +276,7 @@ TEST(List, TextColourAndJsonFollowTheRules)
         << coloured[2].toStdString();
     EXPECT_TRUE(coloured[3].startsWith("4  January")) << coloured[3].toStdString();
 
-    const QJsonArray json = QJsonDocument::fromJson(tasksAsJson(false, {}, today)).array();
+    const QJsonArray json = QJsonDocument::fromJson(tasksAsJson(false, today)).array();
     ASSERT_EQ(json.size(), 4);
     const QJsonObject soon = json[1].toObject();
     EXPECT_EQ(soon["number"].toInt(), 2);
