@@ -115,7 +115,8 @@ int listTasks(const StartOptions &options)
     if (!options.dueWithin.isNull()) {
         bool ok = false;
         const qint64 days = options.dueWithin.toLongLong(&ok);
-        if (!ok || days < 0 || days > 3660000 || !options.dueWithin.at(0).isDigit()) {
+        // Digits only: no sign, no blanks, as the other numbers are read.
+        if (!ok || !options.dueWithin.at(0).isDigit()) {
             complainOfUsage(QStringLiteral("--due-within needs a number of days, not '%1'")
                                 .arg(options.dueWithin));
             return 2;
