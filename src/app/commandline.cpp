@@ -7,9 +7,11 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
 #include <fcntl.h>
@@ -22,6 +24,7 @@ namespace {
 // application object and lists Qt's own options.
 const char kHelp[] =
     "Usage: quillet [OPTION]...\n"
+    "  or:  quillet --list|--week [OPTION]... [WORD]...\n"
     "Keep a task list and be alerted to the tasks that are due soon.\n"
     "\n"
     "Without an option, show the tasks that are due soon or overdue and end at\n"
@@ -42,9 +45,14 @@ const char kHelp[] =
     "      --list              print the current tasks, their due time and days left\n"
     "      --recycled          with --list, print the recycled tasks instead\n"
     "      --json              with --list, print the tasks as JSON\n"
+    "      --week              print the tasks of the next seven days, by day\n"
+    "      --due-within=N      with --list or --week, only tasks due within N days\n"
+    "      --overdue           with --list or --week, only tasks due before today\n"
+    "      --wide              with --list or --week, never cut a title\n"
     "      --add=TITLE         add a task, due when --due says\n"
     "      --due=WHEN          with --add or --edit, when the task is due\n"
-    "      --for=WHO           with --add or --edit, whom the task is for\n"
+    "      --for=WHO           whom the task is for (--add, --edit), or whose to show (--list, "
+    "--week)\n"
     "      --note=TEXT         with --add or --edit, the task's description\n"
     "      --done=N            recycle task N of the last --list\n"
     "      --restore=N         restore task N of the last --list --recycled\n"
@@ -65,6 +73,20 @@ const char kHelp[] =
     "keeps its UID as long as it exists, so importing a calendar exported\n"
     "before updates its tasks instead of adding them again.\n"
     "\n"
+    "--list and --week print each task's number, due time, days left, title and\n"
+    "whom it is for in columns, a title cut to the terminal's width. A WORD\n"
+    "keeps the tasks whose title or description holds it, in any case; the\n"
+    "filters --due-within (overdue tasks included), --overdue, --for and the\n"
+    "words combine, and apply to --json too. --week shows the overdue tasks\n"
+    "first, then each of the seven days from today under its date, \"No tasks\"\n"
+    "under a day without any. When no task is shown, \"No tasks.\" is said on\n"
+    "standard error, with status 0.\n"
+    "\n"
+    "Colours are 24-bit where COLORTERM is truecolor or 24bit, otherwise the\n"
+    "nearest of the 256-colour palette. A rule colour with too little contrast\n"
+    "to read on the terminal's background (dark unless COLORFGBG says light) is\n"
+    "shown as a coloured mark before the task instead.\n"
+    "\n"
     "--list numbers the tasks it prints, the recycled ones on their own. --done,\n"
     "--restore, --delete and --edit take a number of the last listing of the\n"
     "same list, and refuse when the list changed since in a way that moves that\n"
@@ -73,6 +95,10 @@ const char kHelp[] =
     "Examples:\n"
     "  quillet --list\n"
     "  quillet --list --json\n"
+    "  quillet --list --due-within 3\n"
+    "  quillet --list --for Anna\n"
+    "  quillet --list dentist\n"
+    "  quillet --week\n"
     "  quillet --done 3\n"
     "  quillet --edit 2 --due tomorrow\n"
     "  quillet --add 'Pay the rent' --due tomorrow --for Sam\n"
@@ -100,11 +126,27 @@ struct OptionRow {
     const char *value = nullptr;
 };
 const OptionRow kOptionRows[] = {
-    {"show-all"},   {"remind"},       {"file", "PATH"},       {"list"},
-    {"recycled"},   {"json"},         {"add", "TITLE"},       {"due", "WHEN"},
-    {"for", "WHO"}, {"note", "TEXT"}, {"export-ics", "FILE"}, {"import-ics", "FILE"},
-    {"done", "N"},  {"restore", "N"}, {"delete", "N"},        {"edit", "N"},
+    {"show-all"},
+    {"remind"},
+    {"file", "PATH"},
+    {"list"},
+    {"recycled"},
+    {"json"},
+    {"add", "TITLE"},
+    {"due", "WHEN"},
+    {"for", "WHO"},
+    {"note", "TEXT"},
+    {"export-ics", "FILE"},
+    {"import-ics", "FILE"},
+    {"done", "N"},
+    {"restore", "N"},
+    {"delete", "N"},
+    {"edit", "N"},
     {"title", "T"},
+    {"week"},
+    {"wide"},
+    {"due-within", "N"},
+    {"overdue"},
 };
 
 // Which options go together, in the order they are checked: the first rule
@@ -116,27 +158,35 @@ struct OptionRule {
         Needs,      // each of these only with `other`
         NotEmpty,   // a value that must say something
     } kind;
-    const char *options[12];  // the rest null
+    const char *options[14];  // the rest null
     const char *message;
     const char *other = nullptr;
     const char *orOther = nullptr;  // Needs: either one will do
+    const char *orMore[2] = {};     // Needs: or these
 };
 const OptionRule kOptionRules[] = {
     {OptionRule::OneAtMost,
      {"show-all", "remind", "list", "add", "export-ics", "import-ics", "done", "restore", "delete",
-      "edit"},
+      "edit", "week"},
      "%1 cannot be used together"},
     // The first of these given twice is named.
     {OptionRule::Once,
      {"import-ics", "export-ics", "note", "for", "due", "add", "file", "done", "restore", "delete",
-      "edit", "title"},
+      "edit", "title", "due-within"},
      "%1 is given more than once"},
     {OptionRule::Needs, {"recycled", "json"}, "--recycled and --json go with --list", "list"},
+    {OptionRule::Needs, {"due", "note"}, "--due and --note go with --add or --edit", "add", "edit"},
     {OptionRule::Needs,
-     {"due", "for", "note"},
-     "--due, --for and --note go with --add or --edit",
+     {"for"},
+     "--for goes with --add, --edit, --list or --week",
      "add",
-     "edit"},
+     "edit",
+     {"list", "week"}},
+    {OptionRule::Needs,
+     {"due-within", "overdue", "wide"},
+     "--due-within, --overdue and --wide go with --list or --week",
+     "list",
+     "week"},
     {OptionRule::Needs, {"title"}, "--title goes with --edit", "edit"},
     {OptionRule::Needs, {"add"}, "--add needs --due WHEN", "due"},
     {OptionRule::NotEmpty, {"file"}, "--file needs a path"},
@@ -145,6 +195,7 @@ const OptionRule kOptionRules[] = {
 // The option that asks for each command.
 const std::pair<const char *, StartOptions::Command> kCommands[] = {
     {"list", StartOptions::List},
+    {"week", StartOptions::Week},
     {"add", StartOptions::Add},
     {"export-ics", StartOptions::ExportIcs},
     {"import-ics", StartOptions::ImportIcs},
@@ -249,7 +300,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     QString wrong;
     if (!parsed)
         wrong = parseMistake(parser, arguments);
-    else if (!parser.positionalArguments().isEmpty())
+    else if (!parser.positionalArguments().isEmpty() && !isSet("list") && !isSet("week"))
         wrong =
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
     const auto breaks = [&](const OptionRule &rule, const QString &option) {
@@ -258,7 +309,9 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
         case OptionRule::Once: return parser.values(option).size() > 1;
         case OptionRule::Needs:
             return parser.isSet(option) && !isSet(rule.other) &&
-                   !(rule.orOther && isSet(rule.orOther));
+                   !(rule.orOther && isSet(rule.orOther)) &&
+                   std::none_of(std::begin(rule.orMore), std::end(rule.orMore),
+                                [&](const char *o) { return o && isSet(o); });
         case OptionRule::NotEmpty: return parser.isSet(option) && parser.value(option).isEmpty();
         }
         return false;
@@ -297,12 +350,17 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     options->dueGiven = isSet("due");
     options->forGiven = isSet("for");
     options->noteGiven = isSet("note");
+    options->wide = isSet("wide");
+    options->dueWithin = value("due-within");
+    options->overdue = isSet("overdue");
+    options->words = parser.positionalArguments();
     for (const auto &[name, command] : kCommands) {
         if (isSet(name)) {
             options->command = command;
             if (command == StartOptions::ExportIcs || command == StartOptions::ImportIcs)
                 options->icsFile = value(name);
-            else if (command != StartOptions::List && command != StartOptions::Add)
+            else if (command != StartOptions::List && command != StartOptions::Week &&
+                     command != StartOptions::Add)
                 options->number = value(name);
             if (command == StartOptions::Edit)
                 options->title = value("title");

@@ -16,10 +16,15 @@ struct StartOptions {
     QString file;          // --file: the task file to use instead of the usual one
 
     // A command from the terminal does its work and ends; no window.
-    enum Command { NoCommand, List, Add, ExportIcs, ImportIcs, Done, Restore, Delete, Edit };
+    enum Command { NoCommand, List, Week, Add, ExportIcs, ImportIcs, Done, Restore, Delete, Edit };
     Command command = NoCommand;
-    bool recycled = false;              // --list: the recycled tasks
-    bool json = false;                  // --list: as JSON
+    bool recycled = false;  // --list: the recycled tasks
+    bool json = false;      // --list: as JSON
+    bool wide = false;      // --list, --week: titles never cut
+    // --list, --week: which tasks; --for (forWhom) too when given.
+    QString dueWithin;  // as typed
+    bool overdue = false;
+    QStringList words;                  // the plain arguments
     QString title, due, forWhom, note;  // --add; --edit with --title
     QString number;                     // --done, --restore, --delete, --edit: as typed
     // --edit changes only the fields given (an empty --for empties it).

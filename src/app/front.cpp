@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
-    if (options.command == StartOptions::List)
+    if (options.command == StartOptions::List || options.command == StartOptions::Week)
         return listTasks(options);
     if (options.command == StartOptions::Add)
         return addTask(options);

@@ -1,5 +1,6 @@
 #include "app/terminalcommands.h"
 
+#include "app/agenda.h"
 #include "app/tasknumbers.h"
 
 #include "store/listchange.h"
@@ -61,12 +62,6 @@ QString visible(const QString &text)
 
 namespace {
 
-bool colourWanted()
-{
-    // As no-color.org asks: any non-empty value turns colour off.
-    return ::isatty(STDOUT_FILENO) == 1 && qEnvironmentVariableIsEmpty("NO_COLOR");
-}
-
 int loadForReading()
 {
     const FileStatus status = loadTasks();
@@ -82,50 +77,13 @@ const char kWhenForms[] =
     "2026-12-24, '2026-12-24 09:30', today, tomorrow, +N (days) or a weekday name "
     "such as monday, each with an optional time HH:MM";
 
-QString tasksAsText(bool recycled, bool colour, Days today)
-{
-    QString out;
-    // Each task's number first, the numbers right-aligned.
-    const std::vector<int> numbers = taskNumbers();
-    int most = 0;
-    for (int i = 0; i < taskCount; ++i) {
-        if (isDeleted(tasks[size_t(i)]) == recycled)
-            most = std::max(most, numbers[size_t(i)]);
-    }
-    const int widest = int(QString::number(most).size());
-    for (int i = 0; i < taskCount; ++i) {
-        Task &task = tasks[static_cast<size_t>(i)];
-        if (isDeleted(task) != recycled)
-            continue;
-        out += QStringLiteral("%1 ").arg(numbers[size_t(i)], widest);
-        const QString line = QStringLiteral("%1, for %2, due %3: %4")
-                                 .arg(visible(task.title), visible(task.forWhom),
-                                      dueMomentText(task), daysLeftText(daysLeft(task, today)));
-        const RuleMatch match = matchRules(task, today);
-        if (!colour || (!match.colored && !match.bold.value_or(false))) {
-            out += line + QLatin1Char('\n');
-            continue;
-        }
-        QString start;
-        if (match.colored) {
-            const Rgb rgb = rgbOf(match.color);
-            start +=
-                QStringLiteral("\x1b[38;2;%1;%2;%3m").arg(rgb.red).arg(rgb.green).arg(rgb.blue);
-        }
-        if (match.bold.value_or(false))
-            start += QStringLiteral("\x1b[1m");
-        out += start + line + QStringLiteral("\x1b[0m\n");
-    }
-    return out;
-}
-
-QByteArray tasksAsJson(bool recycled, Days today)
+QByteArray tasksAsJson(bool recycled, Days today, const TaskFilter &filter)
 {
     QJsonArray list;
     const std::vector<int> numbers = taskNumbers();
     for (int i = 0; i < taskCount; ++i) {
         Task &task = tasks[static_cast<size_t>(i)];
-        if (isDeleted(task) != recycled)
+        if (isDeleted(task) != recycled || !filter.matches(task, today))
             continue;
         const RuleMatch match = matchRules(task, today);
         QJsonObject o;
@@ -154,14 +112,42 @@ QByteArray tasksAsJson(bool recycled, Days today)
 
 int listTasks(const StartOptions &options)
 {
+    TaskFilter filter;
+    if (!options.dueWithin.isNull()) {
+        bool ok = false;
+        const qint64 days = options.dueWithin.toLongLong(&ok);
+        // Digits only: no sign, no blanks, as the other numbers are read.
+        if (!ok || !options.dueWithin.at(0).isDigit()) {
+            complainOfUsage(QStringLiteral("--due-within needs a number of days, not '%1'")
+                                .arg(options.dueWithin));
+            return 2;
+        }
+        filter.dueWithin = days;
+    }
+    filter.overdue = options.overdue;
+    if (options.forGiven)
+        filter.forWhom = options.forWhom;
+    filter.words = options.words;
     if (const int failed = loadForReading())
         return failed;
     sortAsTheList();
     const Days now = today();
-    if (options.json)
-        std::fputs(tasksAsJson(options.recycled, now).constData(), stdout);
-    else
-        printTasksText(tasksAsText(options.recycled, colourWanted(), now));
+    bool none = false;
+    if (options.json) {
+        const QByteArray json = tasksAsJson(options.recycled, now, filter);
+        none = QJsonDocument::fromJson(json).array().isEmpty();
+        std::fputs(json.constData(), stdout);
+    } else {
+        const TextStyle style = terminalStyle(options.wide);
+        const QString text = options.command == StartOptions::Week
+                                 ? weekText(filter, style, now)
+                                 : listingText(options.recycled, filter, style, now);
+        none = text.isEmpty();
+        printTasksText(text);
+    }
+    // Said beside the output, which stays what its readers take.
+    if (none)
+        std::fputs("No tasks.\n", stderr);
     // The list is read, never changed, so a listing kept wrong costs only
     // the commands that take its numbers, which then refuse.
     if (QString why; !rememberListing(options.recycled, &why))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/agenda.h"
 #include "app/commandline.h"
 #include "store/dates.h"
 #include "store/tables.h"
@@ -14,17 +15,15 @@
 // The commands typed in a terminal that need QtCore alone: they run in the
 // front program and end. Each returns the exit status.
 
-// --list: the current (or recycled) tasks in the list's order.
+// --list: the current (or recycled) tasks in the list's order; --week:
+// the coming seven days' (app/agenda.h).
 int listTasks(const StartOptions &options);
 // --add: one task through the same load, checks and save as the editor.
 int addTask(const StartOptions &options);
 
-// The lines --list prints, in the tables' order: the task's number, then
-// title, for, due text, days left, each in its rule's colour (and bold)
-// when `colour`.
-QString tasksAsText(bool recycled, bool colour, Module1::Days today);
-// The same tasks as a JSON array, dates in ISO 8601 local time.
-QByteArray tasksAsJson(bool recycled, Module1::Days today);
+// The tasks of one view that `filter` keeps as a JSON array, dates in ISO
+// 8601 local time, each numbered as the unfiltered view numbers it.
+QByteArray tasksAsJson(bool recycled, Module1::Days today, const TaskFilter &filter = {});
 
 // A due moment: a calendar date and a time of day.
 struct DueMoment {

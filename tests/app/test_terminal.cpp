@@ -140,6 +140,14 @@ TEST(CommandLine, CommandsAndTheirOptions)
     } const cases[] = {
         {{"q", "--list"}, std::nullopt, StartOptions::List},
         {{"q", "--list", "--json", "--recycled"}, std::nullopt, StartOptions::List},
+        {{"q", "--list", "--for", "Ann", "--due-within", "3", "--overdue", "rent"},
+         std::nullopt,
+         StartOptions::List},
+        {{"q", "--week", "--wide", "--for", "Ann"}, std::nullopt, StartOptions::Week},
+        {{"q", "--week", "--list"}, 2, {}},
+        {{"q", "--week", "--json"}, 2, {}},
+        {{"q", "--add", "T", "--due", "today", "word"}, 2, {}},
+        {{"q", "--overdue"}, 2, {}},
         {{"q", "--add", "T", "--due", "today", "--for", "Me", "--note", "N"},
          std::nullopt,
          StartOptions::Add},
@@ -202,8 +210,13 @@ TEST(CommandLine, EachMistakeIsToldInItsOwnWordsTheFirstRuleBrokenFirst)
         {{"--json"}, "--recycled and --json go with --list"},
         {{"--recycled", "--for", "Me"}, "--recycled and --json go with --list"},
         {{"--add", "T", "--due", "today", "--recycled"}, "--recycled and --json go with --list"},
-        {{"--note", "N"}, "--due, --for and --note go with --add or --edit"},
-        {{"--list", "--for", "Me"}, "--due, --for and --note go with --add or --edit"},
+        {{"--note", "N"}, "--due and --note go with --add or --edit"},
+        {{"--list", "--due", "today"}, "--due and --note go with --add or --edit"},
+        {{"--for", "Me"}, "--for goes with --add, --edit, --list or --week"},
+        {{"--export-ics", "-", "--wide"},
+         "--due-within, --overdue and --wide go with --list or --week"},
+        {{"--list", "--due-within", "1", "--due-within", "2"},
+         "--due-within is given more than once"},
         {{"--add", "T"}, "--add needs --due WHEN"},
         {{"--add", "T", "--for", "Me"}, "--add needs --due WHEN"},
         {{"--file", ""}, "--file needs a path"},
@@ -243,22 +256,26 @@ TEST(List, TextColourAndJsonFollowTheRules)
 {
     loadListWithRules();
     const Days today = Days{testsupport::kToday};
-    EXPECT_EQ(tasksAsText(false, false, today),
-              "1 Late, for Ann, due December 07/26 at 9:05:00 AM: Late!\n"
-              "2 Soon, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n"
-              "3 Week, for Me, due December 15/26 at 9:05:00 AM: 7 days left\n"
-              "4 Far, for Me, due January 17/27 at 9:05:00 AM: 40 days left\n");
+    // Columns as wide as their widest cell; "for" only where there is one.
+    EXPECT_EQ(listingText(false, {}, {}, today),
+              "1  December 07/26 at 9:05:00 AM  Late!         Late  for Ann\n"
+              "2  December 09/26 at 9:05:00 AM  1 day left    Soon  for Me\n"
+              "3  December 15/26 at 9:05:00 AM  7 days left   Week  for Me\n"
+              "4  January 17/27 at 9:05:00 AM   40 days left  Far   for Me\n");
     // The recycled tasks are numbered on their own.
-    EXPECT_EQ(tasksAsText(true, false, today),
-              "1 Gone, for Me, due December 09/26 at 9:05:00 AM: 1 days left\n");
+    EXPECT_EQ(listingText(true, {}, {}, today),
+              "1  December 09/26 at 9:05:00 AM  1 day left  Gone  for Me\n");
     // Late and Soon count under the red rule (in the list's weight: overdue
     // or due within a day is bold); Week under the green one; Far under none.
-    const QStringList coloured = tasksAsText(false, true, today).split('\n');
+    const QStringList coloured =
+        listingText(false, {}, {.colour = true, .trueColour = true}, today).split('\n');
     EXPECT_EQ(coloured[0].toStdString(),
-              "1 \x1b[38;2;255;0;0m\x1b[1mLate, for Ann, due December 07/26 at 9:05:00 AM: Late!\x1b[0m");
-    EXPECT_TRUE(coloured[1].startsWith("2 \x1b[38;2;255;0;0m")) << coloured[1].toStdString();
-    EXPECT_TRUE(coloured[2].startsWith("3 \x1b[38;2;0;255;0mWeek")) << coloured[2].toStdString();
-    EXPECT_TRUE(coloured[3].startsWith("4 Far")) << coloured[3].toStdString();
+              "1  \x1b[38;2;255;0;0m\x1b[1mDecember 07/26 at 9:05:00 AM  "
+              "Late!         Late  for Ann\x1b[0m");
+    EXPECT_TRUE(coloured[1].startsWith("2  \x1b[38;2;255;0;0m")) << coloured[1].toStdString();
+    EXPECT_TRUE(coloured[2].startsWith("3  \x1b[38;2;0;255;0mDecember 15"))
+        << coloured[2].toStdString();
+    EXPECT_TRUE(coloured[3].startsWith("4  January")) << coloured[3].toStdString();
 
     const QJsonArray json = QJsonDocument::fromJson(tasksAsJson(false, today)).array();
     ASSERT_EQ(json.size(), 4);
