@@ -23,7 +23,6 @@ import threading
 import time
 import unittest
 import urllib.parse
-import uuid
 import xml.etree.ElementTree as ET
 import zoneinfo
 
@@ -456,7 +455,7 @@ class Phone:
 
 class Fault:
     """One fault the proxy injects into the requests that match (method and
-    a regular expression on the path), from the `after`+1-th match, `times`
+    regular expressions on the path and on the request's body), from the `after`+1-th match, `times`
     times (None: every one after).
 
     kind: "drop" closes the connection without forwarding; "delay" waits
@@ -468,17 +467,20 @@ class Fault:
     answering, so the server has applied what the client never hears of."""
 
     def __init__(self, kind, method=None, path=None, after=0, times=1, seconds=0.0, status=503,
-                 action=None):
+                 action=None, body=None, answer=b"injected\n"):
         self.kind, self.method, self.path = kind, method, path and re.compile(path)
+        self.body, self.answer = body and re.compile(body), answer
         self.after, self.times, self.seconds, self.status, self.action = (
             after, times, seconds, status, action)
         self.matched = 0
         self.fired = 0
 
-    def applies(self, method, path):
+    def applies(self, method, path, body):
         if self.method and method != self.method:
             return False
         if self.path and not self.path.search(path):
+            return False
+        if self.body and not self.body.search(body):
             return False
         self.matched += 1
         if self.matched <= self.after or (self.times is not None and self.fired >= self.times):
@@ -595,7 +597,7 @@ class FaultProxy:
         method, path = h.command, h.path
         with self.lock:
             path = self._rewrite_path(path)
-            fired = [f for f in self.faults if f.applies(method, path)]
+            fired = [f for f in self.faults if f.applies(method, path, body)]
         request = Request(method, path, h.headers, body)
         for fault in fired:
             if fault.kind == "drop":
@@ -605,7 +607,7 @@ class FaultProxy:
                 return
             if fault.kind == "status":
                 self._record(method, path, fault.status)
-                self._answer(h, fault.status, [("Retry-After", "0")], b"injected\n")
+                self._answer(h, fault.status, [("Retry-After", "0")], fault.answer)
                 return
             if fault.kind == "delay":
                 time.sleep(fault.seconds)
@@ -705,6 +707,24 @@ class Side:
         with open(self.file, "wb") as f:
             f.write(task_file(tasks))
 
+    def edit(self, title, remove=False, **changes):
+        """tasks.txt rewritten by hand with the task of that title changed
+        (Task's field names: title, due, for_whom, deleted, note) or left out."""
+        tasks, found = [], False
+        for t in self.listed():
+            task = Task(t["title"], datetime.datetime.fromisoformat(t["due"]), t["for"],
+                        "Y" if t["recycled"] else "N", t["note"])
+            if t["title"] == title:
+                found = True
+                if remove:
+                    continue
+                for name, value in changes.items():
+                    setattr(task, name, value)
+            tasks.append(task)
+        if not found:
+            raise AssertionError("%s: no task titled %r" % (self.name, title))
+        self.write(tasks)
+
     def add(self, title, due="2027-01-15 10:00", *extra):
         self.run("--add", title, "--due", due, *extra)
 
@@ -759,6 +779,6 @@ def main():
     result = program.result
     if not result.wasSuccessful():
         sys.exit(1)
-    if result.testsRun and len(result.skipped) == result.testsRun:
+    if result.skipped and len(result.skipped) >= result.testsRun:
         sys.exit(SKIP_STATUS)
     sys.exit(0)
