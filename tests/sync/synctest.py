@@ -773,6 +773,80 @@ def conflicts(note):
     return [m.groups() for m in CONFLICT.finditer(note)]
 
 
+class SyncCase:
+    """A server for the class; for each test a fresh collection, a phone on
+    it, the proxy in front, and two lists: A in Berlin and B in New York."""
+    SERVER = None
+
+    @classmethod
+    def setUpClass(cls):
+        reason = sync_skip_reason()
+        if reason:
+            raise unittest.SkipTest(reason)
+        cls.server = cls.SERVER().start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="quillet-sync-")
+        self.addCleanup(shutil.rmtree, self.root, True)
+        self.collection = self.server.new_collection()
+        self.phone = Phone(self.server, self.collection)
+        self.proxy = FaultProxy(self.server)
+        self.addCleanup(self.proxy.close)
+        self.a = Side(self.root, "a", "Europe/Berlin")
+        self.b = Side(self.root, "b", "America/New_York")
+
+    # --- helpers ---
+
+    def link(self, *sides):
+        for side in sides:
+            said = side.setup(self.proxy.url(self.collection)).stdout.decode()
+            self.assertIn(self.collection.rstrip("/"), said)
+
+    def writes(self):
+        return self.proxy.count("PUT") + self.proxy.count("DELETE")
+
+    def sync(self, side, status=0):
+        return side.sync(status=status)
+
+    def linked_with(self, tasks):
+        """A holding tasks, synced up, and B synced down: the common start."""
+        self.a.write(tasks)
+        self.link(self.a, self.b)
+        self.sync(self.a)
+        self.sync(self.b)
+        self.proxy.reset()
+
+    def assert_quiet(self, *sides):
+        """A further sync of each side writes nothing and changes nothing."""
+        for side in sides:
+            before = side.file_bytes()
+            self.proxy.reset()
+            counts = self.sync(side)
+            self.assertEqual(self.writes(), 0, "%s wrote again: %s" % (side.name, self.proxy.seen))
+            self.assertEqual(counts, Counts(0, 0, 0, 0), side.name)
+            self.assertEqual(side.file_bytes(), before, side.name)
+
+    def assert_agree(self, *sides):
+        """Every side holds the server's tasks, field by field."""
+        server = {}
+        for item in self.phone.items().values():
+            f = item.fields()
+            server[f["title"]] = f
+        for side in sides:
+            mine = side.tasks()
+            self.assertEqual(sorted(mine), sorted(server), side.name)
+            for title, f in server.items():
+                with self.subTest(side=side.name, title=title):
+                    m = mine[title]
+                    self.assertEqual((m["for"], m["note"], m["recycled"]),
+                                     (f["for"], f["note"], f["recycled"]))
+                    self.assertEqual(m["due"], instant(f["due"], side.zone))
+
+
 def main():
     """unittest's main, with SKIP_STATUS when every test skipped."""
     program = unittest.main(exit=False, verbosity=2)
