@@ -16,7 +16,7 @@ import synctest as st  # noqa: E402
 from synctest import Task  # noqa: E402
 
 UTC = datetime.timezone.utc
-EXAMPLES = int(os.environ.get("QUILLET_HISTORY_EXAMPLES", "12"))
+EXAMPLES = int(os.environ.get("QUILLET_HISTORY_EXAMPLES", "10"))
 START = [Task("Rent", datetime.datetime(2027, 1, 5, 9, 30), "Sam"),
          Task("Dentist", datetime.datetime(2027, 2, 1, 14, 0), note="Bring the card"),
          Task("Mum", datetime.datetime(2027, 1, 10, 18, 0))]
