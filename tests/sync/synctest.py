@@ -711,14 +711,14 @@ class Side:
         with open(self.file, "wb") as f:
             f.write(task_file(tasks))
 
-    def edit(self, title, remove=False, **changes):
-        """tasks.txt rewritten by hand with the task of that title changed
+    def edit(self, which, /, remove=False, **changes):
+        """tasks.txt rewritten by hand with the task titled `which` changed
         (Task's field names: title, due, for_whom, deleted, note) or left out."""
         tasks, found = [], False
         for t in self.listed():
             task = Task(t["title"], datetime.datetime.fromisoformat(t["due"]), t["for"],
                         "Y" if t["recycled"] else "N", t["note"])
-            if t["title"] == title:
+            if t["title"] == which:
                 found = True
                 if remove:
                     continue
@@ -726,7 +726,7 @@ class Side:
                     setattr(task, name, value)
             tasks.append(task)
         if not found:
-            raise AssertionError("%s: no task titled %r" % (self.name, title))
+            raise AssertionError("%s: no task titled %r" % (self.name, which))
         self.write(tasks)
 
     def add(self, title, due="2027-01-15 10:00", *extra):
