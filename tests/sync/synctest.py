@@ -752,6 +752,13 @@ class Side:
                                "due": due, "recycled": t["recycled"]}
         return out
 
+    def task(self, title):
+        tasks = self.tasks()
+        if title not in tasks:
+            raise AssertionError("%s: no task titled %r among %s" % (self.name, title,
+                                                                    sorted(tasks)[:20]))
+        return tasks[title]
+
     def exported(self):
         """Every task by UID as the program exports it."""
         calendar = icalendar.Calendar.from_ical(self.run("--export-ics", "-").stdout)

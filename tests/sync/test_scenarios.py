@@ -117,13 +117,13 @@ class Scenarios(st.SyncCase):
                 self.assertEqual(counts.conflicts, len(marked))
                 self.sync(self.b)
                 self.sync(self.a)
-                task = self.a.tasks()[title]
+                task = self.a.task(title)
                 self.assertEqual(task["due"], due.replace(tzinfo=ZoneInfo(BERLIN)))
                 self.assertEqual(task["recycled"], recycled)
                 self.assertEqual(st.conflicts(task["note"]), marked)
                 # The conflict stands on every side, not only where it was met.
                 self.assertEqual(st.conflicts(self.phone.find(title).fields()["note"]), marked)
-                self.assertEqual(st.conflicts(self.b.tasks()[title]["note"]), marked)
+                self.assertEqual(st.conflicts(self.b.task(title)["note"]), marked)
                 self.assert_agree(self.a, self.b)
                 self.assertEqual(len(self.phone.items()), 3)
                 self.assert_quiet(self.a, self.b)
@@ -151,7 +151,7 @@ class Scenarios(st.SyncCase):
                 self.sync(self.a)
                 self.sync(self.b)
                 self.sync(self.a)
-                self.assertFalse(self.a.tasks()[expected]["recycled"])
+                self.assertFalse(self.a.task(expected)["recycled"])
                 self.assertEqual(self.phone.find(expected).uid, item.uid)
                 self.assert_agree(self.a, self.b)
                 self.assert_quiet(self.a, self.b)
@@ -160,7 +160,7 @@ class Scenarios(st.SyncCase):
         self.linked_with(THREE)
         self.phone.delete(self.phone.find("Call mum"))
         self.sync(self.a)
-        self.assertTrue(self.a.tasks()["Call mum"]["recycled"])
+        self.assertTrue(self.a.task("Call mum")["recycled"])
         self.assertNotIn("Call mum", [i.fields()["title"] for i in self.phone.items().values()])
 
     def test_tasks_txt_edited_by_hand_updates_the_same_to_do(self):
@@ -248,7 +248,7 @@ class Scenarios(st.SyncCase):
         self.phone.move(item, self.collection + "renamed-by-server.ics")
         self.sync(self.a)
         self.assertEqual(set(self.a.exported()), uids)
-        self.assertFalse(self.a.tasks()["Dentist"]["recycled"])
+        self.assertFalse(self.a.task("Dentist")["recycled"])
         self.a.edit("Dentist", title="Dentist at 3")
         self.sync(self.a)
         moved = self.phone.find("Dentist at 3")
