@@ -179,6 +179,9 @@ class Scenarios(st.SyncCase):
                 self.assertEqual((after.uid, after.href), (before.uid, before.href))
                 self.assertEqual(len(self.phone.items()), 3)
                 self.assertEqual(self.proxy.count("DELETE"), 0)
+                # An upload patches: never a second alarm.
+                self.assertLessEqual(len([c for c in after.todo.subcomponents
+                                          if c.name == "VALARM"]), 1)
                 self.sync(self.b)
                 self.assert_agree(self.a, self.b)
                 self.assert_quiet(self.a, self.b)
@@ -272,6 +275,19 @@ class Scenarios(st.SyncCase):
         self.assertEqual(sorted(now), sorted(kept))
         self.assertEqual(len([c for c in after.todo.subcomponents if c.name == "VALARM"]), 1)
         self.assertGreater(int(after.todo.get("SEQUENCE", 0)), int(before.todo.get("SEQUENCE", 0)))
+        self.assert_quiet(self.a)
+
+    def test_a_to_do_the_list_cannot_hold_stays_untouched_on_the_server(self):
+        self.phone.put("no-due", "Some day", ["PRIORITY:9"])
+        self.phone.put("dated", "Dated", ["DUE:20270105T120000Z"])
+        before = self.phone.items()["no-due"]
+        self.link(self.a)
+        self.sync(self.a)
+        self.assertEqual(sorted(self.a.tasks()), ["Dated"])
+        self.a.edit("Dated", title="Dated, edited")
+        self.sync(self.a)
+        after = self.phone.items()["no-due"]
+        self.assertEqual((after.etag, after.text), (before.etag, before.text))
         self.assert_quiet(self.a)
 
     def test_time_zones_of_three_sides_meet_at_the_same_moments(self):
