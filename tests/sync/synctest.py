@@ -99,23 +99,29 @@ class Server:
     def command(self):
         raise NotImplementedError
 
-    def start(self):
+    def start(self, tries=3):
         # Bounded: the server ends by itself if the tests never end it.
         self.process = subprocess.Popen(["timeout", "3600"] + self.command(), stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=self.folder,
                                         start_new_session=True)
 
         def answers():
+            # An HTTP answer, not only a connection: another listener may hold the port.
             try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=1):
-                    return True
-            except OSError:
+                http_request(self.port, "OPTIONS", "/", timeout=2)
+                return self.process.poll() is None
+            except (OSError, http.client.HTTPException):
                 return False
         try:
             wait_for(answers, "%s answering on port %d" % (self.name, self.port),
                      process=self.process)
         except AssertionError as e:
             said = self.tail()
+            if tries > 1 and "in use" in said:
+                # Another test's server took the port between our look and its bind.
+                self.process.wait()
+                self.port = free_port()
+                return self.start(tries - 1)
             self.stop()
             raise AssertionError("%s\n%s" % (e, said))
         return self
