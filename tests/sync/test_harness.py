@@ -51,13 +51,17 @@ class PhoneTests(ServerCase):
         self.assertEqual(st.instant(item.fields()["due"]).astimezone(st.zoneinfo.ZoneInfo("UTC")),
                          st.datetime.datetime(2027, 1, 5, 0, 0, tzinfo=st.zoneinfo.ZoneInfo("UTC")))
         # A conditional edit succeeds once; the same stale ETag is refused.
-        new = self.phone.edit(item, ["SUMMARY:Water the roses", "PRIORITY:5"])
+        new = self.phone.edit(item, ["SUMMARY:Water the roses", "PRIORITY:5",
+                                     "DESCRIPTION:The red ones"])
         self.assertNotEqual(new, etag)
         self.assertIsNone(self.phone.edit(item, ["SUMMARY:Late"], expect=(412,)))
         item = self.phone.items()["p-1"]
         self.assertEqual(item.fields()["title"], "Water the roses")
         self.assertEqual(item.lines("PRIORITY"), ["PRIORITY:5"])
-        self.assertEqual(len([c for c in item.todo.subcomponents if c.name == "VALARM"]), 1)
+        alarms = [c for c in item.todo.subcomponents if c.name == "VALARM"]
+        # The to-do's own DESCRIPTION changed, not its alarm's.
+        self.assertEqual([str(a["DESCRIPTION"]) for a in alarms], ["Soon"])
+        self.assertEqual(item.fields()["note"], "The red ones")
         # A second create at the same href is refused.
         with self.assertRaises(AssertionError):
             self.phone.put("p-1", "Again")
