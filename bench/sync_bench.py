@@ -55,7 +55,7 @@ def quillet_figures(server, root):
         a, b = st.Side(root, "a"), st.Side(root, "b")
         a.write(tasks())
         for side in (a, b):
-            side.setup(proxy.url(collection))
+            side.setup(proxy.url(collection), *server.link_args())
         figures["first sync up"] = measured(proxy, lambda: a.sync())
         figures["first sync down"] = measured(proxy, lambda: b.sync())
         figures["no-op sync"] = measured(proxy, lambda: a.sync())

@@ -141,6 +141,10 @@ class Server:
         self.log.close()
         shutil.rmtree(self.folder, ignore_errors=True)
 
+    def link_args(self):
+        """What --sync-setup needs besides the URL to reach this server."""
+        return []
+
     def home(self):
         """The path under which the tests make their collections."""
         raise NotImplementedError
@@ -193,6 +197,11 @@ class Radicale(Server):
     def home(self):
         return "/quillet/"
 
+    def link_args(self):
+        # Radicale asks anyone who wants to know who they are to log in;
+        # without authentication any name and password will do.
+        return ["--user", "quillet", "--password-command", "echo any"]
+
 
 class RadicaleWithPassword(Radicale):
     """Basic authentication from an htpasswd file in plain text."""
@@ -212,6 +221,9 @@ class RadicaleWithPassword(Radicale):
 
     def home(self):
         return "/%s/" % self.user
+
+    def link_args(self):
+        return ["--user", self.user, "--password-command", "printf '%s'" % self.password]
 
 
 class Xandikos(Server):
@@ -820,7 +832,8 @@ class SyncCase:
 
     def link(self, *sides):
         for side in sides:
-            said = side.setup(self.proxy.url(self.collection)).stdout.decode()
+            said = side.setup(self.proxy.url(self.collection),
+                              *self.server.link_args()).stdout.decode()
             # Named by its URL or by its name, which the tests make the same.
             self.assertIn(self.collection.rstrip("/").rsplit("/", 1)[-1], said)
 
