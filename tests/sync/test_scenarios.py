@@ -398,7 +398,6 @@ class SetupAndPassword(unittest.TestCase):
         if reason:
             raise unittest.SkipTest(reason)
         cls.server = st.RadicaleWithPassword().start()
-        cls.collection = cls.server.new_collection("groceries")
 
     @classmethod
     def tearDownClass(cls):
@@ -409,6 +408,9 @@ class SetupAndPassword(unittest.TestCase):
         self.addCleanup(st.shutil.rmtree, self.root, True)
         self.side = st.Side(self.root, "a")
         self.side.write(THREE)
+        # A calendar of its own for each test, found by its name.
+        self.collection = self.server.new_collection()
+        self.calendar = self.collection.rstrip("/").rsplit("/", 1)[-1]
 
     def config_text(self):
         out = b""
@@ -433,8 +435,8 @@ class SetupAndPassword(unittest.TestCase):
     def test_setup_by_discovery_and_sync_with_a_password_command(self):
         _, command = self.password_command(self.server.password)
         run = self.side.setup(self.server.root, "--user", self.server.user, "--calendar",
-                              "groceries", "--password-command", command)
-        self.assertIn("groceries", run.stdout.decode())
+                              self.calendar, "--password-command", command)
+        self.assertIn(self.calendar, run.stdout.decode())
         self.assert_not_said(run)
         self.assertEqual(self.side.sync().sent, 3)
         self.assertEqual(len(st.Phone(self.server, self.collection).items()), 3)
@@ -445,7 +447,7 @@ class SetupAndPassword(unittest.TestCase):
         _, wrong = self.password_command("wrong")
         cases = [
             ("a wrong password", [self.server.root, "--user", self.server.user, "--calendar",
-                                  "groceries", "--password-command", wrong]),
+                                  self.calendar, "--password-command", wrong]),
             ("plain http off loopback", ["http://192.0.2.1/dav/", "--user", "x",
                                          "--password-command", wrong]),
             ("no password and no terminal to ask on", [self.server.root, "--user",
