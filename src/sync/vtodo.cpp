@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace qsync {
@@ -85,15 +86,18 @@ QByteArray foldLine(const QByteArray &line)
 {
     QByteArray out;
     qsizetype width = 0;
-    for (qsizetype i = 0; i < line.size(); ++i) {
+    for (qsizetype i = 0; i < line.size();) {
         const auto c = static_cast<unsigned char>(line[i]);
-        // A UTF-8 continuation byte stays with its character.
-        if (width >= 75 && (c & 0xC0) != 0x80) {
+        // A character's bytes stay together, and a line holds 75 octets.
+        const qsizetype length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        const qsizetype end = std::min(line.size(), i + length);
+        if (width + (end - i) > 75) {
             out += "\r\n ";
             width = 1;
         }
-        out += char(c);
-        ++width;
+        out += line.mid(i, end - i);
+        width += end - i;
+        i = end;
     }
     return out;
 }
