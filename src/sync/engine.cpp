@@ -259,6 +259,32 @@ bool Sync::planAll()
     QStringList uids;
     QString why;
     taskUids(&uids, &why);
+    // A list that holds the same tasks as the calendar before it ever
+    // synced (a copy, an import) takes the calendar's UIDs for them, so
+    // that nothing is uploaded twice.
+    bool renamed = false;
+    {
+        QMultiHash<QString, QString> unpaired;  // content -> remote UID
+        const auto contentOf = [](const Fields &f) {
+            return QStringList{f.title, f.forWhom, f.description, QString::number(f.due)}.join(
+                QChar(0));
+        };
+        QSet<QString> local(uids.begin(), uids.end());
+        for (auto it = remoteByUid.cbegin(); it != remoteByUid.cend(); ++it) {
+            if (!local.contains(it.key()) && !m_state.find(it.key()))
+                unpaired.insert(contentOf((*it)->todo->fields), it.key());
+        }
+        for (int i = 0; i < taskCount && i < uids.size() && !unpaired.isEmpty(); ++i) {
+            if (m_state.find(uids[i]) || remoteByUid.contains(uids[i]))
+                continue;
+            const QString key = contentOf(fieldsOf(tasks[size_t(i)]));
+            if (const auto hit = unpaired.find(key); hit != unpaired.end()) {
+                uids[i] = hit.value();
+                unpaired.erase(hit);
+                renamed = true;
+            }
+        }
+    }
     // A task edited by hand in title and due at once got a new UID; the
     // one UID that vanished is that task's.
     QStringList vanished, fresh;
@@ -273,8 +299,10 @@ bool Sync::planAll()
     }
     if (vanished.size() == 1 && fresh.size() == 1) {
         uids[uids.indexOf(fresh[0])] = vanished[0];
-        rememberTaskUids(uids, &why);
+        renamed = true;
     }
+    if (renamed)
+        rememberTaskUids(uids, &why);
     m_uids = uids;
 
     QHash<QString, Fields> local;
