@@ -16,12 +16,13 @@ struct StartOptions {
     QString file;          // --file: the task file to use instead of the usual one
 
     // A command from the terminal does its work and ends; no window.
-    enum Command { NoCommand, List, Add, ExportIcs, ImportIcs };
+    enum Command { NoCommand, List, Add, ExportIcs, ImportIcs, Sync, SyncSetup };
     Command command = NoCommand;
-    bool recycled = false;              // --list: the recycled tasks
-    bool json = false;                  // --list: as JSON
-    QString title, due, forWhom, note;  // --add
-    QString icsFile;                    // --export-ics, --import-ics; "-" is stdout
+    bool recycled = false;                             // --list: the recycled tasks
+    bool json = false;                                 // --list: as JSON
+    QString title, due, forWhom, note;                 // --add
+    QString icsFile;                                   // --export-ics, --import-ics; "-" is stdout
+    QString syncUrl, user, calendar, passwordCommand;  // --sync-setup
 };
 
 // Reads the options as GNU programs do. An exit status when the program
