@@ -19,7 +19,7 @@ from synctest import Task  # noqa: E402
 UTC = datetime.timezone.utc
 # The shared checks group by subTest, which hypothesis turns off inside an example.
 warnings.filterwarnings("ignore", "subTest per-example")
-EXAMPLES = int(os.environ.get("QUILLET_HISTORY_EXAMPLES", "25"))
+EXAMPLES = int(os.environ.get("QUILLET_HISTORY_EXAMPLES", "15"))
 START = [Task("Rent", datetime.datetime(2027, 1, 5, 9, 30), "Sam"),
          Task("Dentist", datetime.datetime(2027, 2, 1, 14, 0), note="Bring the card"),
          Task("Mum", datetime.datetime(2027, 1, 10, 18, 0))]
