@@ -40,6 +40,7 @@ bench: deps
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	@for b in $(BUILD_BENCH)/bench/bench_*; do \
 	  [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; done
+	/usr/bin/python3 bench/sync_bench.py $(BUILD_BENCH)/src/app/quillet
 
 # libFuzzer on the file reader, the number reader and the viewer's markup limit;
 # FUZZ_SECONDS per target.

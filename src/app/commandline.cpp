@@ -61,6 +61,11 @@ const char kHelp[] =
     "      --title=T           with --edit, the task's new title\n"
     "      --export-ics=FILE   write the tasks to the iCalendar FILE (-: stdout)\n"
     "      --import-ics=FILE   add the to-dos of the iCalendar FILE as tasks\n"
+    "      --sync              sync the tasks with the CalDAV calendar set up for the list\n"
+    "      --sync-setup=URL    set up the sync with the CalDAV server or calendar at URL\n"
+    "      --user=NAME         with --sync-setup, the user name on the server\n"
+    "      --calendar=NAME     with --sync-setup, which of the server's calendars to use\n"
+    "      --password-command=CMD  with --sync-setup, a command that prints the password\n"
     "  -h, --help              display this help and exit\n"
     "      --version           output version information and exit\n"
     "\n"
@@ -92,6 +97,15 @@ const char kHelp[] =
     "same list, and refuse when the list changed since in a way that moves that\n"
     "task, or when there was no listing: run --list again.\n"
     "\n"
+    "--sync-setup finds the server's calendars that hold to-dos, takes the one\n"
+    "--calendar names or the only one, or makes one called Quillet. A password\n"
+    "asked for is kept in the desktop's keyring, never in a file; with\n"
+    "--password-command the command is run at each sync instead. --sync then\n"
+    "merges both sides field by field and prints what it sent, received,\n"
+    "merged, and how many conflicts it met. A field changed on both sides keeps\n"
+    "Quillet's value; the calendar's is added to the end of the description as\n"
+    "Sync conflict 2026-12-09 14:02, the calendar had: title \"...\"\n"
+    "\n"
     "Examples:\n"
     "  quillet --list\n"
     "  quillet --list --json\n"
@@ -105,11 +119,14 @@ const char kHelp[] =
     "  quillet --add Dentist --due '2026-12-24 09:30' --note 'Bring the card'\n"
     "  quillet --export-ics tasks.ics\n"
     "  quillet --import-ics tasks.ics\n"
+    "  quillet --sync-setup https://dav.example.org/ --user sam\n"
+    "  quillet --sync\n"
     "  quillet --file ~/work/tasks.txt --show-all\n"
     "\n"
     "Exit status:\n"
     " 0  if OK,\n"
     " 1  if the task file could not be read or saved or no window could be shown,\n"
+    "    or a sync failed (the server unreachable, a password refused),\n"
     "    or, with --remind, if there is no session bus or notification service,\n"
     " 2  if an option or its value was wrong.\n";
 
@@ -147,6 +164,11 @@ const OptionRow kOptionRows[] = {
     {"wide"},
     {"due-within", "N"},
     {"overdue"},
+    {"sync"},
+    {"sync-setup", "URL"},
+    {"user", "NAME"},
+    {"calendar", "NAME"},
+    {"password-command", "CMD"},
 };
 
 // Which options go together, in the order they are checked: the first rule
@@ -158,7 +180,7 @@ struct OptionRule {
         Needs,      // each of these only with `other`
         NotEmpty,   // a value that must say something
     } kind;
-    const char *options[14];  // the rest null
+    const char *options[16];  // the rest null
     const char *message;
     const char *other = nullptr;
     const char *orOther = nullptr;  // Needs: either one will do
@@ -167,7 +189,7 @@ struct OptionRule {
 const OptionRule kOptionRules[] = {
     {OptionRule::OneAtMost,
      {"show-all", "remind", "list", "add", "export-ics", "import-ics", "done", "restore", "delete",
-      "edit", "week"},
+      "edit", "week", "sync", "sync-setup"},
      "%1 cannot be used together"},
     // The first of these given twice is named.
     {OptionRule::Once,
@@ -189,7 +211,15 @@ const OptionRule kOptionRules[] = {
      "week"},
     {OptionRule::Needs, {"title"}, "--title goes with --edit", "edit"},
     {OptionRule::Needs, {"add"}, "--add needs --due WHEN", "due"},
+    {OptionRule::Once,
+     {"sync-setup", "user", "calendar", "password-command"},
+     "%1 is given more than once"},
+    {OptionRule::Needs,
+     {"user", "calendar", "password-command"},
+     "--user, --calendar and --password-command go with --sync-setup",
+     "sync-setup"},
     {OptionRule::NotEmpty, {"file"}, "--file needs a path"},
+    {OptionRule::NotEmpty, {"sync-setup"}, "--sync-setup needs a URL"},
 };
 
 // The option that asks for each command.
@@ -203,6 +233,8 @@ const std::pair<const char *, StartOptions::Command> kCommands[] = {
     {"restore", StartOptions::Restore},
     {"delete", StartOptions::Delete},
     {"edit", StartOptions::Edit},
+    {"sync", StartOptions::Sync},
+    {"sync-setup", StartOptions::SyncSetup},
 };
 
 // The option as it was typed: "--name" or, among short ones run together,
@@ -354,6 +386,10 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
     options->dueWithin = value("due-within");
     options->overdue = isSet("overdue");
     options->words = parser.positionalArguments();
+    options->syncUrl = value("sync-setup");
+    options->user = value("user");
+    options->calendar = value("calendar");
+    options->passwordCommand = value("password-command");
     for (const auto &[name, command] : kCommands) {
         if (isSet(name)) {
             options->command = command;

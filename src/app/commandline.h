@@ -16,7 +16,8 @@ struct StartOptions {
     QString file;          // --file: the task file to use instead of the usual one
 
     // A command from the terminal does its work and ends; no window.
-    enum Command { NoCommand, List, Week, Add, ExportIcs, ImportIcs, Done, Restore, Delete, Edit };
+    enum Command { NoCommand, List, Week, Add, ExportIcs, ImportIcs, Done, Restore, Delete, Edit,
+                   Sync, SyncSetup };
     Command command = NoCommand;
     bool recycled = false;  // --list: the recycled tasks
     bool json = false;      // --list: as JSON
@@ -30,6 +31,7 @@ struct StartOptions {
     // --edit changes only the fields given (an empty --for empties it).
     bool titleGiven = false, dueGiven = false, forGiven = false, noteGiven = false;
     QString icsFile;  // --export-ics, --import-ics; "-" is stdout
+    QString syncUrl, user, calendar, passwordCommand;  // --sync-setup
 };
 
 // Reads the options as GNU programs do. An exit status when the program

@@ -53,6 +53,9 @@ int main(int argc, char **argv)
     // iCalendar needs libical, which the other starts never map.
     if (options.command == StartOptions::ExportIcs || options.command == StartOptions::ImportIcs)
         return execHelper(QStringLiteral("quillet-ics"), argv);
+    // The sync needs QtNetwork, libical and libsecret.
+    if (options.command == StartOptions::Sync || options.command == StartOptions::SyncSetup)
+        return execHelper(QStringLiteral("quillet-sync"), argv);
     if (options.remind)
         return execHelper(QStringLiteral("quillet-remind"), argv);
     const StartPlan plan = planStart(options, displayAvailable());

@@ -10,6 +10,7 @@
 #include "remind/desktopnotifications.h"
 #include "remind/realtimealarm.h"
 #include "remind/reminder.h"
+#include "remind/syncschedule.h"
 #include "store/folderwatch.h"
 #include "store/listlocation.h"
 #include "store/safefile.h"
@@ -120,6 +121,7 @@ private:
     std::unique_ptr<Module1::FolderWatch> m_watch;
     std::unique_ptr<remind::DesktopNotifications> m_notifications;
     std::unique_ptr<remind::Reminder> m_reminder;
+    std::unique_ptr<remind::SyncSchedule> m_sync;
 };
 
 std::optional<int> ReminderProgram::setUp(const StartOptions &options)
@@ -166,6 +168,8 @@ std::optional<int> ReminderProgram::setUp(const StartOptions &options)
         m_taskFile, putOffFile(m_identity));
     QObject::connect(m_alarm.get(), &remind::RealtimeAlarm::rang, m_app,
                      [this] { m_reminder->wake(); });
+    m_sync = std::make_unique<remind::SyncSchedule>(siblingProgram(QStringLiteral("quillet-sync")),
+                                                    m_taskFile);
     follow();
     answerNotifications();
     // The session ends with its bus.
@@ -208,6 +212,7 @@ void ReminderProgram::follow()
     Module1::FolderWatch *watch = m_watch.get();
     QObject::connect(watch, &Module1::FolderWatch::changed, m_app, [this, watch] {
         m_reminder->fileChanged();
+        m_sync->listChanged();
         watch->followLink();
     });
     QObject::connect(watch, &Module1::FolderWatch::folderGone, m_app, [this] {
@@ -257,6 +262,7 @@ int ReminderProgram::run()
 {
     m_reminder->start();
     m_notifications->start();
+    m_sync->start();
     return m_app->exec();
 }
 

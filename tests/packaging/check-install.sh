@@ -20,7 +20,7 @@ install_to() {
 install_to "$prefix"
 
 for f in bin/quillet bin/quillet-launch libexec/quillet/quillet-windows libexec/quillet/quillet-remind \
-         libexec/quillet/quillet-ics \
+         libexec/quillet/quillet-ics libexec/quillet/quillet-sync \
          share/applications/quillet.desktop share/quillet/autostart/quillet.desktop \
          share/quillet/autostart/quillet-remind.desktop \
          share/icons/hicolor/scalable/apps/quillet.svg \
