@@ -84,6 +84,7 @@ private:
     bool applyLocal();
     bool upload(Plan &plan);
     bool saveState();
+    void advanceToken();
     QUrl urlOf(const QString &href) const
     {
         return m_collection.resolved(QUrl(QString::fromUtf8(QUrl::toPercentEncoding(href, "/"))));
@@ -499,11 +500,13 @@ bool Sync::upload(Plan &p)
         if (p.remoteAction == RemoteAction::Create) {
             const QString name =
                 QString::fromLatin1(QUrl::toPercentEncoding(p.uid).replace('%', '_'));
-            href = canonicalPath(m_collection, m_collection.path() +
-                                                   (m_collection.path().endsWith(QLatin1Char('/'))
-                                                        ? QString()
-                                                        : QStringLiteral("/")) +
-                                                   name + QStringLiteral(".ics"));
+            href = canonicalPath(
+                m_collection,
+                m_collection.path() +
+                    (m_collection.path().endsWith(QLatin1Char('/')) ? QString()
+                                                                    : QStringLiteral("/")) +
+                    name + (attempt > 0 ? QStringLiteral("-%1").arg(attempt) : QString()) +
+                    QStringLiteral(".ics"));
             body = newResource(p.uid, p.result, m_now);
             condition = {{"If-None-Match", "*"}};
         } else {
@@ -535,6 +538,9 @@ bool Sync::upload(Plan &p)
         }
         // Changed on the server since it was read: fetched, merged, again.
         const Response got = m_client.send("GET", urlOf(href));
+        // Refused, yet not there (a name a deleted item had): another name.
+        if (got.status == 404 && p.remoteAction == RemoteAction::Create)
+            continue;
         if (!got.ok())
             return fail(got);
         const std::optional<RemoteTodo> todo = readTodo(got.body);
@@ -650,9 +656,39 @@ SyncReport Sync::run()
                 break;
         }
     }
+    if (m_report.sent > 0 && !m_state.token.isEmpty())
+        advanceToken();
     saveState();
     m_report.requests = m_client.requests();
     return m_report;
+}
+
+void Sync::advanceToken()
+{
+    // The token was taken before this sync's own writes; a later token
+    // is kept only when all it tells since is those writes, or an item
+    // made and deleted by another since would never be told.
+    const QByteArray body = xmlHead() + "<d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" +
+                            escapeXml(m_state.token).toUtf8() +
+                            "</d:sync-token><d:sync-level>1</d:sync-level><d:prop><d:getetag/>"
+                            "</d:prop></d:sync-collection>";
+    const Response r = m_client.send("REPORT", m_collection, body, {{"Depth", "0"}});
+    if (r.status != 207)
+        return;
+    const MultiStatus ms = parseMultiStatus(r.body, m_collection);
+    const QString self = canonicalPath(m_collection, m_collection.path());
+    for (const DavEntry &e : ms.entries) {
+        if (e.href == self || e.href + QLatin1Char('/') == self) {
+            if (e.status == 507)
+                return;
+            continue;
+        }
+        const Item *item = m_state.findHref(e.href);
+        if (e.status == 404 ? item != nullptr : (!item || item->etag != e.etag))
+            return;
+    }
+    if (!ms.syncToken.isEmpty())
+        m_state.token = ms.syncToken;
 }
 
 }  // namespace
