@@ -84,7 +84,6 @@ private:
     bool applyLocal();
     bool upload(Plan &plan);
     bool saveState();
-    void advanceToken();
     QUrl urlOf(const QString &href) const
     {
         return m_collection.resolved(QUrl(QString::fromUtf8(QUrl::toPercentEncoding(href, "/"))));
@@ -103,7 +102,9 @@ private:
     QString m_newToken;
     QHash<QString, Remote> m_remote;  // by href: the server's whole collection
     std::vector<Plan> m_plans;
-    QStringList m_uids;            // the list's UIDs when planned
+    QStringList m_uids;
+    QSet<QString>
+        m_told;  // the hrefs the token's changes name            // the list's UIDs when planned
     std::deque<Remote> m_fetched;  // copies fetched again after a 412
     QDateTime m_now = QDateTime::currentDateTime();
 };
@@ -147,6 +148,7 @@ bool Sync::listBySync(bool *unsupported)
                 truncated |= e.status == 507;
                 continue;
             }
+            m_told.insert(e.href);
             if (e.status == 404)
                 m_remote.remove(e.href);
             else if (!e.etag.isEmpty() || e.status == 200)
@@ -190,8 +192,17 @@ bool Sync::list()
         }
     }
     bool unsupported = false;
-    if (listBySync(&unsupported))
+    const bool delta = !m_state.token.isEmpty();
+    if (listBySync(&unsupported)) {
+        // What this program wrote after the old token and the new one does
+        // not name was deleted since.
+        for (Item &item : m_state.items) {
+            if (delta && item.afterToken && !m_told.contains(item.href))
+                m_remote.remove(item.href);
+            item.afterToken = false;
+        }
         return true;
+    }
     if (!unsupported)
         return false;
     return listByPropfind();
@@ -526,7 +537,9 @@ bool Sync::upload(Plan &p)
                     copy = got.body;
                 }
             }
-            remember(itemOf(p.uid, href, etag, p.result, copy));
+            Item written = itemOf(p.uid, href, etag, p.result, copy);
+            written.afterToken = true;
+            remember(std::move(written));
             ++m_report.sent;
             return true;
         }
@@ -656,39 +669,9 @@ SyncReport Sync::run()
                 break;
         }
     }
-    if (m_report.sent > 0 && !m_state.token.isEmpty())
-        advanceToken();
     saveState();
     m_report.requests = m_client.requests();
     return m_report;
-}
-
-void Sync::advanceToken()
-{
-    // The token was taken before this sync's own writes; a later token
-    // is kept only when all it tells since is those writes, or an item
-    // made and deleted by another since would never be told.
-    const QByteArray body = xmlHead() + "<d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" +
-                            escapeXml(m_state.token).toUtf8() +
-                            "</d:sync-token><d:sync-level>1</d:sync-level><d:prop><d:getetag/>"
-                            "</d:prop></d:sync-collection>";
-    const Response r = m_client.send("REPORT", m_collection, body, {{"Depth", "0"}});
-    if (r.status != 207)
-        return;
-    const MultiStatus ms = parseMultiStatus(r.body, m_collection);
-    const QString self = canonicalPath(m_collection, m_collection.path());
-    for (const DavEntry &e : ms.entries) {
-        if (e.href == self || e.href + QLatin1Char('/') == self) {
-            if (e.status == 507)
-                return;
-            continue;
-        }
-        const Item *item = m_state.findHref(e.href);
-        if (e.status == 404 ? item != nullptr : (!item || item->etag != e.etag))
-            return;
-    }
-    if (!ms.syncToken.isEmpty())
-        m_state.token = ms.syncToken;
 }
 
 }  // namespace
