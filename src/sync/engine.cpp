@@ -102,7 +102,9 @@ private:
     QString m_newToken;
     QHash<QString, Remote> m_remote;  // by href: the server's whole collection
     std::vector<Plan> m_plans;
-    QStringList m_uids;            // the list's UIDs when planned
+    QStringList m_uids;
+    QSet<QString>
+        m_told;  // the hrefs the token's changes name            // the list's UIDs when planned
     std::deque<Remote> m_fetched;  // copies fetched again after a 412
     QDateTime m_now = QDateTime::currentDateTime();
 };
@@ -146,6 +148,7 @@ bool Sync::listBySync(bool *unsupported)
                 truncated |= e.status == 507;
                 continue;
             }
+            m_told.insert(e.href);
             if (e.status == 404)
                 m_remote.remove(e.href);
             else if (!e.etag.isEmpty() || e.status == 200)
@@ -189,8 +192,17 @@ bool Sync::list()
         }
     }
     bool unsupported = false;
-    if (listBySync(&unsupported))
+    const bool delta = !m_state.token.isEmpty();
+    if (listBySync(&unsupported)) {
+        // What this program wrote after the old token and the new one does
+        // not name was deleted since.
+        for (Item &item : m_state.items) {
+            if (delta && item.afterToken && !m_told.contains(item.href))
+                m_remote.remove(item.href);
+            item.afterToken = false;
+        }
         return true;
+    }
     if (!unsupported)
         return false;
     return listByPropfind();
@@ -499,11 +511,13 @@ bool Sync::upload(Plan &p)
         if (p.remoteAction == RemoteAction::Create) {
             const QString name =
                 QString::fromLatin1(QUrl::toPercentEncoding(p.uid).replace('%', '_'));
-            href = canonicalPath(m_collection, m_collection.path() +
-                                                   (m_collection.path().endsWith(QLatin1Char('/'))
-                                                        ? QString()
-                                                        : QStringLiteral("/")) +
-                                                   name + QStringLiteral(".ics"));
+            href = canonicalPath(
+                m_collection,
+                m_collection.path() +
+                    (m_collection.path().endsWith(QLatin1Char('/')) ? QString()
+                                                                    : QStringLiteral("/")) +
+                    name + (attempt > 0 ? QStringLiteral("-%1").arg(attempt) : QString()) +
+                    QStringLiteral(".ics"));
             body = newResource(p.uid, p.result, m_now);
             condition = {{"If-None-Match", "*"}};
         } else {
@@ -523,7 +537,9 @@ bool Sync::upload(Plan &p)
                     copy = got.body;
                 }
             }
-            remember(itemOf(p.uid, href, etag, p.result, copy));
+            Item written = itemOf(p.uid, href, etag, p.result, copy);
+            written.afterToken = true;
+            remember(std::move(written));
             ++m_report.sent;
             return true;
         }
@@ -535,6 +551,9 @@ bool Sync::upload(Plan &p)
         }
         // Changed on the server since it was read: fetched, merged, again.
         const Response got = m_client.send("GET", urlOf(href));
+        // Refused, yet not there (a name a deleted item had): another name.
+        if (got.status == 404 && p.remoteAction == RemoteAction::Create)
+            continue;
         if (!got.ok())
             return fail(got);
         const std::optional<RemoteTodo> todo = readTodo(got.body);

@@ -99,6 +99,7 @@ bool readState(const QString &collection, State *state, QString *why)
         item.etag = o.value(QLatin1String("etag")).toString().toUtf8();
         item.base = fromJson(o.value(QLatin1String("base")).toObject());
         item.copy = QByteArray::fromBase64(o.value(QLatin1String("copy")).toString().toLatin1());
+        item.afterToken = o.value(QLatin1String("after-token")).toBool();
         if (!item.uid.isEmpty())
             state->items.push_back(std::move(item));
     }
@@ -114,7 +115,8 @@ bool writeState(const State &state, QString *why)
                         {QStringLiteral("href"), item.href},
                         {QStringLiteral("etag"), QString::fromUtf8(item.etag)},
                         {QStringLiteral("base"), toJson(item.base)},
-                        {QStringLiteral("copy"), QString::fromLatin1(item.copy.toBase64())}});
+                        {QStringLiteral("copy"), QString::fromLatin1(item.copy.toBase64())},
+                        {QStringLiteral("after-token"), item.afterToken}});
     }
     const QJsonObject root{{QStringLiteral("version"), 1},
                            {QStringLiteral("collection"), state.collection},

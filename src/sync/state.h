@@ -20,6 +20,9 @@ struct Item {
     QByteArray etag;
     Fields base;
     QByteArray copy;  // the server's resource as last seen
+    // Written after the token was taken: the next token's changes must
+    // name it, or it was deleted since.
+    bool afterToken = false;
 };
 
 struct State {
