@@ -51,8 +51,7 @@ const char kHelp[] =
     "      --wide              with --list or --week, never cut a title\n"
     "      --add=TITLE         add a task, due when --due says\n"
     "      --due=WHEN          with --add or --edit, when the task is due\n"
-    "      --for=WHO           whom the task is for (--add, --edit), or whose to show (--list, "
-    "--week)\n"
+    "      --for=WHO           whom the task is for; with --list, whose to show\n"
     "      --note=TEXT         with --add or --edit, the task's description\n"
     "      --done=N            recycle task N of the last --list\n"
     "      --restore=N         restore task N of the last --list --recycled\n"
@@ -61,11 +60,11 @@ const char kHelp[] =
     "      --title=T           with --edit, the task's new title\n"
     "      --export-ics=FILE   write the tasks to the iCalendar FILE (-: stdout)\n"
     "      --import-ics=FILE   add the to-dos of the iCalendar FILE as tasks\n"
-    "      --sync              sync the tasks with the CalDAV calendar set up for the list\n"
-    "      --sync-setup=URL    set up the sync with the CalDAV server or calendar at URL\n"
+    "      --sync              sync the list with the CalDAV calendar set up for it\n"
+    "      --sync-setup=URL    set up the sync with the CalDAV server or calendar URL\n"
     "      --user=NAME         with --sync-setup, the user name on the server\n"
-    "      --calendar=NAME     with --sync-setup, which of the server's calendars to use\n"
-    "      --password-command=CMD  with --sync-setup, a command that prints the password\n"
+    "      --calendar=NAME     with --sync-setup, the server's calendar to use\n"
+    "      --password-command=CMD  with --sync-setup, a command printing the password\n"
     "  -h, --help              display this help and exit\n"
     "      --version           output version information and exit\n"
     "\n"
@@ -322,6 +321,10 @@ std::optional<int> parseCommandLine(const QStringList &arguments, StartOptions *
 
     const bool parsed = parser.parse(arguments);
     if (parsed && isSet("help")) {
+        // One buffer for the whole text, so that a write that fails does so
+        // at the close, where its reason is read.
+        static char whole[sizeof kHelp + 1];
+        std::setvbuf(stdout, whole, _IOFBF, sizeof whole);
         std::fputs(kHelp, stdout);
         return 0;
     }

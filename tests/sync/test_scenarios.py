@@ -4,6 +4,7 @@
 Radicale and on Xandikos (QUILLET_SYNC_SERVER names one), Quillet talking
 to the server through the fault proxy."""
 import datetime
+import json
 import os
 import sys
 import tempfile
@@ -135,20 +136,19 @@ class Scenarios(st.SyncCase):
                 self.assert_quiet(self.a, self.b)
 
     def test_an_edit_beats_a_delete_on_either_side(self):
-        deletes_for_good = b"--delete" in self.a.run("--help").stdout
         cases = [("deleted for good here, edited there", "here"),
                  ("deleted there, edited here", "there")]
         for name, where in cases:
             with self.subTest(name):
-                if where == "here" and not deletes_for_good:
-                    self.skipTest("quillet has no --delete")
                 self.setUp()
                 self.linked_with(THREE)
                 item = self.phone.find("Dentist")
                 if where == "here":
                     self.phone.edit(item, ["SUMMARY:Dentist at 3"])
-                    number = [t["title"] for t in self.a.listed()].index("Dentist") + 1
-                    self.a.run("--delete", str(number))
+                    # Delete for good takes a number of the recycled listing.
+                    self.a.run("--done", str(self.number(self.a, "Dentist")))
+                    self.a.run("--delete", str(self.number(self.a, "Dentist", recycled=True)))
+                    self.assertNotIn("Dentist", self.a.tasks())
                     expected = "Dentist at 3"
                 else:
                     self.phone.delete(item)
@@ -161,6 +161,13 @@ class Scenarios(st.SyncCase):
                 self.assertEqual(self.phone.find(expected).uid, item.uid)
                 self.assert_agree(self.a, self.b)
                 self.assert_quiet(self.a, self.b)
+
+    @staticmethod
+    def number(side, title, recycled=False):
+        """The task's number in a fresh --list (or --list --recycled)."""
+        extra = ["--recycled"] if recycled else []
+        listed = json.loads(side.run("--list", "--json", *extra).stdout)
+        return [t["title"] for t in listed].index(title) + 1
 
     def test_deleted_on_the_server_and_unchanged_here_goes_to_recycled(self):
         self.linked_with(THREE)
