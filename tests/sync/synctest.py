@@ -878,6 +878,17 @@ class SyncCase:
                     self.assertEqual(m["due"], instant(f["due"], side.zone))
 
 
+def parts(loader, classes):
+    """The suite of the part QUILLET_SYNC_SERVER names (as ctest runs them),
+    or of every part: classes maps each part's name to its test cases."""
+    only = os.environ.get("QUILLET_SYNC_SERVER")
+    chosen = [classes[only]] if only in classes else list(classes.values())
+    suite = unittest.TestSuite()
+    for cls in chosen:
+        suite.addTests(loader.loadTestsFromTestCase(cls))
+    return suite
+
+
 def main():
     """unittest's main, with SKIP_STATUS when every test skipped."""
     program = unittest.main(exit=False, verbosity=2)

@@ -128,12 +128,7 @@ class OnXandikos(History, unittest.TestCase):
 
 
 def load_tests(loader, tests, pattern):
-    only = os.environ.get("QUILLET_SYNC_SERVER")
-    chosen = {"radicale": [OnRadicale], "xandikos": [OnXandikos]}.get(only, [OnRadicale, OnXandikos])
-    suite = unittest.TestSuite()
-    for cls in chosen:
-        suite.addTests(loader.loadTestsFromTestCase(cls))
-    return suite
+    return st.parts(loader, {"radicale": OnRadicale, "xandikos": OnXandikos})
 
 
 if __name__ == "__main__":

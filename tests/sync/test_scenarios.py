@@ -483,14 +483,8 @@ class SetupAndPassword(unittest.TestCase):
 
 
 def load_tests(loader, tests, pattern):
-    # QUILLET_SYNC_SERVER=radicale|xandikos|password runs one part, as ctest does.
-    only = os.environ.get("QUILLET_SYNC_SERVER")
-    classes = {"radicale": [OnRadicale], "xandikos": [OnXandikos], "password": [SetupAndPassword]}
-    chosen = classes.get(only) if only else [OnRadicale, OnXandikos, SetupAndPassword]
-    suite = unittest.TestSuite()
-    for cls in chosen:
-        suite.addTests(loader.loadTestsFromTestCase(cls))
-    return suite
+    return st.parts(loader, {"radicale": OnRadicale, "xandikos": OnXandikos,
+                             "password": SetupAndPassword})
 
 
 if __name__ == "__main__":
