@@ -5,6 +5,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QVariantMap>
 
 #include <algorithm>
@@ -80,6 +81,12 @@ void DesktopNotifications::ask()
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();
         m_asking = false;
+        // The service came or went while we asked: the answer may be the
+        // old one's, or an error from before the new one came.
+        if (std::exchange(m_askAgain, false)) {
+            ask();
+            return;
+        }
         const QDBusPendingReply<QStringList> reply = *w;
         if (reply.isError()) {
             m_ready = false;
@@ -106,8 +113,11 @@ void DesktopNotifications::ownerChanged(const QString &newOwner)
     // A new service numbers its notifications from the start again.
     m_ours.clear();
     m_order.clear();
+    m_early.clear();
     m_ready = false;
-    if (!newOwner.isEmpty() && !m_asking)
+    if (m_asking)
+        m_askAgain = !newOwner.isEmpty();
+    else if (!newOwner.isEmpty())
         ask();
 }
 
@@ -170,11 +180,19 @@ void DesktopNotifications::notify(quint64 serial, const Pending &pending)
     const QDBusPendingReply<uint> call = m_service->Notify(
         QStringLiteral("Quillet"), replaces, QStringLiteral("quillet"), notice.summary,
         m_bodyMarkup ? notice.body.toHtmlEscaped() : notice.body, actions, hints, 0);
+    ++m_inFlight;
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, serial, pending](QDBusPendingCallWatcher *w) {
                 const Notice &notice = pending.notice;
                 w->deleteLater();
+                --m_inFlight;
+                // What came for ids no call of ours was given is another
+                // program's.
+                const auto forgetEarly = qScopeGuard([this] {
+                    if (m_inFlight == 0)
+                        m_early.clear();
+                });
                 const QDBusPendingReply<uint> reply = *w;
                 if (reply.isError()) {
                     if (serviceAway(reply.error())) {
@@ -197,12 +215,44 @@ void DesktopNotifications::notify(quint64 serial, const Pending &pending)
                 m_ours.insert(id, {notice.task, notice.group, {}});
                 if (m_order.size() > kOursKept)
                     m_ours.remove(m_order.takeFirst());
+                // A click can be read before the reply that names its id:
+                // QtDBus does not keep a reply and a signal in order.
+                std::vector<Early> early;
+                std::erase_if(m_early, [&](const Early &e) {
+                    if (e.id != id)
+                        return false;
+                    early.push_back(e);
+                    return true;
+                });
+                for (const Early &e : early) {
+                    switch (e.kind) {
+                    case Early::Kind::Token:
+                        activationToken(e.id, e.text);
+                        break;
+                    case Early::Kind::Action:
+                        actionInvoked(e.id, e.text);
+                        break;
+                    case Early::Kind::Closed:
+                        notificationClosed(e.id);
+                        break;
+                    }
+                }
             });
+}
+
+bool DesktopNotifications::keptForItsReply(uint id, Early::Kind kind, const QString &text)
+{
+    if (m_ours.contains(id) || m_inFlight == 0)
+        return false;
+    m_early.push_back({kind, id, text});
+    return true;
 }
 
 void DesktopNotifications::actionInvoked(uint id, const QString &action)
 {
     // The service tells every client of every notification.
+    if (keptForItsReply(id, Early::Kind::Action, action))
+        return;
     const auto it = m_ours.find(id);
     if (it == m_ours.end())
         return;
@@ -225,6 +275,8 @@ void DesktopNotifications::actionInvoked(uint id, const QString &action)
 
 void DesktopNotifications::activationToken(uint id, const QString &token)
 {
+    if (keptForItsReply(id, Early::Kind::Token, token))
+        return;
     const auto it = m_ours.find(id);
     if (it != m_ours.end())
         it->token = token;
@@ -232,6 +284,8 @@ void DesktopNotifications::activationToken(uint id, const QString &token)
 
 void DesktopNotifications::notificationClosed(uint id)
 {
+    if (keptForItsReply(id, Early::Kind::Closed, {}))
+        return;
     m_ours.remove(id);
     m_order.removeOne(id);
 }

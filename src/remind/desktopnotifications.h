@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 class OrgFreedesktopNotificationsInterface;
 
@@ -64,6 +65,12 @@ private:
         bool group = false;
         QString token;
     };
+    // What the service said of an id before its Notify reply was read.
+    struct Early {
+        enum class Kind { Token, Action, Closed } kind;
+        uint id;
+        QString text;
+    };
 
     void ask();
     void flush();
@@ -72,6 +79,7 @@ private:
     void actionInvoked(uint id, const QString &action);
     void activationToken(uint id, const QString &token);
     void notificationClosed(uint id);
+    bool keptForItsReply(uint id, Early::Kind kind, const QString &text);
 
     std::unique_ptr<OrgFreedesktopNotificationsInterface> m_service;
     QDBusServiceWatcher m_owner;
@@ -79,6 +87,7 @@ private:
     bool m_everReady = false;
     bool m_ready = false;  // the service answered and has not gone since
     bool m_asking = false;
+    bool m_askAgain = false;  // the owner changed while asking
     bool m_bodyMarkup = false;
     bool m_persistence = false;
     quint64 m_sent = 0;                       // notices given to send(), numbered
@@ -86,6 +95,8 @@ private:
     std::pair<quint64, Pending> m_lastGroup;  // the latest "N more tasks due"
     QHash<uint, Shown> m_ours;                // the notifications we sent that are still shown
     QList<uint> m_order;                      // the same, oldest first
+    int m_inFlight = 0;                       // Notify calls not answered yet
+    std::vector<Early> m_early;
     std::function<qint64()> m_nowMs;
 };
 

@@ -80,6 +80,20 @@ uint FakeNotificationsObject::Notify(const QString &appName, uint replacesId, co
     QMutexLocker lock(m_mutex);
     Shown s{m_nextId++, appName, replacesId, icon, summary, body, actions, hints, timeout};
     m_shown->push_back(s);
+    const std::optional<SaidFirst> said = std::exchange(*m_saidFirst, std::nullopt);
+    lock.unlock();
+    if (said) {
+        // The signals go out before the reply, in that order on the bus.
+        setDelayedReply(true);
+        const QDBusMessage reply = message().createReply(s.id);
+        if (!said->token.isEmpty())
+            emit ActivationToken(s.id, said->token);
+        if (!said->action.isEmpty())
+            emit ActionInvoked(s.id, said->action);
+        if (said->closed)
+            emit NotificationClosed(s.id, 2);
+        connection().send(reply);
+    }
     return s.id;
 }
 
@@ -124,7 +138,7 @@ FakeNotificationService::FakeNotificationService(const QString &busAddress,
     m_thread.start();
     inThread([&] {
         m_object = new FakeNotificationsObject(std::move(capabilities), &m_mutex, &m_shown,
-                                               &m_capabilityCalls, &m_closeCalls);
+                                               &m_capabilityCalls, &m_closeCalls, &m_saidFirst);
         QDBusConnection bus = QDBusConnection::connectToBus(busAddress, m_connectionName);
         m_registered = bus.isConnected() &&
                        bus.registerObject(
@@ -169,6 +183,12 @@ void FakeNotificationService::invoke(uint id, const QString &action, const QStri
             emit m_object->ActivationToken(id, token);
         emit m_object->ActionInvoked(id, action);
     });
+}
+
+void FakeNotificationService::sayFirst(const SaidFirst &said)
+{
+    QMutexLocker lock(&m_mutex);
+    m_saidFirst = said;
 }
 
 void FakeNotificationService::close(uint id)

@@ -3,6 +3,7 @@
 // A private session bus and a stand-in desktop notification service on it,
 // for tests of the reminder: nothing reaches the user's own desktop.
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QMutex>
 #include <QObject>
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace testsupport {
@@ -47,16 +49,24 @@ struct Shown {
     int timeout = 0;
 };
 
+// What the service says of the next notification before it answers the
+// Notify call that shows it.
+struct SaidFirst {
+    QString action, token;  // clicked, when action is set
+    bool closed = false;
+};
+
 // The object exported at /org/freedesktop/Notifications; it lives in the
 // service's own thread.
-class FakeNotificationsObject : public QObject {
+class FakeNotificationsObject : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     FakeNotificationsObject(QStringList capabilities, QMutex *mutex, std::vector<Shown> *shown,
-                            int *capabilityCalls, std::vector<uint> *closeCalls)
+                            int *capabilityCalls, std::vector<uint> *closeCalls,
+                            std::optional<SaidFirst> *saidFirst)
         : m_capabilities(std::move(capabilities)), m_mutex(mutex), m_shown(shown),
-          m_capabilityCalls(capabilityCalls), m_closeCalls(closeCalls)
+          m_capabilityCalls(capabilityCalls), m_closeCalls(closeCalls), m_saidFirst(saidFirst)
     { }
 
 public slots:
@@ -78,6 +88,7 @@ private:
     std::vector<Shown> *m_shown;
     int *m_capabilityCalls;
     std::vector<uint> *m_closeCalls;
+    std::optional<SaidFirst> *m_saidFirst;
     uint m_nextId = 1;
 };
 
@@ -100,6 +111,8 @@ public:
     // given), then the action.
     void invoke(uint id, const QString &action, const QString &token = {});
     void close(uint id);
+    // The next Notify is answered only after these signals.
+    void sayFirst(const SaidFirst &said);
 
 private:
     template <typename F> void inThread(F f);
@@ -111,6 +124,7 @@ private:
     std::vector<Shown> m_shown;
     int m_capabilityCalls = 0;
     std::vector<uint> m_closeCalls;
+    std::optional<SaidFirst> m_saidFirst;
     FakeNotificationsObject *m_object = nullptr;
     bool m_registered = false;
 };

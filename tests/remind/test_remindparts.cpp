@@ -368,6 +368,52 @@ TEST_F(NotificationsTest, ItsOwnNotificationsOpenTheirTaskOrPutItOffAndAreWithdr
     EXPECT_EQ(open.first().at(1).toString(), "end");
 }
 
+// The service may tell of a click before the reply that names the id is
+// read (QtDBus does not keep the two in order under load): it still counts.
+TEST_F(NotificationsTest, WhatTheServiceSaysBeforeItsReplyIsHeardInOrder)
+{
+    struct Row {
+        const char *name;
+        testsupport::SaidFirst said;
+        int opens, putOff;
+        QString token;
+        bool clickedLater;  // and then clicked as usual
+    } const rows[] = {
+        {"opened", {"default", "", false}, 1, 0, "", false},
+        {"opened with a token", {"default", "t-1", false}, 1, 0, "t-1", false},
+        {"snoozed", {"snooze", "", false}, 0, 1, "", false},
+        {"closed, then clicked: no longer ours", {"", "", true}, 0, 0, "", true},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::FakeNotificationService service(bus.address());
+        remind::DesktopNotifications notifications(*connection);
+        ASSERT_TRUE(startedOn(notifications));
+        QSignalSpy open(&notifications, &remind::DesktopNotifications::openRequested);
+        QSignalSpy later(&notifications, &remind::DesktopNotifications::laterRequested);
+        service.sayFirst(r.said);
+        notifications.send({"Rent", "for Me", false, "rent:0", false});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown().empty(); }, kGuardMs));
+        const uint id = service.shown().front().id;
+        if (r.clickedLater)
+            service.invoke(id, "default");
+        // Then one more, clicked as usual: its Open is the last to come.
+        notifications.send({"End", "", false, "end:0", false});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service.shown().size() == 2; }, kGuardMs));
+        const uint end = service.shown().back().id;
+        service.invoke(end, "default");
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !open.isEmpty() && open.last().at(0).toByteArray() == "end:0"; },
+            kGuardMs));
+        ASSERT_EQ(open.count() - 1, r.opens);
+        if (r.opens) {
+            EXPECT_EQ(open.first().at(0).toByteArray(), "rent:0");
+            EXPECT_EQ(open.first().at(1).toString(), r.token);
+        }
+        EXPECT_EQ(later.count(), r.putOff);
+    }
+}
+
 // A task's notice that waited for the service is urgent once it is late;
 // the count of the rest never is.
 TEST_F(NotificationsTest, ANoticeHeldBackPastAMinuteIsUrgent)
