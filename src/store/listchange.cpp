@@ -17,6 +17,9 @@ ChangeResult changeTaskList(const std::function<QString()> &change,
         const FileStatus loaded = loadTasks();
         if (!loaded.ok() && loaded.code != FileStatus::Missing)
             return {ChangeResult::NotChanged, loaded.error, {}};
+        // Not written is no failure here: the save's own UID step says so.
+        QString unpaired;
+        pairOutsideEdit(&unpaired);
         if (const QString refused = change(); !refused.isEmpty())
             return {ChangeResult::Refused, refused, {}};
         const FileStatus saved = saveTasks();

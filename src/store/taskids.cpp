@@ -49,7 +49,8 @@ bool named(bool ok, const QString &path, QString *why)
 
 }  // namespace
 
-QStringList assignUids(const std::vector<TaskPrint> &prints, const std::vector<KnownUid> &known)
+QStringList assignUids(const std::vector<TaskPrint> &prints, const std::vector<KnownUid> &known,
+                       bool *lastPaired)
 {
     QStringList uids(qsizetype(prints.size()));
     std::vector<bool> used(known.size(), false);
@@ -86,6 +87,16 @@ QStringList assignUids(const std::vector<TaskPrint> &prints, const std::vector<K
             continue;
         used[k] = true;
         uids[qsizetype(t)] = known[k].uid;
+    }
+    if (lastPaired) {
+        *lastPaired = false;
+        const auto unknown = std::count(uids.cbegin(), uids.cend(), QString());
+        const auto gone = std::count(used.cbegin(), used.cend(), false);
+        if (unknown == 1 && gone == 1) {
+            uids[uids.indexOf(QString())] =
+                known[size_t(std::find(used.cbegin(), used.cend(), false) - used.cbegin())].uid;
+            *lastPaired = true;
+        }
     }
     for (QString &uid : uids) {
         if (uid.isEmpty())
@@ -236,6 +247,18 @@ bool refreshTaskUids(QString *why, const std::vector<UidMove> &moves)
         return true;
     QStringList uids;
     return taskUids(&uids, why, nullptr, moves);
+}
+
+bool pairOutsideEdit(QString *why)
+{
+    const QString path = heldUidFile();
+    QString unread;
+    const std::vector<KnownUid> known = readUidFile(path, &unread);
+    if (known.empty() || !unread.isEmpty())
+        return true;
+    bool paired = false;
+    const QStringList uids = assignUids(currentPrints(), known, &paired);
+    return !paired || named(writeUidFile(path, uids, why), path, why);
 }
 
 bool rememberTaskUids(const QStringList &uids, QString *why, bool *folderReadOnly)

@@ -29,7 +29,11 @@ struct KnownUid {
 // most of its print (title and due count twice as much as for and the
 // description; at least one of title and due must agree), each entry used
 // once; otherwise a new UID.
-QStringList assignUids(const std::vector<TaskPrint> &tasks, const std::vector<KnownUid> &known);
+// `lastPaired`: given, the one task left without an entry takes the one
+// entry left (an outside edit of its title and due together), and it says
+// whether that was done.
+QStringList assignUids(const std::vector<TaskPrint> &tasks, const std::vector<KnownUid> &known,
+                       bool *lastPaired = nullptr);
 
 QString newTaskUid();
 
@@ -68,6 +72,11 @@ bool taskUids(QStringList *uids, QString *why, bool *folderReadOnly = nullptr,
 // After a save: the UID file follows the tables, when there is one, with
 // the UIDs of `moves` moved first. A list never exported gets none.
 bool refreshTaskUids(QString *why, const std::vector<UidMove> &moves = {});
+// Just after a load, before any change: a task of the held list edited
+// outside in title and due together keeps its UID when it is the only task
+// the UID file does not know and one entry is the only one gone. Later in
+// the same change a task added would make two unknown, so it is paired now.
+bool pairOutsideEdit(QString *why);
 // Remembers `uids` for tasks[0..taskCount) in the held list's UID file.
 bool rememberTaskUids(const QStringList &uids, QString *why, bool *folderReadOnly = nullptr);
 

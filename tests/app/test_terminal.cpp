@@ -531,4 +531,35 @@ TEST(TaskUids, OneEntryATaskAndOneTaskAnEntry)
     }
 }
 
+// Just after a load, an outside edit of title and due together keeps its
+// UID only where no other task could be the one edited.
+TEST(TaskUids, TheOneTaskLeftTakesTheOneEntryLeftWhenAsked)
+{
+    const std::vector<KnownUid> known{{"r", print("Rent", "2026-12-01", "Sam")},
+                                      {"m", print("Mum", "2026-12-10")}};
+    struct Row {
+        const char *name;
+        std::vector<TaskPrint> tasks;
+        bool paired;
+    } const rows[] = {
+        {"title and due edited",
+         {print("Pay", "2027-01-06", "Sam"), print("Mum", "2026-12-10")},
+         true},
+        {"and one more unknown",
+         {print("Pay", "2027-01-06", "Sam"), print("Mum", "2026-12-10"),
+          print("New", "2027-02-02")},
+         false},
+        {"one gone, none unknown", {print("Mum", "2026-12-10")}, false},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        bool paired = !r.paired;
+        const QStringList uids = assignUids(r.tasks, known, &paired);
+        EXPECT_EQ(paired, r.paired);
+        EXPECT_EQ(uids.first() == "r", r.paired);
+        // Not asked, it stays a new task.
+        EXPECT_NE(assignUids(r.tasks, known).first(), "r");
+    }
+}
+
 }  // namespace

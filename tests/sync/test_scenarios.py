@@ -177,20 +177,24 @@ class Scenarios(st.SyncCase):
         self.assertNotIn("Call mum", [i.fields()["title"] for i in self.phone.items().values()])
 
     def test_tasks_txt_edited_by_hand_updates_the_same_to_do(self):
-        cases = [("title only", dict(title="Pay the rent")),
-                 ("title and due", dict(title="Pay the rent",
-                                        due=datetime.datetime(2027, 1, 6, 10, 0))),
-                 ("person and note", dict(for_whom="Ann", note="Transfer\nby Friday"))]
-        for name, changes in cases:
+        both = dict(title="Pay the rent", due=datetime.datetime(2027, 1, 6, 10, 0))
+        cases = [("title only", dict(title="Pay the rent"), False),
+                 ("title and due", both, False),
+                 # The add's own save must not make the edit look new.
+                 ("title and due, then a task added", both, True),
+                 ("person and note", dict(for_whom="Ann", note="Transfer\nby Friday"), False)]
+        for name, changes, then_add in cases:
             with self.subTest(name):
                 self.setUp()
                 self.linked_with(THREE)
                 before = self.phone.find("Pay rent")
                 self.a.edit("Pay rent", **changes)
+                if then_add:
+                    self.a.add("Water the plants")
                 self.sync(self.a)
                 after = self.phone.find(changes.get("title", "Pay rent"))
                 self.assertEqual((after.uid, after.href), (before.uid, before.href))
-                self.assertEqual(len(self.phone.items()), 3)
+                self.assertEqual(len(self.phone.items()), 4 if then_add else 3)
                 self.assertEqual(self.proxy.count("DELETE"), 0)
                 # An upload patches: never a second alarm.
                 self.assertLessEqual(len([c for c in after.todo.subcomponents
