@@ -504,17 +504,25 @@ class Debugger:
 
 
 def waiting_on_lock(pid, runtime):
-    """The process holds a file in the runtime folder open: it is at the
-    list's lock (waiting for it, or holding it)."""
+    """The process has a lock file of the runtime folder open that another
+    process holds a flock on: it waits for the list's lock."""
+    inodes = set()
     try:
         for fd in os.listdir("/proc/%d/fd" % pid):
             try:
-                if os.readlink("/proc/%d/fd/%s" % (pid, fd)).startswith(runtime):
-                    return True
+                target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+                if target.startswith(runtime):
+                    inodes.add(os.stat(target).st_ino)
             except OSError:
                 pass
     except OSError:
-        pass
+        return False
+    with open("/proc/locks") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) > 5 and fields[1] == "FLOCK" and fields[4] != str(pid):
+                if int(fields[5].rsplit(":", 1)[1]) in inodes:
+                    return True
     return False
 
 
@@ -557,7 +565,7 @@ class UidRaceCases(LiveCase):
                                           stdin=subprocess.DEVNULL)
                 runtime = self.a.env["XDG_RUNTIME_DIR"]
                 wait_for(lambda: writer.poll() is not None or waiting_on_lock(writer.pid, runtime),
-                         "the writer done or at the list's lock", timeout=60)
+                         "the writer done or waiting for the list's lock", timeout=60)
                 seen = None
                 if writer.poll() is not None:
                     # It got in while the sync had the list loaded: the UID it
