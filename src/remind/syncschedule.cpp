@@ -31,7 +31,11 @@ SyncSchedule::SyncSchedule(const QString &program, const QString &taskFile, QObj
 {
     m_soon.setSingleShot(true);
     m_soon.setInterval(kSettleMs);
-    m_every.setInterval(kEveryMs);
+    // Settable for a test, or for a user who wants a calendar's changes
+    // sooner (or less often): QUILLET_SYNC_EVERY, in seconds.
+    bool given = false;
+    const int every = qEnvironmentVariableIntValue("QUILLET_SYNC_EVERY", &given);
+    m_every.setInterval(given && every > 0 && every <= 24 * 3600 ? every * 1000 : kEveryMs);
     connect(&m_soon, &QTimer::timeout, this, &SyncSchedule::runNow);
     connect(&m_every, &QTimer::timeout, this, &SyncSchedule::runNow);
 }

@@ -43,6 +43,19 @@ ChangeResult changeTaskList(const std::function<QString()> &change,
             {}};
 }
 
+ChangeResult readTaskList(const std::function<QString()> &inspect)
+{
+    const ListLock lock = lockTaskList();
+    if (!lock.held())
+        return {ChangeResult::NotChanged, lock.busyText(), {}};
+    const FileStatus loaded = loadTasks();
+    if (!loaded.ok() && loaded.code != FileStatus::Missing)
+        return {ChangeResult::NotChanged, loaded.error, {}};
+    if (const QString refused = inspect(); !refused.isEmpty())
+        return {ChangeResult::Refused, refused, {}};
+    return {};
+}
+
 FileStatus saveTasksAndUids(const std::vector<UidMove> &moves)
 {
     const ListLock lock = lockTaskList();

@@ -34,6 +34,12 @@ struct ChangeResult {
 ChangeResult changeTaskList(const std::function<QString()> &change,
                             const std::function<QString()> &afterSaved = {});
 
+// The held list read within one hold of its lock, for a step that writes
+// what follows the file (its UID file) from what it read: the lock is
+// taken, the file loaded, `inspect` run (it returns a text to refuse), and
+// the lock let go; the task file itself is not saved.
+ChangeResult readTaskList(const std::function<QString()> &inspect);
+
 // A window's save of the tables it holds: saveTasks, and after a save that
 // succeeded the UID file follows the tables (taskids.h refreshTaskUids),
 // both within one hold of the lock. A UID file that could not be written is

@@ -47,6 +47,14 @@ Response DavClient::send(const QByteArray &method, const QUrl &url, const QByteA
     for (const auto &[name, value] : headers)
         request.setRawHeader(name, value);
     QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
+    // Never ignored: a certificate that is not trusted ends the request
+    // before anything (the password above all) is sent.
+    QStringList certificate;
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply,
+                     [&certificate](const QList<QSslError> &errors) {
+                         for (const QSslError &e : errors)
+                             certificate << e.errorString();
+                     });
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
@@ -57,8 +65,11 @@ Response DavClient::send(const QByteArray &method, const QUrl &url, const QByteA
     r.body = reply->readAll();
     for (const auto &[name, value] : reply->rawHeaderPairs())
         r.headers.insert(name.toLower(), value);
-    if (r.status == 0)
+    if (r.status == 0) {
         r.error = reply->errorString();
+        certificate.removeDuplicates();
+        r.certificate = certificate.join(QStringLiteral("; "));
+    }
     reply->deleteLater();
     return r;
 }
@@ -92,6 +103,9 @@ QString refusedUrl(const QUrl &url)
 QString describeFailure(const Response &r)
 {
     const QString where = r.url.toString(QUrl::RemoveUserInfo);
+    if (r.status == 0 && !r.certificate.isEmpty())
+        return QStringLiteral("%1 was refused: its certificate is not trusted (%2)")
+            .arg(where, r.certificate);
     if (r.status == 0)
         return QStringLiteral("%1 could not be reached: %2").arg(where, r.error);
     if (r.status == 401)

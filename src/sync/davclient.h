@@ -18,6 +18,7 @@ struct Response {
     QByteArray body;
     QHash<QByteArray, QByteArray> headers;  // names in lower case
     QString error;
+    QString certificate;  // why the server's certificate was refused, if it was
     QUrl url;
     bool ok() const { return status >= 200 && status < 300; }
     QByteArray header(const char *name) const { return headers.value(QByteArray(name)); }

@@ -263,58 +263,64 @@ bool Sync::planAll()
         remoteByUid.insert(r.todo->uid, &r);
     }
 
-    const FileStatus loaded = loadTasks();
-    if (!loaded.ok() && loaded.code != FileStatus::Missing) {
-        m_report.error = loaded.error;
-        return false;
-    }
+    // The UIDs are read, paired and kept within one hold of the list's lock
+    // with the load they are for: a window or `--add` saving in between
+    // would otherwise have its task's UID written over.
     QStringList uids;
-    QString why;
-    taskUids(&uids, &why);
-    // A list that holds the same tasks as the calendar before it ever
-    // synced (a copy, an import) takes the calendar's UIDs for them, so
-    // that nothing is uploaded twice.
-    bool renamed = false;
-    {
-        QMultiHash<QString, QString> unpaired;  // content -> remote UID
-        const auto contentOf = [](const Fields &f) {
-            return QStringList{f.title, f.forWhom, f.description, QString::number(f.due)}.join(
-                QChar(0));
-        };
-        QSet<QString> local(uids.begin(), uids.end());
-        for (auto it = remoteByUid.cbegin(); it != remoteByUid.cend(); ++it) {
-            if (!local.contains(it.key()) && !m_state.find(it.key()))
-                unpaired.insert(contentOf((*it)->todo->fields), it.key());
-        }
-        for (int i = 0; i < taskCount && i < uids.size() && !unpaired.isEmpty(); ++i) {
-            if (m_state.find(uids[i]) || remoteByUid.contains(uids[i]))
-                continue;
-            const QString key = contentOf(fieldsOf(tasks[size_t(i)]));
-            if (const auto hit = unpaired.find(key); hit != unpaired.end()) {
-                uids[i] = hit.value();
-                unpaired.erase(hit);
-                renamed = true;
+    const auto pair = [&]() -> QString {
+        QString why;
+        taskUids(&uids, &why);
+        // A list that holds the same tasks as the calendar before it ever
+        // synced (a copy, an import) takes the calendar's UIDs for them, so
+        // that nothing is uploaded twice.
+        bool renamed = false;
+        {
+            QMultiHash<QString, QString> unpaired;  // content -> remote UID
+            const auto contentOf = [](const Fields &f) {
+                return QStringList{f.title, f.forWhom, f.description, QString::number(f.due)}.join(
+                    QChar(0));
+            };
+            QSet<QString> local(uids.begin(), uids.end());
+            for (auto it = remoteByUid.cbegin(); it != remoteByUid.cend(); ++it) {
+                if (!local.contains(it.key()) && !m_state.find(it.key()))
+                    unpaired.insert(contentOf((*it)->todo->fields), it.key());
+            }
+            for (int i = 0; i < taskCount && i < uids.size() && !unpaired.isEmpty(); ++i) {
+                if (m_state.find(uids[i]) || remoteByUid.contains(uids[i]))
+                    continue;
+                const QString key = contentOf(fieldsOf(tasks[size_t(i)]));
+                if (const auto hit = unpaired.find(key); hit != unpaired.end()) {
+                    uids[i] = hit.value();
+                    unpaired.erase(hit);
+                    renamed = true;
+                }
             }
         }
+        // A task edited by hand in title and due at once got a new UID; the
+        // one UID that vanished is that task's.
+        QStringList vanished, fresh;
+        QSet<QString> present(uids.begin(), uids.end());
+        for (const Item &item : m_state.items) {
+            if (!present.contains(item.uid))
+                vanished << item.uid;
+        }
+        for (const QString &uid : uids) {
+            if (!m_state.find(uid) && !remoteByUid.contains(uid))
+                fresh << uid;
+        }
+        if (vanished.size() == 1 && fresh.size() == 1) {
+            uids[uids.indexOf(fresh[0])] = vanished[0];
+            renamed = true;
+        }
+        if (renamed)
+            rememberTaskUids(uids, &why);
+        return {};
+    };
+    const ChangeResult read = readTaskList(pair);
+    if (read.status != ChangeResult::Changed) {
+        m_report.error = read.message;
+        return false;
     }
-    // A task edited by hand in title and due at once got a new UID; the
-    // one UID that vanished is that task's.
-    QStringList vanished, fresh;
-    QSet<QString> present(uids.begin(), uids.end());
-    for (const Item &item : m_state.items) {
-        if (!present.contains(item.uid))
-            vanished << item.uid;
-    }
-    for (const QString &uid : uids) {
-        if (!m_state.find(uid) && !remoteByUid.contains(uid))
-            fresh << uid;
-    }
-    if (vanished.size() == 1 && fresh.size() == 1) {
-        uids[uids.indexOf(fresh[0])] = vanished[0];
-        renamed = true;
-    }
-    if (renamed)
-        rememberTaskUids(uids, &why);
     m_uids = uids;
 
     QHash<QString, Fields> local;
