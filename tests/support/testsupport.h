@@ -24,4 +24,15 @@ QByteArray readFile(const QString &path);
 QByteArray whatIsAt(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
 
+// A hang guard of `ms` on the build at hand: the sanitizer build runs a
+// program several times slower, more so on a loaded machine.
+constexpr int hangGuardMs(int ms)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return ms * 5;
+#else
+    return ms;
+#endif
+}
+
 }  // namespace testsupport

@@ -123,8 +123,7 @@ protected:
     {
         QElapsedTimer t;
         t.start();
-        while (!holdsALock(p.processId()) && t.elapsed() < 5000 &&
-               p.state() == QProcess::Running)
+        while (!holdsALock(p.processId()) && t.elapsed() < 5000 && p.state() == QProcess::Running)
             QThread::msleep(10);
         while (!listening() && t.elapsed() < 5000 && p.state() == QProcess::Running)
             QThread::msleep(10);
@@ -166,7 +165,8 @@ protected:
         else
             later.start(wrapper.first(),
                         wrapper.mid(1) + QStringList{QUILLET_BINARY, "--show-all"});
-        if (!later.waitForStarted(5000) || !later.waitForFinished(5000)) {
+        if (!later.waitForStarted(testsupport::hangGuardMs(5000)) ||
+            !later.waitForFinished(testsupport::hangGuardMs(5000))) {
             stop(later);
             return false;
         }
@@ -219,8 +219,8 @@ TEST_F(Program, AnnouncedTasksArePrintedWhenThereIsNoDisplay)
 
 TEST_F(Program, ANulInATitlePrintsTheRest)
 {
-    QByteArray file = taskFile({dueOn("Before@after", kFixedToday), dueOn("Next", kFixedToday)},
-                               {rule(3, true)});
+    QByteArray file =
+        taskFile({dueOn("Before@after", kFixedToday), dueOn("Next", kFixedToday)}, {rule(3, true)});
     file.replace('@', '\0');
     testsupport::writeFile(tasksPath(), file);
     QProcess p;
@@ -228,7 +228,8 @@ TEST_F(Program, ANulInATitlePrintsTheRest)
     ASSERT_TRUE(p.waitForFinished(5000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_EQ(p.readAllStandardOutput().toStdString(),
-              "Before\xEF\xBF\xBD" "after, for Me, due December 08/26 at 9:05:00 AM: Today!\n"
+              "Before\xEF\xBF\xBD"
+              "after, for Me, due December 08/26 at 9:05:00 AM: Today!\n"
               "Next, for Me, due December 08/26 at 9:05:00 AM: Today!\n");
 }
 
@@ -749,33 +750,33 @@ TEST_P(PlantedLock, NeitherHoldsNorLocksOutAStart)
 
 INSTANTIATE_TEST_SUITE_P(
     Program, PlantedLock,
-    ::testing::Values(
-        PlantedCase{"NothingThere", [](const QString &) { return true; }, false},
-        PlantedCase{"Fifo", [](const QString &p) { return makeFifo(p); }, false},
-        PlantedCase{"LinkToDevZero",
-                    [](const QString &p) { return QFile::link("/dev/zero", p); }, false},
-        PlantedCase{"EmptyAfterAPowerCut",
-                    [](const QString &p) {
-                        testsupport::writeFile(p, {});
-                        return true;
-                    },
-                    false},
-        PlantedCase{"NamesAGoneProcess",
-                    [](const QString &p) {
-                        testsupport::writeFile(p, QByteArray::number(gonePid()) +
-                                                      "\nquillet-windows\n" +
-                                                      QSysInfo::machineHostName().toUtf8() + "\n");
-                        return true;
-                    },
-                    false},
-        PlantedCase{"NamesAGoneProcessInASharedFolder",
-                    [](const QString &p) {
-                        testsupport::writeFile(p, QByteArray::number(gonePid()) +
-                                                      "\nquillet-windows\n" +
-                                                      QSysInfo::machineHostName().toUtf8() + "\n");
-                        return true;
-                    },
-                    true}),
+    ::testing::Values(PlantedCase{"NothingThere", [](const QString &) { return true; }, false},
+                      PlantedCase{"Fifo", [](const QString &p) { return makeFifo(p); }, false},
+                      PlantedCase{"LinkToDevZero",
+                                  [](const QString &p) { return QFile::link("/dev/zero", p); },
+                                  false},
+                      PlantedCase{"EmptyAfterAPowerCut",
+                                  [](const QString &p) {
+                                      testsupport::writeFile(p, {});
+                                      return true;
+                                  },
+                                  false},
+                      PlantedCase{"NamesAGoneProcess",
+                                  [](const QString &p) {
+                                      testsupport::writeFile(
+                                          p, QByteArray::number(gonePid()) + "\nquillet-windows\n" +
+                                                 QSysInfo::machineHostName().toUtf8() + "\n");
+                                      return true;
+                                  },
+                                  false},
+                      PlantedCase{"NamesAGoneProcessInASharedFolder",
+                                  [](const QString &p) {
+                                      testsupport::writeFile(
+                                          p, QByteArray::number(gonePid()) + "\nquillet-windows\n" +
+                                                 QSysInfo::machineHostName().toUtf8() + "\n");
+                                      return true;
+                                  },
+                                  true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The window settings are read only from a regular file: a FIFO would hold

@@ -3,6 +3,7 @@
 
 #include "store/store.h"
 #include "support/taskfilebuilder.h"
+#include "support/testsupport.h"
 
 #include <QDate>
 #include <QDir>
@@ -95,7 +96,7 @@ TEST_F(OnXServer, ASecondStartHandsOverToTheRunningCopy)
     QElapsedTimer t;
     t.start();
     startProgram({}, &second);
-    ASSERT_TRUE(ended(second, 5000));
+    ASSERT_TRUE(ended(second, testsupport::hangGuardMs(5000)));
     const qint64 endedAfter = t.elapsed();
 
     // THEN the second start ends at once and the first shows its list
@@ -109,7 +110,7 @@ TEST_F(OnXServer, ASecondStartHandsOverToTheRunningCopy)
 
     // AND a start that asks for the list hands over too: still one list.
     startProgram({"--show-all"}, &second);
-    ASSERT_TRUE(ended(second, 5000));
+    ASSERT_TRUE(ended(second, testsupport::hangGuardMs(5000)));
     EXPECT_EQ(second.exitCode(), 0);
     int lists = 0;
     for (const XProbe::TopLevel &w : x.visibleWindows())
@@ -230,7 +231,7 @@ TEST_F(OnXServer, TheMenuEntryOpensTheListAndTheLoginEntryOnlyAlerts)
     second.setProcessEnvironment(env);
     second.start(login.first(), login.mid(1));
     ASSERT_TRUE(second.waitForStarted(5000));
-    ASSERT_TRUE(ended(second, 5000));
+    ASSERT_TRUE(ended(second, testsupport::hangGuardMs(5000)));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_FALSE(windowVisible("Quillet Alert!"));
 }
