@@ -6,11 +6,11 @@
 // the figures are medians over the runs. With --callgrind one run goes
 // under valgrind and each step's instructions are printed instead.
 #include "app/startplan.h"
-#include "page/pageviewer.h"
 #include "fulltables.h"
 #include "mainwindow/frmmain.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"
+#include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/store.h"
 
@@ -199,6 +199,7 @@ long peakRssKb()
 int child(int argc, char **argv)
 {
     const qint64 execNs = qEnvironmentVariable("QUILLET_BENCH_EXEC_NS").toLongLong();
+    Module1::keepTablesForNextLoad();
     const StartPlan plan = planStart(StartOptions{}, true);
     if (plan.next != StartPlan::ShowAlert) {
         std::fprintf(stderr, "the page announces nothing\n");
