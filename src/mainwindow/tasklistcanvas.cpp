@@ -86,6 +86,13 @@ ListRow &TaskListCanvas::filled(int k) const
     return r;
 }
 
+bool TaskListCanvas::rowsPending() const
+{
+    while (m_firstPending < m_rows.size() && !m_rows[m_firstPending].pending)
+        ++m_firstPending;
+    return m_firstPending < m_rows.size();
+}
+
 void TaskListCanvas::fillSlice()
 {
     // A slice of filling leaves input answered within a frame.

@@ -70,7 +70,7 @@ public:
     {
         m_fill = std::move(fill);
     }
-    bool rowsPending() const { return m_firstPending < m_rows.size(); }
+    bool rowsPending() const;
 
     // A copy of the template, invisible; returns its number.
     int addRow();
