@@ -134,6 +134,8 @@ bool tableFull(size_t records, int capacity, FileStatus::Code code, const char *
     return true;
 }
 
+bool dueTextsMade = true;
+
 void commit(QStringView value, Pending &p, Parsed &out)
 {
     if (value == u"addalert") {
@@ -158,7 +160,8 @@ void commit(QStringView value, Pending &p, Parsed &out)
         t.deleted = same(slot.deleted, deletedMark(p.deleted));
         t.description = same(slot.description, decodeLineBreaks(p.description));
         t.sortKey = same(slot.sortKey, makeSortKey(t));
-        t.dueText = same(slot.dueText, out.dueTexts.of(t));
+        if (dueTextsMade)
+            t.dueText = same(slot.dueText, out.dueTexts.of(t));
         out.tasks.push_back(std::move(t));
     }
 }
@@ -773,6 +776,8 @@ FileStatus readTasks(QByteArrayView bytes)
 }
 
 void keepTablesForNextLoad() { keepNextLoad = true; }
+
+void setDueTextsMade(bool made) { dueTextsMade = made; }
 
 FileStatus loadTasks() { return loadFrom(locateHeld()); }
 
