@@ -6,11 +6,12 @@
 // the figures are medians over the runs. With --callgrind one run goes
 // under valgrind and each step's instructions are printed instead.
 #include "app/startplan.h"
-#include "page/pageviewer.h"
+#include "dialogs/frmtask.h"
 #include "fulltables.h"
 #include "mainwindow/frmmain.h"
 #include "mainwindow/navhotarea.h"
 #include "mainwindow/navigationpane.h"
+#include "page/pageviewer.h"
 #include "startup/frmstartup.h"
 #include "store/store.h"
 
@@ -199,6 +200,7 @@ long peakRssKb()
 int child(int argc, char **argv)
 {
     const qint64 execNs = qEnvironmentVariable("QUILLET_BENCH_EXEC_NS").toLongLong();
+    Module1::keepTablesForNextLoad();
     const StartPlan plan = planStart(StartOptions{}, true);
     if (plan.next != StartPlan::ShowAlert) {
         std::fprintf(stderr, "the page announces nothing\n");
@@ -278,6 +280,24 @@ int child(int argc, char **argv)
         "quickViewHandler %.3f\nquickAwayHandler %.3f\nquickAwayLongest %.3f\n"
         "quickAwayBusy %.3f\n",
         quick.handlerMs, quick.thenHandlerMs, quick.longestMs, quick.busyMs - quick.thenHandlerMs);
+    // A task of the list in its editor, then Alt+O: the save, the reload
+    // and the list drawn again.
+    auto *editor = new frmTask(main.get());
+    editor->setOnSaved([&] { main->drawList(); });
+    editor->prepare(1, false);
+    editor->show();
+    editor->activateWindow();
+    waitIdle();
+    paints.target = main.get();
+    const Step ok = runStep(
+        "Alt+O in the task editor until idle",
+        [&] { QTest::keyClick(editor, Qt::Key_O, Qt::AltModifier); }, &paints);
+    if (editor->isVisible()) {
+        std::fprintf(stderr, "Alt+O did not close the task editor\n");
+        return 1;
+    }
+    std::printf("altOHandler %.3f\naltONextInput %.3f\naltOLongest %.3f\naltOBusy %.3f\n",
+                ok.handlerMs, ok.nextInputMs, ok.longestMs, ok.busyMs);
     std::printf("peakRssMb %.1f\n", double(peakRssKb()) / 1024);
     std::fflush(stdout);
     main.reset();
@@ -315,6 +335,10 @@ const Row kRows[] = {
     {"quickAwayHandler", "\"All Items\" once it is painted: its handler"},
     {"quickAwayLongest", "\"All Items\" once it is painted: longest event after"},
     {"quickAwayBusy", "\"All Items\" once it is painted: handling left after it"},
+    {"altOHandler", "Alt+O in the task editor: its handler"},
+    {"altONextInput", "Alt+O in the task editor -> next input taken"},
+    {"altOLongest", "Alt+O until idle: longest event"},
+    {"altOBusy", "Alt+O until idle: all event handling"},
     {"peakRssMb", "peak memory (VmHWM), MB"},
 };
 

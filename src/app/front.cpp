@@ -58,6 +58,8 @@ int main(int argc, char **argv)
         return execHelper(QStringLiteral("quillet-sync"), argv);
     if (options.remind)
         return execHelper(QStringLiteral("quillet-remind"), argv);
+    // This process shows no due text: the windows read the list again.
+    Module1::setDueTextsMade(false);
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End) {
         reportRefusal(plan);

@@ -125,6 +125,9 @@ int main(int argc, char **argv)
     StartOptions options;
     if (const std::optional<int> code = beginProgram(argc, argv, &options))
         return *code;
+    // The main window reads the list again a moment later: unchanged, it
+    // takes these tables instead of parsing the file twice.
+    Module1::keepTablesForNextLoad();
     const StartPlan plan = planStart(options, displayAvailable());
     if (plan.next == StartPlan::End) {
         reportRefusal(plan);

@@ -128,6 +128,7 @@ void frmMain::buildList()
 
     lstContainer = new TaskListCanvas(m_viewport);
     lstContainer->installEventFilter(this);
+    lstContainer->setRowFiller([this](ListRow &row, const DueFields &due) { fillRow(row, due); });
     vscroll = new QScrollBar(Qt::Vertical, m_viewport);
     vscroll->setObjectName(QStringLiteral("vscroll"));
     // In the tab order, so the list can be scrolled from the keyboard too.

@@ -23,6 +23,8 @@ class NavigationPane;
 class PageViewer;
 class SplitterBar;
 class TaskListCanvas;
+struct DueFields;
+struct ListRow;
 
 // What a showing of the task editor did, as far as the list cares.
 struct TaskEditorResult {
@@ -149,6 +151,9 @@ private:
     void applyGeometry();
     void applyListGeometry();
     void rowMouseDown(int row, Qt::MouseButton button, QPoint globalPos);
+    // A row's due text and colours, from the due fields the redraw saw.
+    void fillRow(ListRow &row, const DueFields &due);
+    void colorRow(ListRow &row, const Module1::Task &task, std::chrono::sys_days day);
     void sortBy(qint16 ascending, qint16 descending);
     void stepSelection(int step);
     void scrollToRow(int row);
@@ -182,5 +187,6 @@ private:
     int m_timerHolds = 0;
     std::chrono::sys_days m_drawnOn{};
     std::optional<std::chrono::sys_days> m_redrawDay;  // while drawList colours the rows
-    QTimer *m_changeWaiting = nullptr;  // a change seen while a dialog was open
+    std::chrono::sys_days m_listDay{};                 // the day the rows are coloured for
+    QTimer *m_changeWaiting = nullptr;                 // a change seen while a dialog was open
 };

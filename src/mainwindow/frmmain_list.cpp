@@ -1,9 +1,9 @@
 // The task list: rows, colouring, selection and sorting.
 #include "mainwindow/frmmain.h"
 
-#include "page/pageviewer.h"
 #include "mainwindow/listsorting.h"
 #include "mainwindow/tasklistcanvas.h"
+#include "page/pageviewer.h"
 #include "store/store.h"
 #include "store/taskidentity.h"
 
@@ -44,11 +44,26 @@ void frmMain::drawList()
     if (remembered <= taskCount)
         m_selectedTask = remembered;
 
+    m_listDay = now;
     for (qint16 i = 0; i < taskCount; ++i) {
         Task &task = tasks[static_cast<size_t>(i)];
         if (isDeleted(task) != m_showDeleted)
             continue;
-        addListTask(task.title, task.forWhom, dueMomentText(task), i);
+        // The row's due text and colours wait until it is read or painted,
+        // or the slices after the first paint (addListTask's row, made
+        // later from the fields the task has now); the one change the due
+        // text makes to the task is made now.
+        if (task.month == 0)
+            task.month = 1;
+        const int n = lstContainer->addRow();
+        ListRow &row = lstContainer->row(n);
+        row.visible = true;
+        row.cell(ListColumn::For).caption = task.forWhom;
+        row.top = lstContainer->rowTop(n);
+        row.cell(ListColumn::Title).caption = task.title;
+        row.id = QString::number(i);
+        lstContainer->setPending(
+            n, DueFields{task.year, task.month, task.day, task.hour, task.minute, task.second});
     }
 
     fitListHeight(m_geom, taskCount, false);
@@ -58,7 +73,7 @@ void frmMain::drawList()
         const QString wanted = QString::number(m_selectedTask - 1);
         bool listed = false;
         for (int k = 1; k < lstContainer->elementCount(); ++k) {
-            if (lstContainer->row(k).id == wanted) {
+            if (lstContainer->rowId(k) == wanted) {
                 highlight(static_cast<qint16>(k));
                 listed = true;
             }
@@ -109,8 +124,26 @@ void frmMain::setColor(qint16 index)
     const int slot = rowSlot(row);
     if (slot < 0)
         return;
-    const Module1::RuleMatch match = Module1::matchRules(Module1::tasks[static_cast<size_t>(slot)],
-                                                         m_redrawDay.value_or(Module1::today()));
+    colorRow(row, Module1::tasks[static_cast<size_t>(slot)],
+             m_redrawDay ? *m_redrawDay : Module1::today());
+}
+
+void frmMain::fillRow(ListRow &row, const DueFields &due)
+{
+    Module1::Task task;
+    task.year = due.year;
+    task.month = due.month;
+    task.day = due.day;
+    task.hour = due.hour;
+    task.minute = due.minute;
+    task.second = due.second;
+    row.cell(ListColumn::Due).caption = Module1::dueMomentText(task);
+    colorRow(row, task, m_listDay);
+}
+
+void frmMain::colorRow(ListRow &row, const Module1::Task &task, std::chrono::sys_days day)
+{
+    const Module1::RuleMatch match = Module1::matchRules(task, day);
     for (ListColumn c : kColumns) {
         ListCell &cell = row.cell(c);
         cell.color = match.color;
@@ -200,8 +233,9 @@ bool frmMain::showTask(const QByteArray &key)
     const int slot = Module1::findTask(key);
     if (slot < 0)
         return false;
+    const QString id = QString::number(slot);
     for (int k = 1; k < lstContainer->elementCount(); ++k) {
-        if (rowSlot(lstContainer->row(k)) == slot) {
+        if (lstContainer->rowId(k) == id) {
             highlight(static_cast<qint16>(k));
             scrollToRow(k);
             return true;

@@ -1,8 +1,8 @@
 // The navigation pane's views and the date watch.
 #include "mainwindow/frmmain.h"
 
-#include "page/pageviewer.h"
 #include "mainwindow/navigationpane.h"
+#include "page/pageviewer.h"
 #include "store/store.h"
 
 #include <QAction>

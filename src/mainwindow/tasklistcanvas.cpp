@@ -6,6 +6,7 @@
 #include "mainwindow/tasklistaccessible.h"
 
 #include <QAccessible>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -52,14 +53,59 @@ TaskListCanvas::TaskListCanvas(QWidget *parent)
     m_columns = {design.lblTitle, design.lblFor, design.lblDue};
     m_rows.reserve(1002);
     m_rows.emplace_back();  // the template: hidden at Top 0 under the header
+    m_filling.setSingleShot(true);
+    m_filling.setInterval(0);
+    connect(&m_filling, &QTimer::timeout, this, &TaskListCanvas::fillSlice);
 }
 
 int TaskListCanvas::addRow()
 {
     ListRow copy = m_rows.front();
     copy.visible = false;
+    if (m_firstPending == m_rows.size())
+        ++m_firstPending;
     m_rows.push_back(std::move(copy));
     return elementCount() - 1;
+}
+
+void TaskListCanvas::setPending(int k, const DueFields &due)
+{
+    m_rows.at(static_cast<size_t>(k)).pending = due;
+    m_firstPending = std::min(m_firstPending, static_cast<size_t>(k));
+}
+
+ListRow &TaskListCanvas::filled(int k) const
+{
+    ListRow &r = m_rows.at(static_cast<size_t>(k));
+    if (r.pending) {
+        const DueFields due = *r.pending;
+        r.pending.reset();
+        if (m_fill)
+            m_fill(r, due);
+    }
+    return r;
+}
+
+bool TaskListCanvas::rowsPending() const
+{
+    while (m_firstPending < m_rows.size() && !m_rows[m_firstPending].pending)
+        ++m_firstPending;
+    return m_firstPending < m_rows.size();
+}
+
+void TaskListCanvas::fillSlice()
+{
+    // A slice of filling leaves input answered within a frame.
+    constexpr qint64 kSliceNs = 4'000'000;
+    QElapsedTimer clock;
+    clock.start();
+    while (m_firstPending < m_rows.size()) {
+        filled(int(m_firstPending++));
+        if ((m_firstPending & 15) == 0 && clock.nsecsElapsed() >= kSliceNs)
+            break;
+    }
+    if (rowsPending())
+        m_filling.start();
 }
 
 void TaskListCanvas::removeRows()
@@ -68,6 +114,8 @@ void TaskListCanvas::removeRows()
     m_selectedRow = 0;
     if (m_rows.size() > 1) {
         m_rows.resize(1);
+        m_firstPending = 1;
+        m_filling.stop();
         update();
         tasklistaccessible::rowsRebuilt(this);
         if (m_announcedFocus > 0)
@@ -116,7 +164,7 @@ void TaskListCanvas::setColumns(const TwipsRect &title, const TwipsRect &forWhom
 QRect TaskListCanvas::cellRect(int k, ListColumn c) const
 {
     const TwipsRect &col = m_columns[static_cast<int>(c)];
-    return twipsRect(col.left, row(k).top, col.width, col.height);
+    return twipsRect(col.left, m_rows.at(static_cast<size_t>(k)).top, col.width, col.height);
 }
 
 void TaskListCanvas::updateRow(int k)
@@ -147,7 +195,7 @@ std::pair<int, int> TaskListCanvas::rowsIn(int top, int bottom) const
 TaskListCanvas::Hit TaskListCanvas::hitTest(QPoint pos) const
 {
     const int k = rowAt(pos.y());
-    if (k < 1 || k >= elementCount() || !row(k).visible)
+    if (k < 1 || k >= elementCount() || !m_rows[static_cast<size_t>(k)].visible)
         return {};
     // Later columns lie on top where they overlap.
     for (ListColumn c : {ListColumn::Due, ListColumn::For, ListColumn::Title}) {
@@ -159,7 +207,7 @@ TaskListCanvas::Hit TaskListCanvas::hitTest(QPoint pos) const
 
 bool TaskListCanvas::rowShown(int k) const
 {
-    if (k < 1 || k >= elementCount() || !row(k).visible)
+    if (k < 1 || k >= elementCount() || !m_rows[static_cast<size_t>(k)].visible)
         return false;
     const QRect r = cellRect(k, ListColumn::Title).united(cellRect(k, ListColumn::Due));
     const QWidget *viewport = parentWidget();
@@ -226,6 +274,9 @@ void TaskListCanvas::paintEvent(QPaintEvent *event)
             painter.setClipping(false);
         }
     }
+    // The rows not in view, now that the view is on the screen.
+    if (rowsPending() && !m_filling.isActive())
+        m_filling.start();
     if (showsFocusFrame()) {
         // Nothing is selected, so no row shows where the focus is.
         QStyleOptionFocusRect option;

@@ -4,9 +4,12 @@
 
 #include <QFont>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
+#include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -24,11 +27,19 @@ struct ListCell {
 
 enum class ListColumn { Title = 0, For = 1, Due = 2 };
 
+// A task's due fields as a redraw found them.
+struct DueFields {
+    qint16 year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
 struct ListRow {
     std::array<ListCell, 3> cells;          // by ListColumn
     QString id = QStringLiteral("Label1");  // the task's slot, never shown
     double top = 0;                         // twips inside the container
     bool visible = false;
+    // Due text and colours not made yet: from these, when the row is first
+    // read or by the slices after the first paint.
+    std::optional<DueFields> pending;
 
     ListCell &cell(ListColumn c) { return cells[static_cast<int>(c)]; }
     const ListCell &cell(ListColumn c) const { return cells[static_cast<int>(c)]; }
@@ -45,13 +56,26 @@ public:
     QPushButton *cmdFor = nullptr;
     QPushButton *cmdDue = nullptr;
 
-    // Elements including the template.
+    // Elements including the template. A row read is a filled row.
     int elementCount() const { return static_cast<int>(m_rows.size()); }
-    ListRow &row(int k) { return m_rows.at(static_cast<size_t>(k)); }
-    const ListRow &row(int k) const { return m_rows.at(static_cast<size_t>(k)); }
+    ListRow &row(int k) { return filled(k); }
+    const ListRow &row(int k) const { return filled(k); }
+    // The slot text of row k, pending or not.
+    const QString &rowId(int k) const { return m_rows.at(static_cast<size_t>(k)).id; }
+
+    // Makes a pending row's due text and colours from its fields. Rows the
+    // view shows are filled as they are painted, the rest in slices once
+    // the list has been painted, each short enough to leave input answered.
+    void setRowFiller(std::function<void(ListRow &row, const DueFields &due)> fill)
+    {
+        m_fill = std::move(fill);
+    }
+    bool rowsPending() const;
 
     // A copy of the template, invisible; returns its number.
     int addRow();
+    // Row k's due text and colours are made from `due` when it is first read.
+    void setPending(int k, const DueFields &due);
     // Every row but the template; the selection goes with them.
     void removeRows();
 
@@ -128,7 +152,14 @@ private:
     // when no row is selected; once per change.
     void announceFocus();
 
-    std::vector<ListRow> m_rows;
+    ListRow &filled(int k) const;
+    void fillSlice();
+
+    // Filled on first read, also through const access.
+    mutable std::vector<ListRow> m_rows;
+    mutable size_t m_firstPending = 1;  // no row before it is pending
+    std::function<void(ListRow &, const DueFields &)> m_fill;
+    QTimer m_filling;
     double m_headerHeight = 255;
     std::array<TwipsRect, 3> m_columns;
     int m_selectedRow = 0;

@@ -188,11 +188,12 @@ AlertPage buildAlertPage(Days today)
 
     // The same walk of the rules as the list's colours.
     const int count = taskCount;
+    const RuleWalk rules(today);
     for (int i = 0; i < count; ++i) {
         Task &task = tasks[i];
         if (isDeleted(task))
             continue;
-        const RuleMatch match = matchRules(task, today);
+        const RuleMatch match = rules.of(task);
         if (!match.announce)
             continue;
         const qsizetype from = page.viewLength();

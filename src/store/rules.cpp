@@ -1,5 +1,7 @@
 #include "store/rules.h"
 
+#include <algorithm>
+
 namespace Module1 {
 
 RuleMatch matchRules(const Task &task, Days today)
@@ -26,6 +28,31 @@ RuleMatch matchRules(const Task &task, Days today)
         m.bold = left < 1;
     }
     return m;
+}
+
+RuleWalk::RuleWalk(Days today) : m_today(today)
+{
+    m_skips = alertRuleCount > 0;
+    m_widest = -99999;
+    for (int i = 0; i < alertRuleCount; ++i) {
+        const AlertRule &rule = alertRules[static_cast<size_t>(i)];
+        m_skips = m_skips && rule.unit.size() == 1 && rule.unit.front() == u'd';
+        m_widest = std::max<qint64>(m_widest, rule.interval);
+    }
+}
+
+RuleMatch RuleWalk::of(const Task &task) const
+{
+    if (m_skips) {
+        const qint64 left = daysLeft(task, m_today);
+        if (left > m_widest) {
+            // No rule counts; the weight is the last rule's, in days.
+            RuleMatch m;
+            m.bold = left < 1;
+            return m;
+        }
+    }
+    return matchRules(task, m_today);
 }
 
 }  // namespace Module1

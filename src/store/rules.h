@@ -25,6 +25,20 @@ struct RuleMatch {
 // `today` is passed in so that a whole list or page uses one day.
 RuleMatch matchRules(const Task &task, Days today);
 
+// matchRules for many tasks on one day, the rules read once: a task due
+// later than every rule's interval, all rules in whole days, needs no walk
+// (the plain start at login mostly finds every task so).
+class RuleWalk {
+public:
+    explicit RuleWalk(Days today);
+    RuleMatch of(const Task &task) const;
+
+private:
+    Days m_today;
+    bool m_skips = false;  // some rule, and all of them in days
+    qint64 m_widest = 0;   // the largest interval
+};
+
 // Calendar days from today to the task's due day; negative when overdue.
 inline qint64 daysLeft(const Task &task, Days today)
 {

@@ -13,14 +13,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QSet>
 #include <QStringBuilder>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -131,6 +134,8 @@ bool tableFull(size_t records, int capacity, FileStatus::Code code, const char *
     return true;
 }
 
+bool dueTextsMade = true;
+
 void commit(QStringView value, Pending &p, Parsed &out)
 {
     if (value == u"addalert") {
@@ -155,7 +160,8 @@ void commit(QStringView value, Pending &p, Parsed &out)
         t.deleted = same(slot.deleted, deletedMark(p.deleted));
         t.description = same(slot.description, decodeLineBreaks(p.description));
         t.sortKey = same(slot.sortKey, makeSortKey(t));
-        t.dueText = same(slot.dueText, out.dueTexts.of(t));
+        if (dueTextsMade)
+            t.dueText = same(slot.dueText, out.dueTexts.of(t));
         out.tasks.push_back(std::move(t));
     }
 }
@@ -509,6 +515,45 @@ FileStatus tooLarge(const FolderFile &file)
                                  .arg(kTaskSlots));
 }
 
+// What one load read, kept for one more load of the same bytes. The
+// texts are shared with the tables, not copied.
+struct KeptTables {
+    QByteArray identity;
+    QByteArray bytes;
+    QString locale;  // the due texts follow the locale's formats
+    std::vector<Task> tasks;
+    std::vector<AlertRule> rules;
+};
+bool keepNextLoad = false;
+std::optional<KeptTables> &keptTables()
+{
+    static std::optional<KeptTables> kept;
+    return kept;
+}
+
+// The kept tables back in their slots when they were read from these bytes.
+bool takeKept(const FolderFile &file, const QByteArray &bytes)
+{
+    const std::optional<KeptTables> kept = std::exchange(keptTables(), std::nullopt);
+    if (!kept || kept->bytes != bytes || kept->locale != QLocale().name() ||
+        kept->identity != identityOf(file))
+        return false;
+    std::copy(kept->tasks.begin(), kept->tasks.end(), tasks.begin());
+    std::copy(kept->rules.begin(), kept->rules.end(), alertRules.begin());
+    taskCount = static_cast<qint16>(kept->tasks.size());
+    alertRuleCount = static_cast<qint16>(kept->rules.size());
+    return true;
+}
+
+void keepRead(const FolderFile &file, const QByteArray &bytes)
+{
+    keepNextLoad = false;
+    keptTables() =
+        KeptTables{identityOf(file), bytes, QLocale().name(),
+                   std::vector<Task>(tasks.begin(), tasks.begin() + taskCount),
+                   std::vector<AlertRule>(alertRules.begin(), alertRules.begin() + alertRuleCount)};
+}
+
 FileStatus loadFrom(const Located &at)
 {
     const FolderFile &file = at.file;
@@ -536,7 +581,13 @@ FileStatus loadFrom(const Located &at)
         return {FileStatus::Unreadable,
                 QStringLiteral("%1 could not be read: %2").arg(file.shown, read.why)};
     }
+    if (takeKept(file, read.bytes)) {
+        remember(file, true, read.bytes);
+        return {};
+    }
     FileStatus status = readTasks(read.bytes);
+    if (status.ok() && keepNextLoad)
+        keepRead(file, read.bytes);
     if (status.code == FileStatus::NotTaskFile) {
         status = notTaskFile(file, status.error);
     } else if (!status.ok()) {
@@ -723,6 +774,10 @@ FileStatus readTasks(QByteArrayView bytes)
     alertRuleCount = static_cast<qint16>(parsed.rules.size());
     return {};
 }
+
+void keepTablesForNextLoad() { keepNextLoad = true; }
+
+void setDueTextsMade(bool made) { dueTextsMade = made; }
 
 FileStatus loadTasks() { return loadFrom(locateHeld()); }
 

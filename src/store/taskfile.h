@@ -71,6 +71,18 @@ FileStatus readTasks(QByteArrayView bytes);
 FileStatus loadTasks();
 FileStatus loadTasks(const QString &path);
 
+// The next load that reads a task file keeps the tables it made, so that
+// the load after it, of the same file still holding the same bytes under
+// the same locale, takes them instead of reading the text again (the
+// windows read the list for the alert window and again for the main
+// window). That load drops them, whether it used them or not.
+void keepTablesForNextLoad();
+
+// Whether a load makes each task's dueText (on by default). Nothing reads
+// it back; a process that ends once it knows nothing is due (the plain
+// start) skips the locale's formatting of a thousand dates.
+void setDueTextsMade(bool made);
+
 // Writes both tables whole through an atomic replace, inside the list's
 // lock (listlock.h; WriteFailed when another writer kept it). On failure the
 // old file stays as it was; the new one keeps owner, group, mode and user.*

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <vector>
 
 using namespace Module1;
@@ -113,3 +114,36 @@ TEST(MatchRules, OneWalkForTheListAndThePage)
 }
 
 }  // namespace
+
+// The walk that skips tasks due past every rule matches as matchRules does,
+// over random rules (days and other units, negative intervals) and dues.
+TEST(RuleWalkTest, MatchesMatchRules)
+{
+    std::mt19937 rng(33);
+    const Days today{std::chrono::year{2026} / 12 / 9};
+    const QString units[] = {QStringLiteral("d"), QStringLiteral("d"), QStringLiteral("ww"),
+                             QStringLiteral("m"), QStringLiteral("D")};
+    for (int round = 0; round < 400; ++round) {
+        alertRuleCount = qint16(rng() % 5);
+        for (int i = 0; i < alertRuleCount; ++i)
+            alertRules[size_t(i)] =
+                AlertRule{qint16(int(rng() % 60) - 10), units[rng() % (round % 2 ? 2 : 5)],
+                          qint32(rng() & 0xFFFFFF), rng() % 2 == 0};
+        const RuleWalk walk(today);
+        for (int n = 0; n < 20; ++n) {
+            Task t;
+            const std::chrono::year_month_day due{today + std::chrono::days{int(rng() % 200) - 80}};
+            t.year = qint16(int(due.year()));
+            t.month = qint16(unsigned(due.month()));
+            t.day = qint16(unsigned(due.day()));
+            const RuleMatch a = walk.of(t), b = matchRules(t, today);
+            SCOPED_TRACE(round);
+            EXPECT_EQ(a.colored, b.colored);
+            EXPECT_EQ(a.color, b.color);
+            EXPECT_EQ(a.announce, b.announce);
+            EXPECT_EQ(a.announceColor, b.announceColor);
+            EXPECT_EQ(a.bold, b.bold);
+        }
+    }
+    alertRuleCount = 0;
+}
