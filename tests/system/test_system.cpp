@@ -681,6 +681,14 @@ pid_t gonePid()
     return child;
 }
 
+// A lock naming a process of this machine that has ended.
+bool plantGoneProcess(const QString &p)
+{
+    testsupport::writeFile(p, QByteArray::number(gonePid()) + "\nquillet-windows\n" +
+                                  QSysInfo::machineHostName().toUtf8() + "\n");
+    return true;
+}
+
 // What a power cut, a sync tool or another user leaves at the name the
 // lock once had beside the file: never read, never waited on, never in
 // the way.
@@ -761,22 +769,8 @@ INSTANTIATE_TEST_SUITE_P(
                                       return true;
                                   },
                                   false},
-                      PlantedCase{"NamesAGoneProcess",
-                                  [](const QString &p) {
-                                      testsupport::writeFile(
-                                          p, QByteArray::number(gonePid()) + "\nquillet-windows\n" +
-                                                 QSysInfo::machineHostName().toUtf8() + "\n");
-                                      return true;
-                                  },
-                                  false},
-                      PlantedCase{"NamesAGoneProcessInASharedFolder",
-                                  [](const QString &p) {
-                                      testsupport::writeFile(
-                                          p, QByteArray::number(gonePid()) + "\nquillet-windows\n" +
-                                                 QSysInfo::machineHostName().toUtf8() + "\n");
-                                      return true;
-                                  },
-                                  true}),
+                      PlantedCase{"NamesAGoneProcess", plantGoneProcess, false},
+                      PlantedCase{"NamesAGoneProcessInASharedFolder", plantGoneProcess, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The window settings are read only from a regular file: a FIFO would hold
