@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -118,8 +117,9 @@ struct XServer {
         return p.readAllStandardOutput().trimmed();
     }
 
-    // The id of the mapped window with exactly this title, empty after the guard.
-    QString window(const QString &title) const
+    // The id of the mapped window whose whole title matches this pattern,
+    // empty after the guard.
+    QString window(const QString &pattern) const
     {
         QElapsedTimer t;
         t.start();
@@ -127,7 +127,7 @@ struct XServer {
             const QByteArray ids =
                 tool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                       QStringLiteral("--name"),
-                      QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
+                      QLatin1Char('^') + pattern + QLatin1Char('$')});
             if (!ids.isEmpty())
                 return QString::fromLatin1(ids.split('\n').first());
             QThread::msleep(20);
@@ -190,7 +190,8 @@ double windowsRun(const XServer &x, const QString &folder)
     else {
         waitQuiet(p.processId());
         x.keys(alert, {QStringLiteral("alt+s")});
-        const QString main = x.window(QStringLiteral("Quillet"));
+        // A list in the working folder is named in the title.
+        const QString main = x.window(QStringLiteral("Quillet( .+/tasks\\.txt)?"));
         if (main.isEmpty()) {
             fail("no main window");
         } else {

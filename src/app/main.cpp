@@ -197,6 +197,9 @@ int main(int argc, char **argv)
         windows.startup.loadPageInto(windows.startup.WebBrowser1);
         windows.startup.show();
         windows.startup.activateWindow();
+        // What "&Show all..." needs, made while the page is read.
+        icons::loadImageFormatsAside();
+        frmMain::makeFontsAhead(&windows.startup);
     }
     return app.exec();
 }

@@ -1,7 +1,10 @@
 #include "common/icons.h"
 
+#include <QCoreApplication>
+#include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QThread>
 
 namespace icons {
 namespace {
@@ -36,6 +39,15 @@ QIcon programIcon()
 QPixmap navigationPixmap(const QString &name, int size, qreal devicePixelRatio)
 {
     return render(QStringLiteral(":/icons/%1.svg").arg(name), size, devicePixelRatio);
+}
+
+void loadImageFormatsAside()
+{
+    QThread *thread = QThread::create([] { QImageReader::supportedImageFormats(); });
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    // Never destroyed while running: an ending application waits for it.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, thread, [thread] { thread->wait(); });
+    thread->start(QThread::IdlePriority);
 }
 
 }  // namespace icons

@@ -51,6 +51,11 @@ public:
     explicit frmMain(frmMainHooks hooks = {}, QWidget *parent = nullptr);
     ~frmMain() override;
 
+    // Makes this window's fonts and the glyphs of its rows while another
+    // window is only read, a font a turn of the event loop, so that the
+    // first show finds them made. Stops with `context`.
+    static void makeFontsAhead(QObject *context);
+
     // The list.
     void drawList();
     void addListTask(const QString &wtitle, const QString &wfor, const QString &wdue, qint16 id);
