@@ -40,6 +40,18 @@ double peakMb(qint64 pid)
     return procField(pid, "status", "VmHWM:").split(' ').first().toDouble() / 1024;
 }
 
+// With the variable set to a file name: the process's mappings kept there, to
+// see where its peak goes.
+void keepSmaps(qint64 pid, const char *variable)
+{
+    const QString out = qEnvironmentVariable(variable);
+    if (out.isEmpty())
+        return;
+    QFile in(QStringLiteral("/proc/%1/smaps").arg(pid)), to(out);
+    if (in.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly))
+        to.write(in.readAll());
+}
+
 // User plus system ticks so far.
 qint64 cpuTicks(qint64 pid)
 {
@@ -161,6 +173,7 @@ double floorRun(const XServer &x)
     if (p.waitForStarted(kWaitMs) && !x.window(QStringLiteral("Widgets floor")).isEmpty()) {
         waitQuiet(p.processId());
         peak = peakMb(p.processId());
+        keepSmaps(p.processId(), "BENCH_SMAPS_FLOOR");
     } else {
         std::fprintf(stderr, "the floor program showed no window: %s\n",
                      p.readAllStandardError().constData());
@@ -211,6 +224,7 @@ double windowsRun(const XServer &x, const QString &folder)
                 x.keys(editor, {QStringLiteral("alt+o")});
                 waitQuiet(p.processId());
                 peak = peakMb(p.processId());
+                keepSmaps(p.processId(), "BENCH_SMAPS");
             }
         }
     }

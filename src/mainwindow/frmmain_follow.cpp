@@ -42,6 +42,10 @@ void frmMain::readOutsideChange()
         m_changeWaiting->start();
         return;
     }
+    // The window's own save, or a touch: reading it again would only throw
+    // away a change a failed save left in the list.
+    if (Module1::taskFileAsLastSeen())
+        return;
     const std::optional<Module1::Task> selected = selectedRecord();
     const qint16 before = m_selectedTask;
     if (!loadFile())

@@ -383,8 +383,10 @@ void readBounded(int fd, qint64 largest, qint64 sizeHint, ReadResult *r)
 {
     // Read straight into the buffer, sized as the file is now; a file that
     // grows meanwhile is read to its end all the same.
+    // Sized exactly: resize() would round up to the next power of two, and
+    // what a load read is kept for the next save's comparison.
     qsizetype have = 0;
-    r->bytes.resize(qsizetype(sizeHint) + 1);
+    r->bytes = QByteArray(qsizetype(sizeHint) + 1, Qt::Uninitialized);
     for (;;) {
         if (have == r->bytes.size())
             r->bytes.resize(r->bytes.size() * 2);

@@ -783,6 +783,19 @@ FileStatus loadTasks() { return loadFrom(locateHeld()); }
 
 FileStatus loadTasks(const QString &path) { return loadFrom(locatePath(path)); }
 
+bool taskFileAsLastSeen()
+{
+    const Located at = locateHeld();
+    if (at.error != 0)
+        return false;
+    const auto known = knownContents().constFind(identityOf(at.file));
+    if (known == knownContents().constEnd())
+        return false;
+    const ReadResult now = readRegularFile(at.file, kLargestTaskFile);
+    return known->existed ? now.outcome == ReadResult::Read && now.bytes == known->bytes
+                          : now.outcome == ReadResult::Missing;
+}
+
 FileStatus saveTasks() { return saveLocked(locateHeld(), true); }
 
 FileStatus saveTasks(const QString &path, bool syncDirectory)

@@ -71,6 +71,12 @@ FileStatus readTasks(QByteArrayView bytes);
 FileStatus loadTasks();
 FileStatus loadTasks(const QString &path);
 
+// Whether tasks.txt in the held folder still holds what this process last
+// read or wrote there (or is still missing): a watcher's event for its own
+// save, or a change of only the file's times or mode. False when this
+// process never read or wrote it.
+bool taskFileAsLastSeen();
+
 // The next load that reads a task file keeps the tables it made, so that
 // the load after it, of the same file still holding the same bytes under
 // the same locale, takes them instead of reading the text again (the

@@ -3,15 +3,20 @@
 #include "mainwindowfixture.h"
 
 #include "common/messagebox.h"
+#include "store/folderwatch.h"
+#include "store/testhooks.h"
 #include "support/listwriters.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -25,7 +30,12 @@ protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        // Every box the window shows is kept and answered.
+        answerBoxes();
+    }
+
+    // Every box the window shows is kept and answered.
+    void answerBoxes()
+    {
         MessageBox::setUnansweredHandler([this](const MessageBox::Shown &box) {
             boxes << box.text;
             return QMessageBox::Ok;
@@ -126,6 +136,58 @@ TEST_F(ListWriters, ASaveWhileAnotherHoldsTheListSaysSoAndKeepsTheEdit)
     w.menu_undelete_Click();
     EXPECT_EQ(boxes.size(), 1);
     EXPECT_TRUE(readFile("tasks.txt").contains("des=second\r\n"));
+}
+
+// A save that failed leaves its change in the list; an event on the file
+// that changes nothing in it (its times touched, the same bytes written
+// again) must not read the old file over that change.
+TEST_F(ListWriters, AFailedSavesChangeOutlivesAnEventThatChangedNothing)
+{
+    struct Row {
+        const char *name;
+        std::function<void()> event;
+    };
+    const Row rows[] = {
+        {"times touched",
+         [] { ASSERT_EQ(::utimensat(AT_FDCWD, "tasks.txt", nullptr, 0), 0); }},
+        {"the same bytes written again",
+         [] { testsupport::writeFile("tasks.txt", readFile("tasks.txt")); }},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::resetWorld();
+        answerBoxes();
+        boxes.clear();
+        addTask("Window", "Me", 1);
+        frmMain &w = open();
+        w.followFile();
+        ASSERT_TRUE(saveEdit(w, "saved"));
+        // GIVEN an edit whose save failed at the disk
+        Module1::setSyncHook([](int) {
+            errno = EIO;
+            return -1;
+        });
+        EXPECT_FALSE(saveEdit(w, "unsaved"));
+        Module1::setSyncHook({});
+        ASSERT_EQ(boxes.size(), 1);
+        auto *watch = w.findChild<Module1::FolderWatch *>();
+        ASSERT_NE(watch, nullptr);
+        QSignalSpy seen(watch, &Module1::FolderWatch::changed);
+
+        // WHEN the file sees an event that leaves its text as it was
+        r.event();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return seen.count() > 0; }));
+        QCoreApplication::processEvents();
+
+        // THEN the list keeps the edit, and the next save writes it
+        const int row = rowOf("Window");
+        ASSERT_GT(row, 0);
+        w.highlight(static_cast<qint16>(row));
+        EXPECT_EQ(Module1::tasks[size_t(w.selectedTask() - 1)].description, "unsaved");
+        w.menu_undelete_Click();
+        EXPECT_EQ(boxes.size(), 1) << boxes.join('\n').toStdString();
+        EXPECT_TRUE(readFile("tasks.txt").contains("des=unsaved\r\n"));
+    }
 }
 
 }  // namespace
