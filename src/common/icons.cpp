@@ -1,10 +1,14 @@
 #include "common/icons.h"
 
 #include <QCoreApplication>
+#include <QIconEngine>
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QThread>
+
+#include <algorithm>
+#include <map>
 
 namespace icons {
 namespace {
@@ -21,18 +25,55 @@ QPixmap render(const QString &resource, int size, qreal ratio)
     return pixmap;
 }
 
+// Draws the program's SVG at the size asked. The small sizes are kept; the
+// large ones (a window switcher's) are drawn again each time a window is
+// made rather than held all day: 330 KB for a moment of each window's start.
+// Not the SVG icon plug-in, so that no plug-in has to be found and loaded.
+class ProgramIconEngine : public QIconEngine {
+public:
+    QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        if (side <= 0)
+            return {};
+        if (const auto kept = m_kept.find(side); kept != m_kept.end())
+            return kept->second;
+        if (!m_renderer.isValid())
+            m_renderer.load(QStringLiteral(":/icons/quillet.svg"));
+        QPixmap drawn(side, side);
+        drawn.fill(Qt::transparent);
+        QPainter painter(&drawn);
+        m_renderer.render(&painter);
+        painter.end();
+        if (side <= kLargestKept)
+            m_kept.emplace(side, drawn);
+        return drawn;
+    }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> sizes;
+        for (int side : {16, 22, 24, 32, 48, 64, 128, 256})
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+    QIconEngine *clone() const override { return new ProgramIconEngine; }
+    QString key() const override { return QStringLiteral("ProgramIconEngine"); }
+
+private:
+    static constexpr int kLargestKept = 64;
+    QSvgRenderer m_renderer;
+    std::map<int, QPixmap> m_kept;
+};
+
 }  // namespace
 
 QIcon programIcon()
 {
-    // Drawn once per size, not through the SVG icon plug-in, so that no
-    // plug-in has to be found and loaded at start.
-    static const QIcon icon = [] {
-        QIcon made;
-        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-            made.addPixmap(render(QStringLiteral(":/icons/quillet.svg"), size, 1.0));
-        return made;
-    }();
+    static const QIcon icon(new ProgramIconEngine);
     return icon;
 }
 
