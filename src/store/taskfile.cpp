@@ -22,9 +22,14 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,13 +99,21 @@ QStringView trimSpaces(QStringView line)
 }
 
 // The record being read: it lives for the whole load, so a record that
-// lacks a key inherits that key's value from the record before it. Texts
-// are views into the decoded file until a record takes them.
+// lacks a key inherits that key's value from the record before it. Its
+// texts outlive the line they came from; a record takes exact copies.
 struct Pending {
-    QStringView title, forWhom, description, deleted, unit;
+    QString title, forWhom, description, deleted, unit;
     Task numbers;    // the six date and time fields
     AlertRule rule;  // interval, colour and popup
 };
+
+// Into the buffer it already has: a full file sets these twelve thousand
+// times.
+void keep(QString &to, QStringView value)
+{
+    to.resize(value.size());
+    std::copy(value.begin(), value.end(), to.begin());
+}
 
 // "N" and "Y" are in nearly every record: shared, not a copy each.
 QString deletedMark(QStringView mark)
@@ -142,7 +155,7 @@ void commit(QStringView value, Pending &p, Parsed &out)
         if (tableFull(out.rules.size(), kRuleSlots, FileStatus::TooManyRules, "alert rules", out))
             return;
         AlertRule rule = p.rule;
-        rule.unit = p.unit.toString();
+        rule.unit = QStringView(p.unit).toString();
         out.rules.push_back(std::move(rule));
     } else {
         if (tableFull(out.tasks.size(), kTaskSlots, FileStatus::TooManyTasks, "tasks", out))
@@ -155,10 +168,10 @@ void commit(QStringView value, Pending &p, Parsed &out)
             return held == read ? held : read;
         };
         Task t = p.numbers;
-        t.title = slot.title == p.title ? slot.title : p.title.toString();
-        t.forWhom = slot.forWhom == p.forWhom ? slot.forWhom : p.forWhom.toString();
+        t.title = slot.title == p.title ? slot.title : QStringView(p.title).toString();
+        t.forWhom = slot.forWhom == p.forWhom ? slot.forWhom : QStringView(p.forWhom).toString();
         t.deleted = same(slot.deleted, deletedMark(p.deleted));
-        t.description = same(slot.description, decodeLineBreaks(p.description));
+        t.description = same(slot.description, decodeLineBreaks(QStringView(p.description)));
         t.sortKey = same(slot.sortKey, makeSortKey(t));
         if (dueTextsMade)
             t.dueText = same(slot.dueText, out.dueTexts.of(t));
@@ -217,10 +230,10 @@ bool applyLine(QStringView line, Pending &p, Parsed &out)
     // One switch on the three key characters instead of a chain of string
     // compares: a full file has twelve thousand lines.
     switch (keyed->key) {
-    case keyCode(u"ttl"): p.title = value; break;
-    case keyCode(u"for"): p.forWhom = value; break;
-    case keyCode(u"des"): p.description = value; break;
-    case keyCode(u"del"): p.deleted = value; break;
+    case keyCode(u"ttl"): keep(p.title, value); break;
+    case keyCode(u"for"): keep(p.forWhom, value); break;
+    case keyCode(u"des"): keep(p.description, value); break;
+    case keyCode(u"del"): keep(p.deleted, value); break;
     case keyCode(u"day"): p.numbers.day = number16(); break;
     case keyCode(u"mon"): p.numbers.month = number16(); break;
     case keyCode(u"yea"): p.numbers.year = number16(); break;
@@ -228,7 +241,7 @@ bool applyLine(QStringView line, Pending &p, Parsed &out)
     case keyCode(u"min"): p.numbers.minute = number16(); break;
     case keyCode(u"sec"): p.numbers.second = number16(); break;
     case keyCode(u"val"): p.rule.interval = number16(); break;
-    case keyCode(u"unt"): p.unit = value; break;
+    case keyCode(u"unt"): keep(p.unit, value); break;
     case keyCode(u"clr"): {
         // Colours are stored as signed 32-bit values, so 4294967295 is -1.
         const double v = textToNumber(value);
@@ -255,7 +268,36 @@ bool isTaskSection(QStringView line)
            name.compare(u"alerts", Qt::CaseInsensitive) == 0;
 }
 
-Parsed parse(QStringView text, QChar lineEnd)
+// One line, its spaces trimmed: what it adds to the record being read and
+// to what the lines look like.
+void readLine(QStringView line, Pending &pending, Parsed &out)
+{
+    if (line.isEmpty() || line[0] == u';')
+        return;
+    if (line[0] == u'[') {
+        if (isTaskSection(line))
+            out.taskSection = true;
+        else
+            ++out.otherLines;
+        return;
+    }
+    const bool known = applyLine(line, pending, out);
+    // "actually", "format", "monday": words that begin with a key.
+    if (known && !(line.size() > 3 && line[3].isLetter())) {
+        ++out.keyLines;
+        // Any value commits a record, but only these are a task file's
+        // mark: "act=1" is a script's.
+        const QStringView act = line.mid(4).trimmed();
+        out.records += line.startsWith(u"act") &&
+                       (act.isEmpty() || act.compare(u"addtask", Qt::CaseInsensitive) == 0 ||
+                        act.compare(u"addalert", Qt::CaseInsensitive) == 0);
+    } else if (!line.trimmed().isEmpty()) {
+        ++out.otherLines;
+    }
+}
+
+// The file decoded whole, then split into lines.
+Parsed parseText(QStringView text, QChar lineEnd)
 {
     Parsed out;
     out.tasks.reserve(64);
@@ -274,31 +316,111 @@ Parsed parse(QStringView text, QChar lineEnd)
         start = end + 1;
         if (lineEnd == u'\r' && start < n && end < n && text[start] == u'\n')
             ++start;
-
-        if (line.isEmpty() || line[0] == u';')
-            continue;
-        if (line[0] == u'[') {
-            if (isTaskSection(line))
-                out.taskSection = true;
-            else
-                ++out.otherLines;
-            continue;
-        }
-        const bool known = applyLine(line, pending, out);
-        // "actually", "format", "monday": words that begin with a key.
-        if (known && !(line.size() > 3 && line[3].isLetter())) {
-            ++out.keyLines;
-            // Any value commits a record, but only these are a task file's
-            // mark: "act=1" is a script's.
-            const QStringView act = line.mid(4).trimmed();
-            out.records += line.startsWith(u"act") &&
-                           (act.isEmpty() || act.compare(u"addtask", Qt::CaseInsensitive) == 0 ||
-                            act.compare(u"addalert", Qt::CaseInsensitive) == 0);
-        } else if (!line.trimmed().isEmpty()) {
-            ++out.otherLines;
-        }
+        readLine(line, pending, out);
     }
     return out;
+}
+
+// The bytes widened to UTF-16 as far as they are ASCII; whether they all
+// were. Nearly every line of a task file is ASCII, and short: the decoder's
+// set-up would cost more than the line.
+bool widenAscii(QByteArrayView bytes, char16_t *to)
+{
+    const auto *from = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype size = bytes.size();
+    qsizetype i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
+        if (_mm_movemask_epi8(chunk) != 0)
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(chunk, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i + 8), _mm_unpackhi_epi8(chunk, zero));
+    }
+    if (i + 8 <= size) {
+        const __m128i half = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + i));
+        if (_mm_movemask_epi8(half) != 0)
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(half, zero));
+        i += 8;
+    }
+#endif
+    for (; i < size; ++i) {
+        if (from[i] >= 0x80)
+            return false;
+        to[i] = from[i];
+    }
+    return true;
+}
+
+// The bytes split into lines, each decoded on its own: what parseText makes
+// of decodeFile's text, without a UTF-16 copy of the whole file at once.
+// The line ends are ASCII, which no UTF-8 sequence holds, so a file is
+// valid UTF-8 exactly when each of its lines is. Nothing when a line is
+// not, while taken as UTF-8 throughout: then each line is read as
+// decodeFile reads it.
+std::optional<Parsed> parseLines(QByteArrayView bytes, char lineEnd, bool asUtf8)
+{
+    Parsed out;
+    out.tasks.reserve(64);
+    Pending pending;
+    // The whole file's decoder drops a byte order mark only at its start;
+    // decodeFile's per line, at each line's.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        asUtf8 ? QStringConverter::Flag::Stateless |
+                                     QStringConverter::Flag::ConvertInitialBom
+                               : QStringConverter::Flag::Stateless);
+    QString decoded;
+    const qsizetype n = bytes.size();
+    qsizetype start = 0;
+    bool first = true;
+    while (start < n && out.status.ok()) {
+        const auto *hit =
+            static_cast<const char *>(std::memchr(bytes.data() + start, lineEnd, size_t(n - start)));
+        const qsizetype end = hit ? hit - bytes.data() : n;
+        // As decodeFile cuts it: from just after the last line end, so that
+        // a CR LF's LF begins the piece and a mark after it is not dropped.
+        QByteArrayView raw = bytes.sliced(start, end - start);
+        const bool afterCr = !first && lineEnd == '\r' && raw.startsWith('\n');
+        start = end + 1;
+        if (first && asUtf8 && raw.startsWith("\xEF\xBB\xBF"))
+            raw = raw.sliced(3);
+        QStringView text;
+        QString windows;
+        if (decoded.size() < raw.size())
+            decoded.resize(raw.size());
+        if (widenAscii(raw, reinterpret_cast<char16_t *>(decoded.data()))) {
+            text = QStringView(decoded.constData(), raw.size());
+        } else {
+            if (const qsizetype room = utf8.requiredSpace(raw.size()); decoded.size() < room)
+                decoded.resize(room);
+            utf8.resetState();
+            const QChar *to = utf8.appendToBuffer(decoded.data(), raw);
+            text = QStringView(decoded.constData(), to - decoded.constData());
+        }
+        if (utf8.hasError()) {
+            if (asUtf8)
+                return std::nullopt;
+            windows = fromWindows1252(raw);
+            text = windows;
+        }
+        if (afterCr)
+            text = text.mid(1);
+        // A byte order mark (an editor's UTF-8 "with signature") is no text.
+        if (first && text.startsWith(QChar(0xFEFF)))
+            text = text.mid(1);
+        first = false;
+        readLine(trimSpaces(text), pending, out);
+    }
+    return out;
+}
+
+Parsed parse(QByteArrayView bytes, char lineEnd)
+{
+    if (std::optional<Parsed> read = parseLines(bytes, lineEnd, true))
+        return std::move(*read);
+    return std::move(*parseLines(bytes, lineEnd, false));
 }
 
 // Whether the lines are a task file's, so that a file that is plainly
@@ -752,7 +874,10 @@ QString taskFolderAccessPath()
 
 void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
-FileStatus readTasks(QByteArrayView bytes)
+namespace {
+
+FileStatus readParsed(QByteArrayView bytes,
+                      const std::function<Parsed(QByteArrayView, char lineEnd)> &parseWith)
 {
     if (isUtf16(bytes))
         return {FileStatus::NotTaskFile,
@@ -760,7 +885,7 @@ FileStatus readTasks(QByteArrayView bytes)
     // Files written here always end lines with CR LF; a file without any CR
     // was converted by an editor or a checkout, and its lines end at LF.
     const char lineEnd = bytes.contains('\r') ? '\r' : '\n';
-    Parsed parsed = parse(decodeFile(bytes, lineEnd), QLatin1Char(lineEnd));
+    Parsed parsed = parseWith(bytes, lineEnd);
     if (!parsed.status.ok())
         return parsed.status;
     if (!isTaskFile(parsed))
@@ -773,6 +898,17 @@ FileStatus readTasks(QByteArrayView bytes)
     taskCount = static_cast<qint16>(parsed.tasks.size());
     alertRuleCount = static_cast<qint16>(parsed.rules.size());
     return {};
+}
+
+}  // namespace
+
+FileStatus readTasks(QByteArrayView bytes) { return readParsed(bytes, parse); }
+
+FileStatus readTasksDecodedWhole(QByteArrayView bytes)
+{
+    return readParsed(bytes, [](QByteArrayView whole, char lineEnd) {
+        return parseText(decodeFile(whole, lineEnd), QLatin1Char(lineEnd));
+    });
 }
 
 void keepTablesForNextLoad() { keepNextLoad = true; }
