@@ -8,9 +8,12 @@
 #include "store/rules.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include <memory>
 #include <random>
 #include <set>
 
@@ -149,4 +152,22 @@ TEST_F(SlicedFill, ActingWhileRowsArePending)
     for (int k = 1; k < rowCount(); ++k)
         EXPECT_LE(tasks[size_t(row(k).id.toInt())].sortKey,
                   tasks[size_t(row(k + 1).id.toInt())].sortKey);
+}
+
+// The fonts made while the alert window is read: a 0 ms timer that never
+// stopped would keep a core busy all day.
+TEST(FontsAhead, EndAfterTheirSlicesOrWithTheirWindow)
+{
+    for (const bool windowCloses : {false, true}) {
+        SCOPED_TRACE(windowCloses ? "the window closes" : "the window stays");
+        auto context = std::make_unique<QObject>();
+        frmMain::makeFontsAhead(context.get());
+        const QPointer<QTimer> timer = context->findChild<QTimer *>();
+        ASSERT_FALSE(timer.isNull());
+        if (windowCloses) {
+            QCoreApplication::processEvents();
+            context.reset();
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return timer.isNull(); }));
+    }
 }
