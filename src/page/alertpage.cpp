@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QLocale>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <vector>
@@ -33,6 +34,17 @@ void appendHex2(QString &out, int byte)
     out += QLatin1Char(digits[byte & 0xF]);
 }
 
+// The page's own markup is ASCII; task texts are encoded.
+void appendText(QByteArray &out, QLatin1String text) { out.append(text.data(), text.size()); }
+void appendText(QByteArray &out, QStringView text)
+{
+    QStringEncoder utf8(QStringEncoder::Utf8);
+    const qsizetype at = out.size();
+    out.resize(at + utf8.requiredSpace(text.size()));
+    char *end = utf8.appendToBuffer(out.data() + at, text);
+    out.truncate(end - out.constData());
+}
+
 // Writes the page file's text and, from the first task text that the viewer
 // must show escaped, the viewer's text beside it; until then both are one.
 class PageText {
@@ -40,8 +52,8 @@ public:
     explicit PageText(AlertPage &page) : m_page(page) { }
 
     PageText &operator<<(QLatin1String text) { return append(text); }
-    PageText &operator<<(const QString &text) { return append(text); }
-    void line(QLatin1String text) { *this << text << kCrLf; }
+    PageText &operator<<(const QString &text) { return append(QStringView(text)); }
+    void line(QLatin1String text) { *this << text << QLatin1String("\r\n"); }
 
     // Returns the text as the viewer shows it.
     QString taskText(const QString &text)
@@ -51,10 +63,10 @@ public:
             m_view = m_page.html;
             m_split = true;
         }
-        m_page.html += text;
+        appendText(m_page.html, text);
         const QString shown = kept ? text : text.toHtmlEscaped();
         if (m_split)
-            m_view += shown;
+            appendText(m_view, shown);
         return shown;
     }
 
@@ -65,14 +77,14 @@ public:
 private:
     template <typename Text> PageText &append(const Text &text)
     {
-        m_page.html += text;
+        appendText(m_page.html, text);
         if (m_split)
-            m_view += text;
+            appendText(m_view, text);
         return *this;
     }
 
     AlertPage &m_page;
-    QString m_view;
+    QByteArray m_view;
     bool m_split = false;
 };
 
@@ -105,7 +117,7 @@ QString appendBlock(PageText &page, Task &task, qint64 dayCount, const QString &
     page << QLatin1String("</td></tr><tr><td colspan=3 bgcolor=#") << c
          << QLatin1String("></td></tr></table>");
     page.taskText(task.description);
-    page << kCrLf;
+    page << QLatin1String("\r\n");
     page.line(QLatin1String("</small></td></tR></table><br>"));
 
     if (!task.forWhom.trimmed().isEmpty())
@@ -183,7 +195,7 @@ AlertPage buildAlertPage(Days today)
         PageText sample(blank);
         Task empty;
         appendBlock(sample, empty, 1, QStringLiteral("000000"));
-        view.sample = blank.html;
+        view.sample = QString::fromUtf8(blank.html);
     }
 
     // The same walk of the rules as the list's colours.
@@ -214,7 +226,7 @@ QString alertPagePath()
     return folder.valid() ? folder.path + QStringLiteral("/al.html") : QString();
 }
 
-FileStatus writeAlertPage(const QString &html)
+FileStatus writeAlertPage(const QByteArray &html)
 {
     // Written through the folder that was checked: its name may lead
     // elsewhere a moment later.
@@ -228,7 +240,7 @@ FileStatus writeAlertPage(const QString &html)
     // Whatever stands at the page's name (a link, another file) is replaced,
     // never written through; the page is the user's alone.
     const ReplaceResult written = replaceFile({folder.fd.get(), QByteArrayLiteral("al.html"), path},
-                                              html.toUtf8(), std::nullopt, false, 0600);
+                                              html, std::nullopt, false, 0600);
     if (written.outcome != ReplaceResult::Replaced)
         return {FileStatus::WriteFailed,
                 QStringLiteral("%1 could not be written: %2").arg(path, written.why)};

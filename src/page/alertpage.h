@@ -4,12 +4,13 @@
 #include "store/dates.h"
 #include "store/taskfile.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
 // The start-up alert page: which tasks the rules announce, as HTML text.
 struct AlertPage {
-    QString html;  // the page file: task texts as they are
+    QByteArray html;  // the page file, in UTF-8: task texts as they are
     // What the viewer shows, block by block (the heading, then one block per
     // task): html, but with every task text escaped whose markup the viewer
     // could not lay out in bounded time. Its markup shares html's data when
@@ -34,7 +35,7 @@ QString alertPagePath();
 // over whatever stands at the page's name, so a link planted there is
 // replaced, never written through. WriteFailed, naming the path and the
 // system's reason, when there is no usable folder or any step fails.
-Module1::FileStatus writeAlertPage(const QString &html);
+Module1::FileStatus writeAlertPage(const QByteArray &html);
 
 // A page built for today and put in its file.
 struct PublishedPage {

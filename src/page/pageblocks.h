@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
-#include <QStringView>
 #include <QtGlobal>
 
 #include <vector>
@@ -12,7 +13,7 @@
 // GUI library, makes it in the same pass as the page file.
 struct PageBlocks {
     struct Block {
-        qsizetype from = 0;  // the block's part of `markup`
+        qsizetype from = 0;  // the block's bytes in `markup`
         qsizetype to = 0;
         // What a screen reader says for the block, as markup: the viewer
         // reads it as it reads the page, so it says what is seen.
@@ -21,7 +22,9 @@ struct PageBlocks {
         bool operator==(const Block &) const = default;
     };
 
-    QString markup;  // the page as the viewer shows it
+    // The page as the viewer shows it, in UTF-8: the page is most of what
+    // the windows hold, and nearly all of it ASCII.
+    QByteArray markup;
     // Every block but the first is wrapped in these to stand alone; the
     // first opens the page itself and is only closed.
     QString opening;
@@ -31,14 +34,18 @@ struct PageBlocks {
     QString sample;
     std::vector<Block> blocks;
 
-    QString blockHtml(size_t i) const
+    QByteArrayView blockBytes(size_t i) const
     {
         const Block &b = blocks.at(i);
+        return QByteArrayView(markup).sliced(b.from, b.to - b.from);
+    }
+
+    QString blockHtml(size_t i) const
+    {
         QString html;
-        html.reserve(opening.size() + (b.to - b.from) + closing.size());
         if (i > 0)
             html += opening;
-        html += QStringView(markup).sliced(b.from, b.to - b.from);
+        html += QString::fromUtf8(blockBytes(i));
         html += closing;
         return html;
     }

@@ -74,7 +74,7 @@ void PageViewer::showPage(const PageBlocks &page)
     if (width > 0 && !kept.empty() && !m_slots.empty() && (sample || m_slots.size() < 2) &&
         previous.opening == m_page.opening && previous.closing == m_page.closing &&
         previous.sample == m_page.sample && blockText(previous, 0) == blockText(m_page, 0)) {
-        QHash<QStringView, size_t> byText;
+        QHash<QByteArrayView, size_t> byText;
         for (size_t k = 1; k < previous.blocks.size(); ++k)
             byText.insert(blockText(previous, k), k);
         m_slots.front() = std::move(kept.front());

@@ -146,10 +146,9 @@ void PageViewer::calibrate()
     // The heading and a sample block as one page: where the page puts a
     // task's table after what comes before it, and how high a block is.
     if (!m_sample) {
-        QString html = m_page.markup.left(m_page.blocks.front().to);
+        QString html = QString::fromUtf8(m_page.blockBytes(0));
         if (m_page.sample.isEmpty()) {
-            const PageBlocks::Block &first = m_page.blocks[1];
-            html += QStringView(m_page.markup).sliced(first.from, first.to - first.from);
+            html += QString::fromUtf8(m_page.blockBytes(1));
         } else {
             html += m_page.sample;
         }

@@ -30,10 +30,9 @@ std::unique_ptr<QTextDocument> readDocument(const QString &html);
 // A block laid out at `width`, as it is painted.
 std::unique_ptr<QTextDocument> laidOutDocument(const QString &html, int width);
 
-inline QStringView blockText(const PageBlocks &page, size_t block)
+inline QByteArrayView blockText(const PageBlocks &page, size_t block)
 {
-    const PageBlocks::Block &b = page.blocks[block];
-    return QStringView(page.markup).sliced(b.from, b.to - b.from);
+    return page.blockBytes(block);
 }
 
 QAccessibleInterface *accessibleFactory(const QString &className, QObject *object);

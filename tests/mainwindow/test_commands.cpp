@@ -229,7 +229,7 @@ frmMainHooks alertHooks(int *shown)
         Module1::sortMode = 2;
         Module1::sortTasks();
         PageBlocks page;
-        page.markup = QStringLiteral("<p>page</p>");
+        page.markup = QByteArrayLiteral("<p>page</p>");
         page.blocks.push_back({0, page.markup.size(), QStringLiteral("page")});
         browser->showPage(page);
         ++*shown;

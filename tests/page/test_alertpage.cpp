@@ -99,6 +99,30 @@ TEST(AlertPage, ViewIsTheHeadingThenOneBlockPerTask)
     EXPECT_EQ(joined + kTail, page.html);
 }
 
+// The page is held as UTF-8: a block's bytes must still be its whole text,
+// before and after a text the viewer shows escaped.
+TEST(AlertPage, TextsBeyondAsciiStayInTheirBlocks)
+{
+    addTask(QString::fromUtf8("Caf\u00e9 \u65e5\u672c \U0001F600"), 2026, 12, 1, "N",
+            QString::fromUtf8("na\u00efve\r\n\u03bb"));
+    addTask(QString::fromUtf8("<table>broken \u00e9"), 2026, 12, 2);
+    addTask(QString::fromUtf8("\u00dcn\u00efcode after"), 2026, 12, 3);
+    addRule(30, true, 255);
+    const AlertPage page = buildAlertPage(today());
+    const PageBlocks &view = page.view;
+    ASSERT_EQ(view.blocks.size(), 4u);
+    EXPECT_TRUE(view.blockHtml(1).contains(QString::fromUtf8("Caf\u00e9 \u65e5\u672c \U0001F600")));
+    EXPECT_TRUE(view.blockHtml(1).contains(QString::fromUtf8("na\u00efve\r\n\u03bb")));
+    EXPECT_TRUE(view.blockHtml(2).contains(QString::fromUtf8("&lt;table&gt;broken \u00e9")));
+    EXPECT_TRUE(view.blockHtml(3).contains(QString::fromUtf8("\u00dcn\u00efcode after")));
+    EXPECT_TRUE(QString::fromUtf8(page.html).contains(QString::fromUtf8("<table>broken \u00e9")));
+    QString joined;
+    for (size_t i = 0; i < view.blocks.size(); ++i)
+        joined += QString::fromUtf8(view.blockBytes(i));
+    EXPECT_EQ(joined + kTail,
+              QString::fromUtf8(page.html).replace("<table>broken", "&lt;table&gt;broken"));
+}
+
 // What a screen reader says for each task: what the block shows, on one line.
 TEST(AlertPage, EachTaskIsNamedWithTitleForDueAndDaysLeft)
 {
@@ -265,7 +289,7 @@ TEST_P(RuleWalk, ChoosesAnnouncementAndColour)
     const AlertPage page = buildAlertPage(today());
     EXPECT_EQ(page.announced, c.announced);
     if (c.announced) {
-        EXPECT_TRUE(page.html.contains(QStringLiteral("cellspacing=8 bgcolor=#%1>").arg(c.color)))
+        EXPECT_TRUE(page.html.contains(QStringLiteral("cellspacing=8 bgcolor=#%1>").arg(c.color).toUtf8()))
             << page.html.toStdString();
     }
 }
@@ -409,7 +433,7 @@ TEST(AlertPagePath, WriterPutsThePageBytesThere)
     addRule(0, true, 255);
     const PublishedPage published = publishAlertPage();
     ASSERT_TRUE(published.file.ok()) << published.file.error.toStdString();
-    EXPECT_EQ(testsupport::readFile(alertPagePath()), published.page.html.toUtf8());
+    EXPECT_EQ(testsupport::readFile(alertPagePath()), published.page.html);
 }
 
 // A folder that others could reach, or a link planted in its place, is

@@ -34,8 +34,9 @@ PageBlocks pageOf(int count, const QString &extra = {})
     PageBlocks page;
     page.opening = QStringLiteral("<body><center><p align=center>\r\n");
     page.closing = QStringLiteral("</p></center></body></html>\r\n");
-    page.markup = QStringLiteral("<head><title>Alerts</title></head>\r\n") + page.opening +
-                  QStringLiteral("<h2>Attention!</h2>\r\n");
+    page.markup = (QStringLiteral("<head><title>Alerts</title></head>\r\n") + page.opening +
+                   QStringLiteral("<h2>Attention!</h2>\r\n"))
+                      .toUtf8();
     page.blocks.push_back({0, page.markup.size(), QStringLiteral("Attention!")});
     page.sample = QStringLiteral(
         "<table width=95% align=center border=0 cellspacing=8 bgcolor=#000000>"
@@ -46,10 +47,11 @@ PageBlocks pageOf(int count, const QString &extra = {})
                            "<table width=95% align=center border=0 cellspacing=8 bgcolor=#FF0000>"
                            "<tr><td bgcolor=#ffffff><b> Task %1</b>%2%3</td></tr></table><br>\r\n")
                            .arg(i)
-                           .arg(QStringLiteral("<br>line").repeated(i % 5), extra);
+                           .arg(QStringLiteral("<br>line").repeated(i % 5), extra)
+                           .toUtf8();
         page.blocks.push_back({from, page.markup.size(), QStringLiteral("Task <i>%1</i>").arg(i)});
     }
-    page.markup += page.closing;
+    page.markup += page.closing.toUtf8();
     return page;
 }
 
@@ -269,8 +271,7 @@ TEST_F(PageViewerTest, AChangedTaskIsTheOnlyBlockLaidOutAgain)
     QTextDocument *third = PageViewerProbe(*viewer).blockDocument(3);
 
     viewer->hide();
-    page.markup.replace(page.markup.indexOf(QStringLiteral("Task 2<")), 6,
-                        QStringLiteral("Task 2 changed"));
+    page.markup.replace(page.markup.indexOf("Task 2<"), 6, "Task 2 changed");
     page.blocks[3].to += 8;
     for (size_t k = 4; k < page.blocks.size(); ++k) {
         page.blocks[k].from += 8;
@@ -336,8 +337,7 @@ TEST_F(PageViewerTest, DownScrollsByLineToTheEndOfATallLastTask)
 {
     PageBlocks page = pageOf(3);
     const QString tall = QStringLiteral("<br>line").repeated(80);
-    page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks.back().to),
-                       tall);
+    page.markup.insert(page.markup.lastIndexOf("</td>", page.blocks.back().to), tall.toUtf8());
     page.blocks.back().to += tall.size();
     viewer->showPage(page);
     show();
@@ -382,10 +382,11 @@ TEST_F(PageViewerTest, TwoLikeTasksKeepTwoLayoutsWhenAnotherChanges)
                                "<table width=95% align=center border=0 cellspacing=8 "
                                "bgcolor=#FF0000><tr><td bgcolor=#ffffff><b> %1</b>"
                                "</td></tr></table><br>\r\n")
-                               .arg(title);
+                               .arg(title)
+                               .toUtf8();
             page.blocks.push_back({from, page.markup.size(), title});
         }
-        page.markup += page.closing;
+        page.markup += page.closing.toUtf8();
         return page;
     };
     show();
@@ -416,8 +417,7 @@ TEST_F(PageViewerTest, ATaskPaintsNothingOverTheNext)
             QStringLiteral(
                 "<p style=\"line-height:1%\"><span style=\"font-size:250px\">%1</span></p>")
                 .arg(letter);
-        page.markup.insert(page.markup.lastIndexOf(QStringLiteral("</td>"), page.blocks[1].to),
-                           spill);
+        page.markup.insert(page.markup.lastIndexOf("</td>", page.blocks[1].to), spill.toUtf8());
         page.blocks[1].to += spill.size();
         for (size_t k = 2; k < page.blocks.size(); ++k) {
             page.blocks[k].from += spill.size();

@@ -116,7 +116,7 @@ TEST(frmStartup, ShowsItsOwnPageWhateverTheFileHoldsNow)
 TEST(frmStartup, UnwrittenPageIsShownFromMemory)
 {
     PublishedPage page;
-    page.page.html = page.page.view.markup = QStringLiteral("<h2>Only in memory</h2>");
+    page.page.html = page.page.view.markup = QByteArrayLiteral("<h2>Only in memory</h2>");
     page.page.view.blocks.push_back({0, page.page.html.size(), QStringLiteral("Only in memory")});
     page.page.announced = true;
     page.file = {FileStatus::WriteFailed, QStringLiteral("no folder")};
