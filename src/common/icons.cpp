@@ -13,9 +13,8 @@
 namespace icons {
 namespace {
 
-QPixmap render(const QString &resource, int size, qreal ratio)
+QPixmap render(QSvgRenderer &renderer, int size, qreal ratio)
 {
-    QSvgRenderer renderer(resource);
     QPixmap pixmap(QSize(size, size) * ratio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -40,11 +39,7 @@ public:
             return kept->second;
         if (!m_renderer.isValid())
             m_renderer.load(QStringLiteral(":/icons/quillet.svg"));
-        QPixmap drawn(side, side);
-        drawn.fill(Qt::transparent);
-        QPainter painter(&drawn);
-        m_renderer.render(&painter);
-        painter.end();
+        const QPixmap drawn = render(m_renderer, side, 1.0);
         if (side <= kLargestKept)
             m_kept.emplace(side, drawn);
         return drawn;
@@ -79,7 +74,8 @@ QIcon programIcon()
 
 QPixmap navigationPixmap(const QString &name, int size, qreal devicePixelRatio)
 {
-    return render(QStringLiteral(":/icons/%1.svg").arg(name), size, devicePixelRatio);
+    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(name));
+    return render(renderer, size, devicePixelRatio);
 }
 
 void loadImageFormatsAside()
